@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the viewer need.
+# Idempotent: packages already present are not touched, and apt is not
+# called at all when nothing is missing.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  # test and benchmark frameworks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # window, rendering, physics, fonts, pictures
+  libsdl2-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
+  libbullet-dev libfreetype-dev libfontconfig-dev fonts-ipafont-gothic
+  libstb-dev
+  # file dialogs at run time
+  zenity
+  # end-to-end tests under a virtual display
+  xvfb xauth xdotool x11-utils imagemagick
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  SUDO="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
