@@ -1,0 +1,118 @@
+#include "support/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/codepage.h"
+#include "support/buffer.h"
+
+namespace {
+
+template <typename Ch>
+size_t Length(const Ch* s) {
+  size_t n = 0;
+  while (s[n]) ++n;
+  return n;
+}
+
+// Output size of a text once every LF that does not follow a CR gains one.
+// A LF at the very start counts as not following a CR.
+template <typename Ch>
+size_t ExpandedLength(const Ch* text, size_t length) {
+  size_t n = length;
+  for (size_t i = 0; i < length; ++i)
+    if (text[i] == Ch('\n') && (i == 0 || text[i - 1] != Ch('\r'))) ++n;
+  return n;
+}
+
+}  // namespace
+
+CFile::~CFile() { Close(); }
+
+int CFile::Open(int fd) {
+  if (fd < 0) return 0;
+  m_hFile = fd;
+  m_nFlags = kWritable | kOpenedForWrite;
+  return 1;
+}
+
+int CFile::Create(const char* path) {
+  Close();
+  if (!path) return 0;
+  return Open(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+}
+
+int CFile::CreateTemp(const char* path) {
+  Close();
+  if (!path) return 0;
+  std::string name = std::string(path) + ".XXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return 0;
+  // mkostemp makes the file private; give it the mode a plain create would
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  m_tempPath = name;
+  return Open(fd);
+}
+
+int CFile::Write(const void* data, size_t size) {
+  if (!(m_nFlags & kWritable)) return 0;
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(m_hFile, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return 0;  // a full disk shows as an error or a zero write
+    p += n;
+    size -= size_t(n);
+  }
+  return 1;
+}
+
+int64_t CFile::WriteTextA(const char* text) {
+  if (!text || !(m_nFlags & kWritable)) return 0;
+  if (m_nFlags & kUtf16) return WriteTextW(qev::Cp932ToUtf16(text).c_str());
+  const size_t length = Length(text);
+  CBuffer block;
+  if (!block.Append(int64_t(ExpandedLength(text, length)), nullptr)) return 0;
+  char* out = reinterpret_cast<char*>(block.m_pData);
+  for (size_t i = 0; i < length; ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) *out++ = '\r';
+    *out++ = text[i];
+  }
+  return Write(block.m_pData, block.m_nUsed) ? int64_t(block.m_nUsed) : 0;
+}
+
+int64_t CFile::WriteTextW(const char16_t* text) {
+  if (!text || !(m_nFlags & kWritable)) return 0;
+  if (!(m_nFlags & kUtf16)) return WriteTextA(qev::Utf16ToCp932(text).c_str());
+  const size_t length = Length(text);
+  CBuffer block;
+  if (!block.Append(int64_t(ExpandedLength(text, length)) * 2, nullptr)) return 0;
+  uint8_t* out = block.m_pData;
+  auto put = [&out](char16_t unit) {
+    *out++ = uint8_t(unit & 0xFF);
+    *out++ = uint8_t(unit >> 8);
+  };
+  for (size_t i = 0; i < length; ++i) {
+    if (text[i] == u'\n' && (i == 0 || text[i - 1] != u'\r')) put(u'\r');
+    put(text[i]);
+  }
+  return Write(block.m_pData, block.m_nUsed) ? int64_t(block.m_nUsed) : 0;
+}
+
+int CFile::Sync() {
+  if (m_hFile < 0) return 0;
+  return ::fsync(m_hFile) == 0 ? 1 : 0;
+}
+
+int CFile::Close() {
+  int result = 1;
+  if (m_hFile >= 0 && ::close(m_hFile) != 0) result = 0;
+  m_hFile = -1;
+  m_nFlags = 0;
+  return result;
+}
