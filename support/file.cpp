@@ -1,10 +1,11 @@
 #include "support/file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 
 #include "platform/codepage.h"
 #include "support/buffer.h"
@@ -48,15 +49,22 @@ int CFile::Create(const char* path) {
 int CFile::CreateTemp(const char* path) {
   Close();
   if (!path) return 0;
-  std::string name = std::string(path) + ".XXXXXX";
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return 0;
-  // mkostemp makes the file private; give it the mode a plain create would
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  m_tempPath = name;
-  return Open(fd);
+  // a name no one else holds: process id, a counter and the clock, and
+  // O_EXCL so an existing file is never taken over; the mode is a plain
+  // create's (the umask applies)
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    const std::string name = std::string(path) + "." + std::to_string(::getpid()) + "." +
+                             std::to_string(counter++) + "." + std::to_string(now % 1000000) + ".tmp";
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      m_tempPath = name;
+      return Open(fd);
+    }
+    if (errno != EEXIST) return 0;
+  }
+  return 0;
 }
 
 int CFile::Write(const void* data, size_t size) {

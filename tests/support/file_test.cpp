@@ -2,6 +2,8 @@
 // failures reported as 0.
 #include "support/file.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -148,6 +150,13 @@ TEST(File, TemporaryFileBesideItsTarget) {
   EXPECT_EQ(a.Sync(), 1);
   EXPECT_EQ(a.Close(), 1);
   EXPECT_EQ(dir.List().size(), 2u);
+  // the same permissions as a file made the plain way
+  CFile plain;
+  ASSERT_EQ(plain.Create(target.c_str()), 1);
+  struct stat tempStat {}, plainStat {};
+  ASSERT_EQ(stat(a.TempPath().c_str(), &tempStat), 0);
+  ASSERT_EQ(stat(target.c_str(), &plainStat), 0);
+  EXPECT_EQ(tempStat.st_mode, plainStat.st_mode);
   EXPECT_EQ(a.CreateTemp(dir.Path("missing/settings.ini").c_str()), 0);
 }
 
