@@ -1,0 +1,166 @@
+#include "platform/picture_decoder.h"
+
+#include <cstring>
+#include <limits>
+
+#include "platform/dds_decoder.h"
+
+// The image library is compiled into this file alone, its functions private
+// to it, so no other copy in the process can clash with it.
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_NO_STDIO
+#define STBI_MAX_DIMENSIONS 16384
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#endif
+#include <stb/stb_image.h>
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+namespace qev {
+namespace {
+
+static_assert(STBI_MAX_DIMENSIONS == kMaxPictureSide, "the library's limit is ours");
+
+uint32_t Read32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint16_t Read16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+
+bool StartsWith(const uint8_t* data, size_t size, const char* magic, size_t n) {
+  return size >= n && std::memcmp(data, magic, n) == 0;
+}
+
+// The format the bytes announce by their opening; "TGA" when none, since
+// that format has no mark of its own.
+const char* Recognise(const uint8_t* data, size_t size) {
+  if (IsDds(data, size)) return "DDS";
+  if (StartsWith(data, size, "\x89PNG\r\n\x1a\n", 8)) return "PNG";
+  if (StartsWith(data, size, "\xFF\xD8", 2)) return "JPG";
+  if (StartsWith(data, size, "BM", 2)) return "BMP";
+  if (StartsWith(data, size, "GIF8", 4)) return "GIF";
+  if (StartsWith(data, size, "8BPS", 4)) return "PSD";
+  if (StartsWith(data, size, "#?RADIANCE", 10) || StartsWith(data, size, "#?RGBE", 6)) return "HDR";
+  if (StartsWith(data, size, "\x53\x80\xF6\x34", 4)) return "PIC";
+  if (StartsWith(data, size, "P5", 2) || StartsWith(data, size, "P6", 2)) return "PNM";
+  return "TGA";
+}
+
+bool IsTextureFileFormat(const char* format) {
+  for (const char* f : {"DDS", "PNG", "JPG", "BMP", "TGA"})
+    if (!std::strcmp(f, format)) return true;
+  return false;
+}
+
+// The image library fills pixels past the end of uncompressed bitmap and
+// targa data with zeros instead of failing; such files are refused here.
+bool CheckBmpBody(const uint8_t* data, size_t size, std::string& why) {
+  if (size < 30) {
+    why = "BMP header cut short";
+    return false;
+  }
+  const uint32_t offset = Read32(data + 10), headerSize = Read32(data + 14);
+  int64_t width, height;
+  uint32_t bits, compression = 0;
+  if (headerSize == 12) {
+    width = Read16(data + 18);
+    height = int16_t(Read16(data + 20));
+    bits = Read16(data + 24);
+  } else {
+    if (size < 34) {
+      why = "BMP header cut short";
+      return false;
+    }
+    width = int32_t(Read32(data + 18));
+    height = int32_t(Read32(data + 22));
+    bits = Read16(data + 28);
+    compression = Read32(data + 30);
+  }
+  // Run-length and embedded bodies have no size to check; the library refuses them.
+  if (compression != 0 && compression != 3) return true;
+  if (height < 0) height = -height;
+  if (width <= 0 || height == 0 || bits == 0 || bits > 32) return true;  // refused by the library
+  const uint64_t stride = ((uint64_t(width) * bits + 31) / 32) * 4;
+  if (uint64_t(offset) + stride * uint64_t(height) > size) {
+    why = "BMP pixel data shorter than its header implies";
+    return false;
+  }
+  return true;
+}
+
+bool CheckTgaBody(const uint8_t* data, size_t size, std::string& why) {
+  if (size < 18) return true;  // not a targa; the library says so
+  const uint32_t idLength = data[0], mapType = data[1], imageType = data[2];
+  const uint32_t mapLength = Read16(data + 5), mapEntryBits = data[7];
+  const uint64_t width = Read16(data + 12), height = Read16(data + 14), bits = data[16];
+  const uint64_t header = 18 + idLength + (mapType ? uint64_t(mapLength) * ((mapEntryBits + 7) / 8) : 0);
+  const uint64_t pixels = width * height, pixelBytes = (bits + 7) / 8;
+  if (imageType >= 1 && imageType <= 3) {
+    if (header + pixels * pixelBytes > size) {
+      why = "TGA pixel data shorter than its header implies";
+      return false;
+    }
+  } else if (imageType >= 9 && imageType <= 11) {
+    // one run packet of 1 + pixelBytes bytes covers at most 128 pixels
+    const uint64_t body = size > header ? size - header : 0;
+    if (pixels > (body / (1 + pixelBytes) + 1) * 128) {
+      why = "TGA run-length data shorter than its header implies";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int DecodePicture(const uint8_t* data, size_t size, PictureFormats formats, DecodedPicture& out,
+                  std::string* why) {
+  out = DecodedPicture();
+  std::string reason;
+  auto fail = [&](std::string text) {
+    out = DecodedPicture();
+    if (why) *why = std::move(text);
+    return 0;
+  };
+  if (!data || size == 0) return fail("");
+  const char* format = Recognise(data, size);
+  if (formats == PictureFormats::kTextureFiles && !IsTextureFileFormat(format)) return fail("");
+  if (!std::strcmp(format, "DDS")) {
+    if (!DecodeDds(data, size, out, reason)) return fail(reason);
+    if (why) why->clear();
+    return 1;
+  }
+  if (size > size_t(std::numeric_limits<int>::max())) return fail("picture file too large");
+  if (!std::strcmp(format, "BMP") && !CheckBmpBody(data, size, reason)) return fail(reason);
+  if (!std::strcmp(format, "TGA") && !CheckTgaBody(data, size, reason)) return fail(reason);
+
+  int width = 0, height = 0, channels = 0;
+  if (!stbi_info_from_memory(data, int(size), &width, &height, &channels)) {
+    // a format with a mark that fails is damaged; bytes without one are simply not a picture
+    return fail(std::strcmp(format, "TGA") ? std::string(format) + ": " + stbi_failure_reason() : "");
+  }
+  if (width <= 0 || height <= 0 || int64_t(width) * height > kMaxPicturePixels)
+    return fail(std::string(format) + " size " + std::to_string(width) + " x " + std::to_string(height) +
+                " out of range");
+  stbi_uc* rgba = stbi_load_from_memory(data, int(size), &width, &height, &channels, 4);
+  if (!rgba) return fail(std::string(format) + ": " + stbi_failure_reason());
+  out.width = width;
+  out.height = height;
+  out.format = format;
+  out.pixels.resize(size_t(width) * height * 4);
+  uint8_t* d = out.pixels.data();
+  for (size_t i = 0; i < size_t(width) * height; ++i, d += 4) {
+    d[0] = rgba[i * 4 + 2];
+    d[1] = rgba[i * 4 + 1];
+    d[2] = rgba[i * 4 + 0];
+    d[3] = rgba[i * 4 + 3];
+  }
+  stbi_image_free(rgba);
+  if (why) why->clear();
+  return 1;
+}
+
+}  // namespace qev

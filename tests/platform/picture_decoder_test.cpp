@@ -1,0 +1,137 @@
+// The direct decoders: known pixels through every format, the two format
+// sets, and damaged or oversized files refused before anything is allocated.
+#include "platform/picture_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/picture_encoder.h"
+#include "tools/fixtures/picture_fixtures.h"
+
+namespace {
+
+using qev::DecodedPicture;
+using qev::PictureFileType;
+using qev::PictureFormats;
+
+const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
+// A 3 x 2 picture, top row first: red, green, blue / white, black, half-transparent grey.
+const uint8_t kPicture[] = {0, 0, 255, 255,  0, 255, 0, 255,  255, 0, 0, 255,
+                            255, 255, 255, 255,  0, 0, 0, 255,  128, 128, 128, 128};
+
+// A 1 x 1 picture in the interchange format: a two-entry palette (red,
+// black), index 0.
+const std::string kGif("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\x00"
+                       ",\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
+                       35);
+
+TEST(PictureDecoder, KnownPixelsThroughEveryWriterFormat) {
+  struct Case {
+    PictureFileType type;
+    bool alpha;
+    const char* format;
+    int tolerance;  // the lossy format only comes close
+  };
+  const Case cases[] = {
+      {PictureFileType::kPng, true, "PNG", 0},
+      {PictureFileType::kBmp, false, "BMP", 0},
+      {PictureFileType::kBmp, true, "BMP", 0},
+      {PictureFileType::kTga, false, "TGA", 0},
+      {PictureFileType::kTga, true, "TGA", 0},
+      {PictureFileType::kTgaRle, true, "TGA", 0},
+      {PictureFileType::kJpg, false, "JPG", 80},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format + std::string(c.alpha ? " with alpha" : " without alpha"));
+    const std::string file = qev::EncodePicture(c.type, 3, 2, kPicture, c.alpha);
+    ASSERT_FALSE(file.empty());
+    for (PictureFormats set : {PictureFormats::kTextureFiles, PictureFormats::kAll}) {
+      DecodedPicture picture;
+      std::string why = "stale";
+      ASSERT_EQ(qev::DecodePicture(Bytes(file), file.size(), set, picture, &why), 1) << why;
+      EXPECT_EQ(why, "");
+      EXPECT_EQ(picture.format, c.format);
+      ASSERT_EQ(picture.width, 3);
+      ASSERT_EQ(picture.height, 2);
+      ASSERT_EQ(picture.pixels.size(), sizeof kPicture);
+      for (size_t i = 0; i < sizeof kPicture; ++i) {
+        const int expected = (i % 4 == 3 && !c.alpha) ? 255 : kPicture[i];
+        EXPECT_LE(std::abs(int(picture.pixels[i]) - expected), c.tolerance) << "byte " << i;
+      }
+    }
+  }
+}
+
+TEST(PictureDecoder, InterchangeFormatOnlyInTheWiderSet) {
+  DecodedPicture picture;
+  std::string why = "stale";
+  EXPECT_EQ(qev::DecodePicture(Bytes(kGif), kGif.size(), PictureFormats::kTextureFiles, picture, &why), 0);
+  EXPECT_EQ(why, "") << "an unread format is not a damaged file";
+  EXPECT_TRUE(picture.pixels.empty());
+  ASSERT_EQ(qev::DecodePicture(Bytes(kGif), kGif.size(), PictureFormats::kAll, picture, &why), 1) << why;
+  EXPECT_EQ(picture.format, "GIF");
+  ASSERT_EQ(picture.pixels.size(), 4u);
+  EXPECT_EQ(picture.pixels, (std::vector<uint8_t>{0, 0, 255, 255}));
+}
+
+TEST(PictureDecoder, DamagedAndHostileFilesAreRefused) {
+  const std::string png = qev::EncodePicture(PictureFileType::kPng, 3, 2, kPicture);
+  const std::string rows24 = qev::fixtures::DibRows(100, 100, 24, [](int, int) { return 0xFF00FFu; });
+  const std::string bmp = qev::fixtures::BitmapFile(100, 100, 24, rows24);
+  std::string hugeBmp = qev::fixtures::BitmapFile(1, 1, 24, std::string(4, '\0'));
+  hugeBmp.replace(18, 8, std::string("\x00\x40\x00\x00\x00\x40\x00\x00", 8));  // 16384 x 16384
+  std::string tga = qev::EncodePicture(PictureFileType::kTga, 3, 2, kPicture, false);
+  std::string rleTga(18, '\0');  // run-length true colour, 65535 x 65535, no body
+  rleTga[2] = 10;
+  rleTga[12] = rleTga[13] = rleTga[14] = rleTga[15] = char(0xFF);
+  rleTga[16] = 24;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* why;  // fragment of the reason; "" for bytes that are simply not a picture
+  };
+  const Case cases[] = {
+      {"empty", "", ""},
+      {"unknown bytes", "QPX1 is not ours to read", ""},
+      {"bitmap cut short", bmp.substr(0, bmp.size() - 1), "BMP pixel data shorter than its header implies"},
+      {"bitmap header only", bmp.substr(0, 54), "BMP pixel data shorter"},
+      {"bitmap header cut", bmp.substr(0, 20), "BMP header cut short"},
+      {"bitmap too large for its bytes", hugeBmp, "BMP pixel data shorter"},
+      {"png cut in half", png.substr(0, png.size() / 2), "PNG"},
+      {"png signature only", png.substr(0, 8), "PNG"},
+      {"targa cut short", tga.substr(0, tga.size() - 1), "TGA pixel data shorter than its header implies"},
+      {"run-length targa without body", rleTga, "TGA run-length data shorter"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (PictureFormats set : {PictureFormats::kTextureFiles, PictureFormats::kAll}) {
+      DecodedPicture picture;
+      picture.width = 7;
+      std::string why = "stale";
+      EXPECT_EQ(qev::DecodePicture(Bytes(c.bytes), c.bytes.size(), set, picture, &why), 0);
+      EXPECT_EQ(picture.width, 0);
+      EXPECT_TRUE(picture.pixels.empty());
+      if (*c.why)
+        EXPECT_NE(why.find(c.why), std::string::npos) << why;
+      else
+        EXPECT_EQ(why, "");
+    }
+  }
+}
+
+TEST(PictureDecoder, PicturesBeyondTheSizeLimitAreRefused) {
+  // A png header may announce any size; the limit applies before decoding.
+  std::vector<uint8_t> wide(size_t(8192) * 1 * 4, 255);
+  const std::string ok = qev::EncodePicture(PictureFileType::kPng, 8192, 1, wide.data());
+  DecodedPicture picture;
+  EXPECT_EQ(qev::DecodePicture(Bytes(ok), ok.size(), PictureFormats::kAll, picture), 1);
+  std::string big = ok;
+  big.replace(16, 8, std::string("\x00\x00\x40\x00\x00\x00\x40\x00", 8));  // 16384 x 16384, crc now wrong
+  std::string why;
+  EXPECT_EQ(qev::DecodePicture(Bytes(big), big.size(), PictureFormats::kAll, picture, &why), 0);
+  EXPECT_FALSE(why.empty());
+}
+
+}  // namespace
