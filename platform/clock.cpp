@@ -22,6 +22,8 @@ uint32_t PlatformClock::TimeGetTime() {
   return uint32_t(uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000);
 }
 
+void PlatformClock::Sleep(uint32_t ms) { SleepMs(ms); }
+
 PlatformClock& SystemClock() {
   static PlatformClock clock;
   return clock;

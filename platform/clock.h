@@ -14,6 +14,8 @@ class PlatformClock {
   virtual bool QueryPerformanceCounter(int64_t* count);
   // Milliseconds since an arbitrary start, wrapping at 2^32.
   virtual uint32_t TimeGetTime();
+  // Sleeps the thread; a scripted clock advances itself instead.
+  virtual void Sleep(uint32_t ms);
 };
 
 // The process's real clock.

@@ -1,0 +1,46 @@
+// Mouse camera control: left drag orbits, right drag zooms, middle drag pans.
+#include "app/viewer.h"
+#include "platform/sdl_window.h"
+
+namespace {
+constexpr uint32_t kLeft = 1, kRight = 2, kMiddle = 4;
+}
+
+void CViewer::AddMouseHandlers() {
+  if (m_bHandlersAdded) return;  // entered once; a second attempt does nothing
+  m_window.AddHandler(WM_LBUTTONDOWN, &CViewer::OnLButtonDown);
+  m_window.AddHandler(WM_LBUTTONUP, &CViewer::OnLButtonUp);
+  m_window.AddHandler(WM_RBUTTONDOWN, &CViewer::OnRButtonDown);
+  m_window.AddHandler(WM_RBUTTONUP, &CViewer::OnRButtonUp);
+  m_window.AddHandler(WM_MBUTTONDOWN, &CViewer::OnMButtonDown);
+  m_window.AddHandler(WM_MBUTTONUP, &CViewer::OnMButtonUp);
+  m_window.AddHandler(WM_MOUSEMOVE, &CViewer::OnMouseMove);
+  m_bHandlersAdded = 1;
+}
+
+void CViewer::ButtonDown(HWND window, uint32_t bit, LPARAM lParam) {
+  qev::SetCapture(window);
+  m_nMouseButtons |= bit;
+  m_nLastX = MouseX(lParam);
+  m_nLastY = MouseY(lParam);
+}
+
+void CViewer::ButtonUp(uint32_t bit) {
+  qev::ReleaseCapture();
+  m_nMouseButtons &= ~bit;
+}
+
+void CViewer::MouseMove(LPARAM lParam) {
+  const int x = MouseX(lParam);
+  const int y = MouseY(lParam);
+  m_nLastX = x;
+  m_nLastY = y;
+}
+
+LRESULT CViewer::OnLButtonDown(HWND w, WPARAM, LPARAM l) { s_pViewer->ButtonDown(w, kLeft, l); return 0; }
+LRESULT CViewer::OnLButtonUp(HWND, WPARAM, LPARAM) { s_pViewer->ButtonUp(kLeft); return 0; }
+LRESULT CViewer::OnRButtonDown(HWND w, WPARAM, LPARAM l) { s_pViewer->ButtonDown(w, kRight, l); return 0; }
+LRESULT CViewer::OnRButtonUp(HWND, WPARAM, LPARAM) { s_pViewer->ButtonUp(kRight); return 0; }
+LRESULT CViewer::OnMButtonDown(HWND w, WPARAM, LPARAM l) { s_pViewer->ButtonDown(w, kMiddle, l); return 0; }
+LRESULT CViewer::OnMButtonUp(HWND, WPARAM, LPARAM) { s_pViewer->ButtonUp(kMiddle); return 0; }
+LRESULT CViewer::OnMouseMove(HWND, WPARAM, LPARAM l) { s_pViewer->MouseMove(l); return 0; }

@@ -1,0 +1,104 @@
+// CViewer: the program's spine. It owns the single instances of the running
+// viewer, brings them up in start-up order, runs the frame loop (messages,
+// frame clock, key commands, update, draw) and takes them down at shutdown.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "app/get_key.h"
+#include "app/timer.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/keyboard.h"
+#include "support/window_ex.h"
+
+class CIniEditX;
+
+// The outside world as the viewer sees it; tests hand in scripted ones.
+struct ViewerServices {
+  qev::PlatformClock* clock = &qev::SystemClock();
+  qev::PlatformKeyboard* keyboard = &qev::SystemKeyboard();
+  qev::PlatformDialogs* dialogs = &qev::SystemDialogs();
+};
+
+class CViewer {
+ public:
+  CViewer(CIniEditX& settings, const ViewerServices& services = {});
+  CViewer(const CViewer&) = delete;
+  CViewer& operator=(const CViewer&) = delete;
+  virtual ~CViewer();
+
+  // Start-up, frame loop, shutdown. 0, or -1 when the window or the device
+  // could not be made.
+  int WinMain();
+
+  // Start-up steps after the window: remembered paths, mouse handlers, frame
+  // clock. Split out so tests can run them without a window.
+  void ReadRememberedPaths();
+  void AddMouseHandlers();
+  // Shutdown step 2: the remembered paths go back into the settings.
+  void StoreRememberedPaths();
+
+  // One pass of the frame loop; false once the quit message has arrived (the
+  // pass is completed first).
+  bool RunPass();
+  void RunFrame();
+  // The key commands of this frame, in table order.
+  void RunCommands();
+
+  // Commands of the title
+  void LoadModel();
+  void LoadPose();
+  void LoadMotion();
+  void ToggleCalcIK();
+  void CycleDrawType();
+  void ToggleDrawBone();
+  void ToggleDrawRigid();
+  void ToggleCalcBullet();
+
+  // Shows the open dialog on the remembered file; the chosen file replaces it.
+  int ChooseFile(std::string* path, const qev::FileFilter& filter);
+
+  // Mouse handlers of the window's table
+  static LRESULT OnLButtonDown(HWND window, WPARAM wParam, LPARAM lParam);
+  static LRESULT OnLButtonUp(HWND window, WPARAM wParam, LPARAM lParam);
+  static LRESULT OnRButtonDown(HWND window, WPARAM wParam, LPARAM lParam);
+  static LRESULT OnRButtonUp(HWND window, WPARAM wParam, LPARAM lParam);
+  static LRESULT OnMButtonDown(HWND window, WPARAM wParam, LPARAM lParam);
+  static LRESULT OnMButtonUp(HWND window, WPARAM wParam, LPARAM lParam);
+  static LRESULT OnMouseMove(HWND window, WPARAM wParam, LPARAM lParam);
+
+  // The window title, the program's only menu (UTF-16).
+  static std::u16string Title();
+
+  // Application state
+  std::string m_szProgramFolder;  // folder of the executable, no trailing "/"
+  std::string m_szModelPath;      // remembered files (native paths)
+  std::string m_szPosePath;
+  std::string m_szMotionPath;
+  int CalcIK = 1;
+  int CalcBullet = 1;
+  int DrawType = 1;  // 0 not drawn, 1 wireframe, 2 solid
+  int DrawBone = 0;
+  int DrawRigid = 0;
+  int m_nPlaybackMode = 0;  // 0 pose, 1 motion
+  float m_fMotionFrame = 0.0f;
+  uint32_t m_nMouseButtons = 0;  // bit 0 left, bit 1 right, bit 2 middle
+  int m_nLastX = 0;
+  int m_nLastY = 0;
+  int m_bHandlersAdded = 0;
+
+  CIniEditX& m_settings;
+  ViewerServices m_services;
+  CWindowEx m_window;
+  CTimer m_timer;
+  CGetKey m_keys;
+
+ private:
+  void ButtonDown(HWND window, uint32_t bit, LPARAM lParam);
+  void ButtonUp(uint32_t bit);
+  void MouseMove(LPARAM lParam);
+
+  // the window's mouse handlers reach the viewer through this
+  static CViewer* s_pViewer;
+};

@@ -1,0 +1,98 @@
+// Start-up, the frame loop and shutdown of the viewer.
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+
+#include "app/ini_edit_x.h"
+#include "app/viewer.h"
+#include "platform/codepage.h"
+#include "platform/sdl_window.h"
+#include "support/debug.h"
+
+namespace {
+
+// Folder of the running executable, without the trailing separator.
+std::string ProgramFolder() {
+  char path[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  std::string folder(path, size_t(n));
+  const size_t slash = folder.rfind('/');
+  // the root itself keeps its separator
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+}
+
+}  // namespace
+
+std::u16string CViewer::Title() {
+  // stored as the system's narrow text, shown as UTF-16
+  return qev::Cp932ToUtf16(qev::Sjis(
+      "QEVテスト v0.92 ([F1]LoadPMD [F2]LoadVPD [F3]LoadVMD [F4]CalcIK   [F5]DrawType [F6]DrawBone "
+      "[F7]DrawRigid [F8]CalcBullet   [F9]SaveXSkin [F10]SaveXMesh   [SPC]ResetBullet)"));
+}
+
+int CViewer::WinMain() {
+  // 1. the program folder becomes the working directory
+  m_szProgramFolder = ProgramFolder();
+  if (chdir(m_szProgramFolder.c_str()) != 0) m_szProgramFolder = ".";
+  // 2. the log holds this run only
+  const std::string logPath = m_szProgramFolder + "/DEBUG.TXT";
+  CDebug::Global().Open(logPath.c_str());
+  CDebug::Global().Clear();
+  // 3. the window
+  m_window.m_bDoubleClick = 0;
+  if (!m_window.Create(nullptr, Title())) return -1;
+  // 8. remembered paths; 9. mouse handlers; 11. frame clock
+  ReadRememberedPaths();
+  AddMouseHandlers();
+  m_timer.Start(30);
+
+  // 12. frame loop
+  while (RunPass()) {
+  }
+
+  // shutdown
+  StoreRememberedPaths();
+  m_window.Destroy();
+  return 0;
+}
+
+void CViewer::ReadRememberedPaths() {
+  // A missing key leaves its path empty; a value comes back cut to 127 units.
+  auto read = [this](const char16_t* key, std::string* path) {
+    char16_t value[260] = {};
+    if (m_settings.GetSetting(key, value)) *path = qev::Utf16ToUtf8(value);
+  };
+  read(u"PMDFILE", &m_szModelPath);
+  read(u"VPDFILE", &m_szPosePath);
+  read(u"VMDFILE", &m_szMotionPath);
+}
+
+void CViewer::StoreRememberedPaths() {
+  m_settings.SetSetting(u"PMDFILE", qev::Utf8ToUtf16(m_szModelPath).c_str());
+  m_settings.SetSetting(u"VPDFILE", qev::Utf8ToUtf16(m_szPosePath).c_str());
+  m_settings.SetSetting(u"VMDFILE", qev::Utf8ToUtf16(m_szMotionPath).c_str());
+}
+
+bool CViewer::RunPass() {
+  bool running = true;
+  MSG msg;
+  while (qev::PeekMessage(&msg)) {
+    if (msg.message == WM_QUIT) {
+      DebugPrintf("WM_QUIT\n");
+      running = false;
+      break;
+    }
+    qev::DispatchMessage(msg);
+  }
+  // one frame however many periods passed: frames are never caught up
+  if (m_timer.Tick() != 0) RunFrame();
+  m_services.clock->Sleep(1);
+  return running;
+}
+
+void CViewer::RunFrame() {
+  m_keys.Update();
+  RunCommands();
+}
