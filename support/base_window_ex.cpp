@@ -45,6 +45,7 @@ int CBaseWindowEx::Destroy() {
     m_szClassName.clear();
     m_hWnd = nullptr;
   }
+  m_font.Delete();
   m_hInstance = nullptr;
   return 1;
 }
@@ -85,4 +86,16 @@ LRESULT CBaseWindowEx::SharedWindowProc(HWND window, UINT message, WPARAM wParam
   // the handle is known from the first message on, before creation returns
   if (!owner->m_hWnd) owner->m_hWnd = window;
   return owner->WindowProc(window, message, wParam, lParam);
+}
+
+int CBaseWindowEx::ReplaceFont(std::string_view face, int height) {
+  if (!m_hWnd) return 0;
+  m_font.Delete();
+  return m_font.Create(face, height);
+}
+
+int CBaseWindowEx::SetFont(std::string_view face, int height, int, int) {
+  if (!ReplaceFont(face, height)) return 0;
+  qev::SendMessage(m_hWnd, WM_SETFONT, WPARAM(reinterpret_cast<uintptr_t>(m_font.m_hFont)), 1);
+  return 1;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/win_types.h"
+#include "support/font.h"
 
 class CBaseWindowEx;
 
@@ -50,6 +51,10 @@ class CBaseWindowEx {
   virtual int IsEnabled();
   virtual int Show(int flag);
   virtual int SetText(const std::u16string& text);
+  // Replaces the window's font and hands it to the window (WM_SETFONT).
+  // Character set and weight are kept for the request; the face is chosen by
+  // family and height.
+  virtual int SetFont(std::string_view face, int height, int charSet, int weight);
 
   HWND GetHandle() const { return m_hWnd; }
 
@@ -60,4 +65,8 @@ class CBaseWindowEx {
   std::u16string m_szClassName;
   HWND m_hWnd = nullptr;
   HINSTANCE m_hInstance = nullptr;
+  CFont m_font;
+
+  // Makes m_font; 0 without a window or when no face matched.
+  int ReplaceFont(std::string_view face, int height);
 };

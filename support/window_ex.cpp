@@ -32,6 +32,8 @@ int CWindowEx::PreCreate(WindowCreateParams& params) {
   return 1;
 }
 
+int CWindowEx::SetFont(std::string_view face, int height, int, int) { return ReplaceFont(face, height); }
+
 int CWindowEx::AddHandler(UINT message, MessageHandler handler) {
   const HandlerEntry entry{message, handler};
   return m_handlers.Append(-1, &entry);

@@ -20,6 +20,8 @@ class CWindowEx : public CBaseWindowEx {
   int HandlerCount() const;
 
   int PreCreate(WindowCreateParams& params) override;
+  // The font is only kept, not handed to the window.
+  int SetFont(std::string_view face, int height, int charSet, int weight) override;
   LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
   static constexpr int kClientWidth = 1280;
