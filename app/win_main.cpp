@@ -1,7 +1,7 @@
 // Start-up, the frame loop and shutdown of the viewer.
 #include <unistd.h>
 
-#include <climits>
+#include <filesystem>
 #include <string>
 
 #include "app/ini_edit_x.h"
@@ -14,13 +14,9 @@ namespace {
 
 // Folder of the running executable, without the trailing separator.
 std::string ProgramFolder() {
-  char path[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  std::string folder(path, size_t(n));
-  const size_t slash = folder.rfind('/');
-  // the root itself keeps its separator
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+  std::error_code error;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string(".") : exe.parent_path().string();
 }
 
 }  // namespace
@@ -35,9 +31,10 @@ std::u16string CViewer::Title() {
 int CViewer::WinMain() {
   // 1. the program folder becomes the working directory
   m_szProgramFolder = ProgramFolder();
-  if (chdir(m_szProgramFolder.c_str()) != 0) m_szProgramFolder = ".";
+  if (chdir(m_szProgramFolder.c_str()) != 0) DebugOutputf("cannot enter the program folder\n");
   // 2. the log holds this run only
-  const std::string logPath = m_szProgramFolder + "/DEBUG.TXT";
+  std::string logPath = m_szProgramFolder;
+  logPath += "/DEBUG.TXT";
   CDebug::Global().Open(logPath.c_str());
   CDebug::Global().Clear();
   // 3. the window

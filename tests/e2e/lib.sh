@@ -22,12 +22,14 @@ wait_window() {
   return 1
 }
 
-# Waits (up to 20 s) for a process to end; prints its exit status.
+# Waits (up to 20 s) for a child process to end; sets STATUS to its exit status.
 wait_exit() {
   local pid=$1
   for _ in $(seq 1 200); do
     if ! kill -0 "$pid" 2>/dev/null; then
-      wait "$pid"; echo $?; return 0
+      STATUS=0
+      wait "$pid" || STATUS=$?
+      return 0
     fi
     sleep 0.1
   done

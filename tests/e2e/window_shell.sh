@@ -26,8 +26,8 @@ head -c 200 "$build/DEBUG.TXT" | grep -qaP '^\[\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{
 
 sleep 1  # let a few frames run
 "$build/tests/wm_close" "$wid"
-status=$(wait_exit "$pid") || fail "the viewer did not end after the close request"
-[ "$status" = 0 ] || fail "exit status $status"
+wait_exit "$pid" || fail "the viewer did not end after the close request"
+[ "$STATUS" = 0 ] || fail "exit status $STATUS"
 grep -qa "WM_QUIT" "$build/DEBUG.TXT" || fail "WM_QUIT not logged"
 
 # BOM, then [QEVTest] and the three keys, empty, in UTF-16LE with CR LF
