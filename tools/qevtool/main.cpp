@@ -3,13 +3,30 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/qevtool/info.h"
+
 namespace {
+
+struct Command {
+  const char* name;
+  const char* arguments;
+  const char* summary;
+  int (*run)(int argc, char** argv);  // the arguments after the command's name
+};
+
+const Command kCommands[] = {
+    {"info", "FILE...", "what the readers make of models, motions and poses", RunInfo},
+};
 
 void Usage(FILE* out) {
   std::fputs(
       "usage: qevtool COMMAND [ARGS...]\n"
-      "commands:\n"
-      "  --help            show this text\n",
+      "commands:\n",
+      out);
+  for (const Command& c : kCommands) std::fprintf(out, "  %-6s %-10s %s\n", c.name, c.arguments, c.summary);
+  std::fputs(
+      "  --help            show this text\n"
+      "'qevtool COMMAND --help' explains a command.\n",
       out);
 }
 
@@ -24,6 +41,8 @@ int main(int argc, char** argv) {
     Usage(stdout);
     return 0;
   }
+  for (const Command& c : kCommands)
+    if (!std::strcmp(argv[1], c.name)) return c.run(argc - 2, argv + 2);
   std::fprintf(stderr, "qevtool: unknown command '%s'\n", argv[1]);
   Usage(stderr);
   return 2;

@@ -1,0 +1,207 @@
+#include "tools/qevtool/info.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "model/pmd_file.h"
+#include "model/vmd_file.h"
+#include "model/vpd_file.h"
+#include "platform/codepage.h"
+#include "support/debug.h"
+
+namespace {
+
+// Collects the log messages written while alive, stamp-less.
+class SummaryCapture {
+ public:
+  SummaryCapture() {
+    CDebug::Global().SetTap([this](std::string_view line) { m_lines.emplace_back(line); });
+  }
+  ~SummaryCapture() { CDebug::Global().SetTap(nullptr); }
+  SummaryCapture(const SummaryCapture&) = delete;
+  SummaryCapture& operator=(const SummaryCapture&) = delete;
+
+  // The summary on stdout in UTF-8. Bytes that are no code page 932 text
+  // (a name cut inside a double-byte character) print as a replacement
+  // character; the reader's own bytes are left as they are.
+  void Print() const {
+    for (const std::string& line : m_lines) std::fputs(qev::Cp932ToUtf8(line).c_str(), stdout);
+  }
+  // Why a load failed: the file cannot be read, or the reader's last log
+  // line, or the fallback.
+  std::string Reason(const char* path, const char* fallback) const {
+    struct stat st {};
+    if (stat(path, &st) != 0) return std::strerror(errno);
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    if (m_lines.empty()) return fallback;
+    std::string last = qev::Cp932ToUtf8(m_lines.back());
+    while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.pop_back();
+    return last;
+  }
+
+ private:
+  std::vector<std::string> m_lines;
+};
+
+void Count(const char* what, long long n) { std::printf("  %-22s %lld\n", what, n); }
+
+std::string Utf8Name(const char* cp932) { return qev::Cp932ToUtf8(cp932); }
+
+// Each reader's part: 1 when loaded; on failure the reason goes to *why.
+int InfoPmd(const char* path, std::string* why) {
+  CPmdFile pmd;
+  SummaryCapture log;
+  const int loaded = pmd.Load(path);
+  log.Print();
+  if (!loaded) {
+    *why = log.Reason(path, "not a PMD model");
+    return 0;
+  }
+  std::printf("counts:\n");
+  Count("vertices", pmd.m_nVertex);
+  Count("indices", pmd.m_nIndex);
+  Count("materials", pmd.m_nMaterial);
+  Count("bones", pmd.m_nBone);
+  Count("IK lists", pmd.m_nIk);
+  Count("morphs", pmd.m_nMorph);
+  Count("morph display entries", pmd.m_nMorphDisp);
+  Count("display frames", pmd.m_nFrameName);
+  Count("bone display entries", pmd.m_nBoneDisp);
+  Count("rigid bodies", pmd.m_nRigidBody);
+  Count("joints", pmd.m_nJoint);
+  return 1;
+}
+
+int InfoVmd(const char* path, std::string* why) {
+  CVmdFile vmd;
+  SummaryCapture log;
+  const int loaded = vmd.Load(path);
+  log.Print();
+  if (!loaded) {
+    *why = log.Reason(path, "cannot read the motion");
+    return 0;
+  }
+  long long boneKeys = 0, morphKeys = 0, showIkEntries = 0;
+  for (int i = 0; i < vmd.m_nBoneTrack; ++i) boneKeys += vmd.m_pBoneTrack[i].nKey;
+  for (int i = 0; i < vmd.m_nMorphTrack; ++i) morphKeys += vmd.m_pMorphTrack[i].nKey;
+  for (int i = 0; i < vmd.m_nShowIkKey; ++i) showIkEntries += vmd.m_pShowIkKey[i].nIk;
+  std::printf("counts:\n");
+  Count("bone tracks", vmd.m_nBoneTrack);
+  Count("bone keys", boneKeys);
+  Count("morph tracks", vmd.m_nMorphTrack);
+  Count("morph keys", morphKeys);
+  Count("camera keys", vmd.m_nCameraKey);
+  Count("light keys", vmd.m_nLightKey);
+  Count("self-shadow keys", vmd.m_nShadowKey);
+  Count("visibility / IK keys", vmd.m_nShowIkKey);
+  Count("IK switch entries", showIkEntries);
+  Count("highest frame", vmd.m_nMaxFrame);
+  std::printf("bone tracks:\n");
+  for (int i = 0; i < vmd.m_nBoneTrack; ++i) {
+    const VmdBoneTrack& t = vmd.m_pBoneTrack[i];
+    std::printf("  %s: %d keys, frames %u..%u\n", Utf8Name(t.name).c_str(), t.nKey, t.pKey[0].frame,
+                t.pKey[t.nKey - 1].frame);
+  }
+  std::printf("morph tracks:\n");
+  for (int i = 0; i < vmd.m_nMorphTrack; ++i)
+    std::printf("  %s: %d keys\n", Utf8Name(vmd.m_pMorphTrack[i].name).c_str(), vmd.m_pMorphTrack[i].nKey);
+  return 1;
+}
+
+int InfoVpd(const char* path, std::string* why) {
+  CVpdFile vpd;
+  SummaryCapture log;
+  const int loaded = vpd.Load(path);
+  log.Print();
+  if (!loaded) {
+    *why = log.Reason(path, "cannot read the pose");
+    return 0;
+  }
+  std::printf("counts:\n");
+  Count("pose bones", vpd.m_nPoseBone);
+  std::printf("pose bones:\n");
+  for (int i = 0; i < vpd.m_nPoseBone; ++i) {
+    const VpdPoseBone& b = vpd.m_pPoseBone[i];
+    std::printf("  %s: (%g, %g, %g) (%g, %g, %g, %g)\n", Utf8Name(b.name).c_str(), double(b.pos.x),
+                double(b.pos.y), double(b.pos.z), double(b.rot.x), double(b.rot.y), double(b.rot.z),
+                double(b.rot.w));
+  }
+  return 1;
+}
+
+// Files whose extension names no reader of ours. Other kinds of file (such
+// as pictures) plug in here.
+int InfoOther(const char* /*path*/, std::string* why) {
+  *why = "unknown file type";
+  return 0;
+}
+
+// The extension after the last dot of the file name, in lower case.
+std::string Extension(const char* path) {
+  const char* name = std::strrchr(path, '/');
+  name = name ? name + 1 : path;
+  const char* dot = std::strrchr(name, '.');
+  std::string ext = dot ? dot + 1 : "";
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  return ext;
+}
+
+}  // namespace
+
+void InfoUsage(FILE* out) {
+  std::fputs(
+      "usage: qevtool info FILE...\n"
+      "Loads each file with the reader its extension names (.pmd model, .vmd motion,\n"
+      ".vpd pose; any letter case) and prints the reader's summary, the lines the log\n"
+      "gets, followed by the counts of every block. Text is printed in UTF-8; bytes\n"
+      "that are not valid text (names cut inside a character) print as U+FFFD.\n"
+      "exit status: 0 every file loaded, 1 some file failed (its error on stderr),\n"
+      "2 bad usage.\n",
+      out);
+}
+
+int RunInfo(int argc, char** argv) {
+  std::vector<const char*> files;
+  for (int i = 0; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+      InfoUsage(stdout);
+      return 0;
+    }
+    if (!std::strcmp(argv[i], "--")) {
+      files.insert(files.end(), argv + i + 1, argv + argc);
+      break;
+    }
+    if (argv[i][0] == '-' && argv[i][1]) {
+      std::fprintf(stderr, "qevtool info: unknown option '%s'\n", argv[i]);
+      InfoUsage(stderr);
+      return 2;
+    }
+    files.push_back(argv[i]);
+  }
+  if (files.empty()) {
+    InfoUsage(stderr);
+    return 2;
+  }
+  int status = 0;
+  for (const char* path : files) {
+    std::printf("file: %s\n", path);
+    std::fflush(stdout);
+    const std::string ext = Extension(path);
+    std::string why;
+    const int loaded = ext == "pmd"   ? InfoPmd(path, &why)
+                       : ext == "vmd" ? InfoVmd(path, &why)
+                       : ext == "vpd" ? InfoVpd(path, &why)
+                                      : InfoOther(path, &why);
+    std::fflush(stdout);
+    if (!loaded) {
+      std::fprintf(stderr, "qevtool info: %s: %s\n", path, why.c_str());
+      status = 1;
+    }
+  }
+  return status;
+}
