@@ -135,11 +135,11 @@ std::u16string FormatW(const char16_t* format, va_list args) {
       p += 2;
       continue;
     }
-    std::string spec = "%";
+    std::string piece = "%";
     ++p;
     while (*p && std::strchr("-+ #0123456789.*", char(*p) & 0x7F) && *p < 0x80) {
-      if (*p == u'*') spec += std::to_string(va_arg(args, int));
-      else spec += char(*p);
+      if (*p == u'*') piece += std::to_string(va_arg(args, int));
+      else piece += char(*p);
       ++p;
     }
     std::string length;
@@ -159,13 +159,13 @@ std::u16string FormatW(const char16_t* format, va_list args) {
           s = a ? std::u16string(a) : u"(null)";
         }
         // width and precision count UTF-16 units
-        std::string narrowSpec = spec + "s";
+        std::string narrowFormat = piece + "s";
         std::string probe(s.size(), 'x');
-        std::snprintf(buf, sizeof buf, narrowSpec.c_str(), probe.c_str());
+        std::snprintf(buf, sizeof buf, narrowFormat.c_str(), probe.c_str());
         const std::string shaped = buf;
         const size_t kept = std::min(s.size(), shaped.size());
         const size_t pad = shaped.size() - kept;
-        if (spec.find('-') != std::string::npos) out += s.substr(0, kept) + std::u16string(pad, u' ');
+        if (piece.find('-') != std::string::npos) out += s.substr(0, kept) + std::u16string(pad, u' ');
         else out += std::u16string(pad, u' ') + s.substr(0, kept);
         break;
       }
@@ -174,7 +174,7 @@ std::u16string FormatW(const char16_t* format, va_list args) {
         out += char16_t(va_arg(args, int));
         break;
       case u'd': case u'i': case u'u': case u'x': case u'X': case u'o': {
-        std::string s = spec + length + char(conv);
+        std::string s = piece + length + char(conv);
         if (length == "ll" || length == "q" || length == "j") std::snprintf(buf, sizeof buf, s.c_str(), va_arg(args, long long));
         else if (length == "l" || length == "z" || length == "t") std::snprintf(buf, sizeof buf, s.c_str(), va_arg(args, long));
         else std::snprintf(buf, sizeof buf, s.c_str(), va_arg(args, int));
@@ -182,7 +182,7 @@ std::u16string FormatW(const char16_t* format, va_list args) {
         break;
       }
       case u'f': case u'F': case u'e': case u'E': case u'g': case u'G': case u'a': case u'A': {
-        std::string s = spec + char(conv);
+        std::string s = piece + char(conv);
         std::snprintf(buf, sizeof buf, s.c_str(), va_arg(args, double));
         out += qev::Utf8ToUtf16(buf);
         break;
