@@ -164,6 +164,7 @@ int DecodeDds(const uint8_t* data, size_t size, DecodedPicture& out, std::string
     }
     out.pixels.resize(size_t(width) * height * 4);
     DecodeBlocks(body, int(width), int(height), fourCc, out.pixels.data());
+    out.bits = fourCc == FourCc('D', 'X', 'T', '1') ? 4 : 8;
     out.format = std::string("DDS ") + char(fourCc) + char(fourCc >> 8) + char(fourCc >> 16) + char(fourCc >> 24);
   } else if ((flags & kPixelFormatRgb) && (bitCount == 24 || bitCount == 32)) {
     const size_t bytesPerPixel = bitCount / 8;
@@ -185,6 +186,7 @@ int DecodeDds(const uint8_t* data, size_t size, DecodedPicture& out, std::string
       d[2] = red.Get(pixel, 0);
       d[3] = alpha.Get(pixel, 255);
     }
+    out.bits = int(bitCount);
     out.format = "DDS " + std::to_string(bitCount) + "-bit";
   } else {
     why = "DDS pixel format not read";

@@ -150,6 +150,7 @@ int DecodePicture(const uint8_t* data, size_t size, PictureFormats formats, Deco
   out.width = width;
   out.height = height;
   out.format = format;
+  out.bits = channels * 8;
   out.pixels.resize(size_t(width) * height * 4);
   uint8_t* d = out.pixels.data();
   for (size_t i = 0; i < size_t(width) * height; ++i, d += 4) {

@@ -19,6 +19,7 @@ struct DecodedPicture {
   int height = 0;
   std::vector<uint8_t> pixels;  // width * 4 bytes a row, top row first
   std::string format;           // "PNG", "BMP", "DDS DXT1", ... of the decoded picture
+  int bits = 0;                 // bits per pixel of the file's own pixels, as far as the decoder tells
 };
 
 enum class PictureFormats {
