@@ -13,6 +13,7 @@
 #include "model/vpd_file.h"
 #include "platform/codepage.h"
 #include "support/debug.h"
+#include "tools/qevtool/info_picture.h"
 
 namespace {
 
@@ -134,13 +135,6 @@ int InfoVpd(const char* path, std::string* why) {
   return 1;
 }
 
-// Files whose extension names no reader of ours. Other kinds of file (such
-// as pictures) plug in here.
-int InfoOther(const char* /*path*/, std::string* why) {
-  *why = "unknown file type";
-  return 0;
-}
-
 // The extension after the last dot of the file name, in lower case.
 std::string Extension(const char* path) {
   const char* name = std::strrchr(path, '/');
@@ -158,7 +152,10 @@ void InfoUsage(FILE* out) {
       "usage: qevtool info FILE...\n"
       "Loads each file with the reader its extension names (.pmd model, .vmd motion,\n"
       ".vpd pose; any letter case) and prints the reader's summary, the lines the log\n"
-      "gets, followed by the counts of every block. Text is printed in UTF-8; bytes\n"
+      "gets, followed by the counts of every block. Any other file is loaded as a\n"
+      "picture, as a material's texture would be (plug-ins from FILES beside the\n"
+      "program), and the route that decoded it, its image and texture sizes, bits per\n"
+      "pixel and plug-in information are printed. Text is printed in UTF-8; bytes\n"
       "that are not valid text (names cut inside a character) print as U+FFFD.\n"
       "exit status: 0 every file loaded, 1 some file failed (its error on stderr),\n"
       "2 bad usage.\n",
@@ -196,7 +193,7 @@ int RunInfo(int argc, char** argv) {
     const int loaded = ext == "pmd"   ? InfoPmd(path, &why)
                        : ext == "vmd" ? InfoVmd(path, &why)
                        : ext == "vpd" ? InfoVpd(path, &why)
-                                      : InfoOther(path, &why);
+                                      : InfoPicture(path, &why);
     std::fflush(stdout);
     if (!loaded) {
       std::fprintf(stderr, "qevtool info: %s: %s\n", path, why.c_str());

@@ -85,7 +85,7 @@ TEST(QevtoolInfo, ExitStatusAndErrors) {
       {"info bad.vpd", 1, "qevtool info: bad.vpd: Header error : bad.vpd\n", ""},
       {"info missing.vpd", 1, "qevtool info: missing.vpd: No such file or directory\n", ""},
       {"info . ..pmd", 1, "qevtool info: ..pmd: No such file or directory\n", ""},
-      {"info picture.xyz", 1, "qevtool info: picture.xyz: unknown file type\n", ""},
+      {"info picture.xyz", 1, "qevtool info: picture.xyz: not a picture that the decoders or the plug-ins in ", ""},
       {"info", 2, "usage: qevtool info FILE...", ""},
       {"info --bogus good.pmd", 2, "unknown option '--bogus'", ""},
       {"info --help", 0, "", "usage: qevtool info FILE..."},
