@@ -1,0 +1,36 @@
+// One frame's drawing, between BeginDraw and EndDraw, in its fixed order:
+// camera matrices, depth on, the grid, the IK goal markers, then the physics
+// shapes, the bone markers and the model when they are switched on.
+#pragma once
+#include <functional>
+
+#include "platform/d3d9.h"
+
+class CD3DCamera;
+class CD3DLine90;
+class CD3DLocater;
+
+struct FrameDrawing {
+  IDirect3DDevice9* device = nullptr;
+  const CD3DCamera* camera = nullptr;
+  CD3DLine90* grid = nullptr;
+  CD3DLocater* ikGoalLocator = nullptr;
+  const D3DXMATRIX* ikGoals = nullptr;  // G, one matrix per IK list of the model
+  int ikGoalCount = 0;
+  // The application's switches
+  int CalcIK = 1;
+  int DrawRigid = 0;
+  int DrawBone = 0;
+  int DrawType = 1;  // 0 model hidden, 1 wireframe, 2 solid
+  // The steps other parts draw, each run after its world transform and
+  // states are set; empty while there is nothing to draw (no physics world,
+  // no skeleton, no model).
+  std::function<void()> drawPhysics;
+  std::function<void()> drawBones;
+  std::function<void()> drawModel;
+};
+
+void DrawFrame(const FrameDrawing& frame);
+
+// One highlighted IK goal marker per IK list, in file order.
+void DrawIkGoals(IDirect3DDevice9* device, CD3DLocater* locator, const D3DXMATRIX* goals, int count);

@@ -1,0 +1,44 @@
+// CDDPro90: the one rendering device of the program and the bracket of every
+// frame: creates the device with fixed presentation settings, puts it into
+// the standard state, begins and clears a scene, ends and presents it.
+#pragma once
+#include <functional>
+
+#include "platform/d3d9.h"
+
+// Which device Init creates: the window's OpenGL one (the program), an
+// offscreen OpenGL one (tests and the headless tool read its pixels), or a
+// recorder (tests assert its calls).
+enum class DeviceBackend { kWindowGl, kOffscreenGl, kRecording };
+
+class CDDPro90 {
+ public:
+  CDDPro90() = default;
+  CDDPro90(const CDDPro90&) = delete;
+  CDDPro90& operator=(const CDDPro90&) = delete;
+  virtual ~CDDPro90();
+
+  // Creates the device for the window; 1 on success. A second call first
+  // releases what the first made.
+  int Init(HWND window, DeviceBackend backend = DeviceBackend::kWindowGl);
+  // The same with the Direct3D object made by a caller's factory (tests
+  // script adapters and failures this way); the frame owns what it returns.
+  int Init(HWND window, const std::function<IDirect3D9*()>& createDirect3D);
+  int BeginDraw();
+  int EndDraw();
+  int SetDefaultStates();
+  int SelectBackBufferFormat();
+  int ReleaseTextures();
+  void Term();
+
+  HWND m_hWnd = nullptr;
+  IDirect3D9* m_pD3D = nullptr;
+  IDirect3DDevice9* m_pDevice = nullptr;  // drawn on by every part of the program
+  D3DCAPS9 m_caps{};
+  int m_nWidth = 640;  // back buffer; Init sets 1280 x 800
+  int m_nHeight = 480;
+  D3DCOLOR m_dwClearColor = 0x00000000;
+  D3DPRESENT_PARAMETERS m_pp{};
+  int m_bInScene = 0;
+  int m_bDeviceLost = 0;  // set by a failed Present; no frame runs after it
+};
