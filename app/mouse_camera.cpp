@@ -33,6 +33,21 @@ void CViewer::ButtonUp(uint32_t bit) {
 void CViewer::MouseMove(LPARAM lParam) {
   const int x = MouseX(lParam);
   const int y = MouseY(lParam);
+  const int lx = m_nLastX, ly = m_nLastY;
+  // Orbit a quarter degree per pixel; zoom toward the target a sixteenth
+  // per pixel dragged up; pan a twentieth per pixel.
+  if (m_nMouseButtons & kLeft) {
+    m_camera.Operate(0.25f * float(lx - x), 0.25f * float(y - ly), 0);
+    m_camera.UpdateView();
+  }
+  if (m_nMouseButtons & kRight) {
+    m_camera.Operate(float(x - lx), 0.0625f * float(ly - y), 3);
+    m_camera.UpdateView();
+  }
+  if (m_nMouseButtons & kMiddle) {
+    m_camera.Operate(float(lx - x) / 20, float(y - ly) / 20, 1);
+    m_camera.UpdateView();
+  }
   m_nLastX = x;
   m_nLastY = y;
 }

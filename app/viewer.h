@@ -10,6 +10,10 @@
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/keyboard.h"
+#include "render/d3d_camera.h"
+#include "render/d3d_line90.h"
+#include "render/d3d_locater.h"
+#include "render/dd_pro90.h"
 #include "support/window_ex.h"
 
 class CIniEditX;
@@ -38,6 +42,11 @@ class CViewer {
   void AddMouseHandlers();
   // Shutdown step 2: the remembered paths go back into the settings.
   void StoreRememberedPaths();
+  // Start-up steps 4 to 6: the device for the window, the camera's
+  // projection and viewpoint, the IK goal locator. 0 when there is no device.
+  int StartDevice(DeviceBackend backend);
+  // Step 4 of a frame: clear colour, BeginDraw, DrawFrame, EndDraw.
+  void DrawScene();
 
   // One pass of the frame loop; false once the quit message has arrived (the
   // pass is completed first).
@@ -93,6 +102,10 @@ class CViewer {
   CWindowEx m_window;
   CTimer m_timer;
   CGetKey m_keys;
+  CDDPro90 m_frame;
+  CD3DCamera m_camera;
+  CD3DLine90 m_grid;
+  CD3DLocater m_ikGoalLocator;
 
  private:
   void ButtonDown(HWND window, uint32_t bit, LPARAM lParam);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/grid.h"
 #include "app/ini_edit_x.h"
 #include "app/viewer.h"
 #include "platform/codepage.h"
@@ -40,9 +41,12 @@ int CViewer::WinMain() {
   // 3. the window
   m_window.m_bDoubleClick = 0;
   if (!m_window.Create(nullptr, Title())) return -1;
-  // 8. remembered paths; 9. mouse handlers; 11. frame clock
+  // 4. device, 5. camera, 6. IK goal locator; no device ends the program
+  if (!StartDevice(DeviceBackend::kWindowGl)) return -1;
+  // 8. remembered paths; 9. mouse handlers; 10. floor grid; 11. frame clock
   ReadRememberedPaths();
   AddMouseHandlers();
+  BuildGrid(&m_grid);
   m_timer.Start(30);
 
   // 12. frame loop
@@ -51,6 +55,8 @@ int CViewer::WinMain() {
 
   // shutdown
   StoreRememberedPaths();
+  m_frame.ReleaseTextures();
+  m_frame.Term();
   m_window.Destroy();
   return 0;
 }
@@ -92,4 +98,5 @@ bool CViewer::RunPass() {
 void CViewer::RunFrame() {
   m_keys.Update();
   RunCommands();
+  DrawScene();
 }
