@@ -320,6 +320,7 @@ class GlDevice : public IDirect3DDevice9 {
   size_t m_vboSize = 0;
   // The device's state in its traditional form; the creation defaults.
   DWORD m_zEnable = D3DZB_TRUE, m_zWrite = TRUE, m_cull = D3DCULL_CCW;
+  DWORD m_srcBlend = D3DBLEND_ONE, m_destBlend = D3DBLEND_ZERO;
   DWORD m_colorStage[3] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_CURRENT};
   DWORD m_alphaStage[3] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_CURRENT};
   DWORD m_fvf = 0;
@@ -436,18 +437,14 @@ HRESULT GlDevice::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
         glDisable(GL_BLEND);
       }
       break;
-    case D3DRS_SRCBLEND: {
-      GLint dst = GL_ZERO;
-      glGetIntegerv(GL_BLEND_DST_RGB, &dst);
-      glBlendFunc(BlendFactor(value), GLenum(dst));
+    case D3DRS_SRCBLEND:
+      m_srcBlend = value;
+      glBlendFunc(BlendFactor(m_srcBlend), BlendFactor(m_destBlend));
       break;
-    }
-    case D3DRS_DESTBLEND: {
-      GLint src = GL_ONE;
-      glGetIntegerv(GL_BLEND_SRC_RGB, &src);
-      glBlendFunc(GLenum(src), BlendFactor(value));
+    case D3DRS_DESTBLEND:
+      m_destBlend = value;
+      glBlendFunc(BlendFactor(m_srcBlend), BlendFactor(m_destBlend));
       break;
-    }
     // Vertices always carry their colour and the program never lights them;
     // one matrix per vertex is all there is.
     case D3DRS_LIGHTING:
@@ -624,7 +621,15 @@ HRESULT GlDevice::Present() {
                     (GLint(m_width) == w && GLint(m_height) == h) ? GL_NEAREST : GL_LINEAR);
   SDL_GL_SwapWindow(window);
   glBindFramebuffer(GL_FRAMEBUFFER, m_fbo);
-  return glGetError() == GL_NO_ERROR ? D3D_OK : D3DERR_DEVICELOST;
+  // Only a lost context loses the device; other errors leave it drawing.
+  bool lost = false;
+  for (GLenum error = glGetError(); error != GL_NO_ERROR; error = glGetError()) {
+    if (error == GL_CONTEXT_LOST) {
+      lost = true;
+      break;
+    }
+  }
+  return lost ? D3DERR_DEVICELOST : D3D_OK;
 }
 
 HRESULT GlDevice::CreateTexture(unsigned width, unsigned height, unsigned levels, DWORD, D3DFORMAT format,
