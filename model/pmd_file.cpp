@@ -69,6 +69,13 @@ std::unique_ptr<T[]> NewArray(size_t n) {
   return n ? std::make_unique<T[]>(n) : nullptr;
 }
 
+// An owned array for a block copied whole from the file right away, so not
+// zeroed first; none at all for an empty block.
+template <class T>
+std::unique_ptr<T[]> NewBlock(size_t n) {
+  return n ? std::make_unique_for_overwrite<T[]>(n) : nullptr;
+}
+
 // Copies a block of records; an empty block has no array to copy into.
 void CopyBlock(void* dst, const uint8_t* src, size_t bytes) {
   if (bytes) std::memcpy(dst, src, bytes);
@@ -136,7 +143,7 @@ int CPmdFile::ReadBody(CReadCursor& in) {
   uint32_t count = 0;
   if (!in.Get(count) || !in.Take(count, sizeof(PmdVertex), p)) return CutShort("vertices", in);
   m_nVertex = int32_t(count);  // fits: the bytes left bound it
-  m_pVertex = NewArray<PmdVertex>(count);
+  m_pVertex = NewBlock<PmdVertex>(count);
   CopyBlock(m_pVertex.get(), p, size_t(count) * sizeof(PmdVertex));
   DebugPrintf(t.vertices.c_str(), m_nVertex);
   for (int32_t i = 0; i < m_nVertex; ++i) {
@@ -153,7 +160,7 @@ int CPmdFile::ReadBody(CReadCursor& in) {
 
   if (!in.Get(count) || !in.Take(count, 2, p)) return CutShort("faces", in);
   m_nIndex = int32_t(count);
-  m_pIndex = NewArray<uint16_t>(count);
+  m_pIndex = NewBlock<uint16_t>(count);
   CopyBlock(m_pIndex.get(), p, size_t(count) * 2);
   for (int32_t i = 0; i < m_nIndex; ++i) {
     if (m_pIndex[i] >= uint32_t(m_nVertex)) {
@@ -212,7 +219,7 @@ int CPmdFile::ReadBody(CReadCursor& in) {
   for (int32_t i = 0; i < m_nIk; ++i) {
     PmdIkRec& ik = m_pIk[i];
     if (!in.Get(ik.head) || !in.Take(ik.head.chainLength, 2, p)) return CutShort("IK lists", in);
-    ik.chain = NewArray<uint16_t>(ik.head.chainLength);
+    ik.chain = NewBlock<uint16_t>(ik.head.chainLength);
     CopyBlock(ik.chain.get(), p, size_t(ik.head.chainLength) * 2);
     auto refuse = [&](const char* field, unsigned value) {
       DebugPrintf("PMD error : IK list [%d] %s %u is not below the bone count %u\n", i, field, value, m_nBone);
@@ -231,7 +238,7 @@ int CPmdFile::ReadBody(CReadCursor& in) {
   for (int32_t i = 0; i < m_nMorph; ++i) {
     PmdMorph& m = m_pMorph[i];
     if (!in.Get(m.head) || !in.Take(m.head.vertexCount, sizeof(PmdMorphVertex), p)) return CutShort("morphs", in);
-    m.vertices = NewArray<PmdMorphVertex>(m.head.vertexCount);
+    m.vertices = NewBlock<PmdMorphVertex>(m.head.vertexCount);
     CopyBlock(m.vertices.get(), p, size_t(m.head.vertexCount) * sizeof(PmdMorphVertex));
     for (uint32_t j = 0; j < m.head.vertexCount; ++j) m.vertices[j].pos[2] = -m.vertices[j].pos[2];
   }
@@ -240,7 +247,7 @@ int CPmdFile::ReadBody(CReadCursor& in) {
   uint8_t count8 = 0;
   if (!in.Get(count8) || !in.Take(count8, 2, p)) return CutShort("morph display list", in);
   m_nMorphDisp = count8;
-  m_pMorphDisp = NewArray<uint16_t>(count8);
+  m_pMorphDisp = NewBlock<uint16_t>(count8);
   CopyBlock(m_pMorphDisp.get(), p, size_t(count8) * 2);
   DebugPrintf(t.morphs.c_str(), m_nMorphDisp);
 
@@ -258,7 +265,7 @@ int CPmdFile::ReadBody(CReadCursor& in) {
 
   if (!in.Get(count) || !in.Take(count, sizeof(PmdBoneDisp), p)) return CutShort("bone display list", in);
   m_nBoneDisp = int32_t(count);
-  m_pBoneDisp = NewArray<PmdBoneDisp>(count);
+  m_pBoneDisp = NewBlock<PmdBoneDisp>(count);
   CopyBlock(m_pBoneDisp.get(), p, size_t(count) * sizeof(PmdBoneDisp));
   DebugPrintf(t.boneDisps.c_str(), m_nBoneDisp);
   return 1;
@@ -309,7 +316,7 @@ void CPmdFile::ReadExtensions(CReadCursor& in) {
     return;
   }
   m_nRigidBody = int32_t(bodies);
-  m_pRigidBody = NewArray<PmdRigidBody>(bodies);
+  m_pRigidBody = NewBlock<PmdRigidBody>(bodies);
   CopyBlock(m_pRigidBody.get(), pBodies, size_t(bodies) * sizeof(PmdRigidBody));
   for (uint32_t i = 0; i < bodies; ++i) {
     PmdRigidBody& b = m_pRigidBody[i];
@@ -318,7 +325,7 @@ void CPmdFile::ReadExtensions(CReadCursor& in) {
     b.rot[1] = -b.rot[1];
   }
   m_nJoint = int32_t(joints);
-  m_pJoint = NewArray<PmdJoint>(joints);
+  m_pJoint = NewBlock<PmdJoint>(joints);
   CopyBlock(m_pJoint.get(), pJoints, size_t(joints) * sizeof(PmdJoint));
   for (uint32_t i = 0; i < joints; ++i) {
     PmdJoint& j = m_pJoint[i];

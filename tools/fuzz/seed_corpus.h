@@ -1,0 +1,44 @@
+// Seeds a fuzz target's corpus from the fixture builder: when the first
+// corpus folder named on the command line is empty, the given files are
+// written into it before fuzzing starts.
+#pragma once
+#include <dirent.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qev::fuzz {
+
+inline bool EmptyFolder(const std::string& path) {
+  DIR* dir = opendir(path.c_str());
+  if (!dir) return false;
+  bool empty = true;
+  while (dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") {
+      empty = false;
+      break;
+    }
+  }
+  closedir(dir);
+  return empty;
+}
+
+inline void SeedCorpus(int argc, char** argv, const std::vector<std::pair<std::string, std::string>>& seeds) {
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] == '-') continue;  // libFuzzer's own flags
+    const std::string folder = argv[i];
+    if (!EmptyFolder(folder)) return;
+    for (const auto& [name, bytes] : seeds) {
+      if (FILE* f = std::fopen((folder + "/" + name).c_str(), "wb")) {
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+      }
+    }
+    return;
+  }
+}
+
+}  // namespace qev::fuzz
