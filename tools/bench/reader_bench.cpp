@@ -60,6 +60,12 @@ const std::string& LargeMotion() {
   return bytes;
 }
 
+// 1,000,000 bone keys on one bone: the worst case for keeping keys in order.
+const std::string& OneBoneMotion() {
+  static const std::string bytes = qev::fixture::BuildVmd(qev::fixture::LargeVmd(1000000, 1));
+  return bytes;
+}
+
 // The global log for one benchmark: writing DEBUG.TXT, or switched off.
 void SetLog(bool on) {
   CDebug::Global().SetTap(nullptr);
@@ -118,6 +124,18 @@ void BM_VmdLoadFromMemory(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes.size()));
 }
 BENCHMARK(BM_VmdLoadFromMemory)->ArgName("log")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_VmdLoadOneBone(benchmark::State& state) {
+  const std::string& bytes = OneBoneMotion();
+  SetLog(false);
+  for (auto _ : state) {
+    CVmdFile vmd;
+    if (!vmd.LoadFromMemory(bytes.data(), bytes.size())) state.SkipWithError("load failed");
+    benchmark::DoNotOptimize(vmd.m_pBoneTrack.get());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes.size()));
+}
+BENCHMARK(BM_VmdLoadOneBone)->Unit(benchmark::kMillisecond);
 
 void BM_VmdLoadFile(benchmark::State& state) {
   const std::string path = Dir().Write("large.vmd", LargeMotion());
