@@ -1,6 +1,6 @@
 #include "platform/d3d9.h"
 
-unsigned IUnknownLike::Release() {
+unsigned RefCounted::Release() {
   const unsigned left = --m_refs;
   if (left == 0) delete this;
   return left;

@@ -162,23 +162,23 @@ struct D3DSURFACE_DESC {
 
 // Reference counted like the interfaces it stands for: created with one
 // reference, deleted by the Release that drops the last one.
-class IUnknownLike {
+class RefCounted {
  public:
-  IUnknownLike() = default;
-  IUnknownLike(const IUnknownLike&) = delete;
-  IUnknownLike& operator=(const IUnknownLike&) = delete;
+  RefCounted() = default;
+  RefCounted(const RefCounted&) = delete;
+  RefCounted& operator=(const RefCounted&) = delete;
   unsigned AddRef() { return ++m_refs; }
   unsigned Release();
 
  protected:
-  virtual ~IUnknownLike() = default;
+  virtual ~RefCounted() = default;
 
  private:
   unsigned m_refs = 1;
 };
 
 // A 2D texture of one level whose pixels are written through LockRect.
-class IDirect3DTexture9 : public IUnknownLike {
+class IDirect3DTexture9 : public RefCounted {
  public:
   virtual HRESULT GetLevelDesc(unsigned level, D3DSURFACE_DESC* desc) = 0;
   // Only whole levels are locked here (the rectangle of the traditional call
@@ -187,7 +187,7 @@ class IDirect3DTexture9 : public IUnknownLike {
   virtual HRESULT UnlockRect(unsigned level) = 0;
 };
 
-class IDirect3DDevice9 : public IUnknownLike {
+class IDirect3DDevice9 : public RefCounted {
  public:
   virtual HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) = 0;
   virtual HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) = 0;
@@ -211,7 +211,7 @@ class IDirect3DDevice9 : public IUnknownLike {
 };
 
 // What Direct3DCreate9 returns: the adapter queries and device creation.
-class IDirect3D9 : public IUnknownLike {
+class IDirect3D9 : public RefCounted {
  public:
   virtual HRESULT GetDeviceCaps(unsigned adapter, D3DDEVTYPE type, D3DCAPS9* caps) = 0;
   virtual HRESULT GetAdapterDisplayMode(unsigned adapter, D3DDISPLAYMODE* mode) = 0;
