@@ -224,3 +224,35 @@ TEST_F(GlDeviceTest, RefusesBadCallsInsteadOfReadingPastTheCaller) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GlDirect3D, AdapterQueriesAndRefusals) {
+  EXPECT_EQ(Direct3DCreate9(31), nullptr) << "another interface version";
+  IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+  ASSERT_NE(d3d, nullptr);
+  D3DCAPS9 caps;
+  ASSERT_EQ(d3d->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &caps), D3D_OK);
+  EXPECT_TRUE(caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT);
+  D3DPRESENT_PARAMETERS pp{};
+  pp.BackBufferWidth = 1280;
+  pp.BackBufferHeight = 800;
+  IDirect3DDevice9* dev = reinterpret_cast<IDirect3DDevice9*>(1);
+  // A window surface needs an OpenGL window.
+  EXPECT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, nullptr, 0, &pp, &dev), D3DERR_NOTAVAILABLE);
+  EXPECT_EQ(dev, nullptr);
+  d3d->Release();
+
+  IDirect3D9* off = qev::CreateGlDirect3D(qev::GlSurface::kOffscreen);
+  const struct {
+    unsigned w, h;
+  } sizes[] = {{0, 800}, {1280, 0}, {qev::kMaxTextureSide + 1, 800}};
+  for (const auto& s : sizes) {
+    pp.BackBufferWidth = s.w;
+    pp.BackBufferHeight = s.h;
+    EXPECT_EQ(off->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, nullptr, 0, &pp, &dev), D3DERR_INVALIDCALL);
+  }
+  off->Release();
+}
+
+}  // namespace
