@@ -180,6 +180,25 @@ TEST_F(GlDeviceTest, TextureModulatesVertexColourAndAlphaBlends) {
   EXPECT_NEAR(int((mix >> 8) & 0xFF), 0x80, 2);
 }
 
+TEST_F(GlDeviceTest, TextureRowZeroIsTheTopAndXrgbReadsOpaque) {
+  IDirect3DTexture9* tex = nullptr;
+  ASSERT_EQ(dev->CreateTexture(2, 2, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &tex), D3D_OK);
+  D3DLOCKED_RECT lr;
+  ASSERT_EQ(tex->LockRect(0, &lr, 0), D3D_OK);
+  auto* rows = static_cast<uint8_t*>(lr.pBits);
+  reinterpret_cast<uint32_t*>(rows)[0] = reinterpret_cast<uint32_t*>(rows)[1] = 0x00FF0000;  // red, no alpha byte
+  reinterpret_cast<uint32_t*>(rows + lr.Pitch)[0] = reinterpret_cast<uint32_t*>(rows + lr.Pitch)[1] = 0x0000FF00;
+  ASSERT_EQ(tex->UnlockRect(0), D3D_OK);
+  dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+  dev->SetTexture(0, tex);
+  Rect(0, 0, 16, 16, 0xFFFFFFFF);  // v runs 0 at the top to 1 at the bottom
+  EXPECT_EQ(Pixel(8, 2), kRed);
+  EXPECT_EQ(Pixel(8, 13), kGreen);
+  dev->SetTexture(0, nullptr);
+  tex->Release();
+}
+
 TEST_F(GlDeviceTest, WireframeLeavesTheInsideEmpty) {
   dev->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
   Rect(10, 10, 40, 40, kRed);
