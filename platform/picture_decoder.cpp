@@ -1,5 +1,7 @@
 #include "platform/picture_decoder.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -11,6 +13,12 @@
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_NO_STDIO
 #define STBI_MAX_DIMENSIONS 16384
+// Zeroed allocations: the library's JPEG reader consults Huffman tables that a
+// damaged file never defined, and reads far outside its state from whatever an
+// earlier allocation left there. Zeroed tables make it fail the file instead.
+#define STBI_MALLOC(bytes) std::calloc(1, bytes)
+#define STBI_REALLOC(block, bytes) std::realloc(block, bytes)
+#define STBI_FREE(block) std::free(block)
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-function"
@@ -39,12 +47,17 @@ bool StartsWith(const uint8_t* data, size_t size, const char* magic, size_t n) {
 const char* Recognise(const uint8_t* data, size_t size) {
   if (IsDds(data, size)) return "DDS";
   if (StartsWith(data, size, "\x89PNG\r\n\x1a\n", 8)) return "PNG";
-  if (StartsWith(data, size, "\xFF\xD8", 2)) return "JPG";
+  // the JPEG reader skips fill bytes before the start-of-image marker
+  size_t fill = 0;
+  while (fill < size && data[fill] == 0xFF) ++fill;
+  if (fill > 0 && fill < size && data[fill] == 0xD8) return "JPG";
   if (StartsWith(data, size, "BM", 2)) return "BMP";
   if (StartsWith(data, size, "GIF8", 4)) return "GIF";
   if (StartsWith(data, size, "8BPS", 4)) return "PSD";
   if (StartsWith(data, size, "#?RADIANCE", 10) || StartsWith(data, size, "#?RGBE", 6)) return "HDR";
   if (StartsWith(data, size, "\x53\x80\xF6\x34", 4)) return "PIC";
+  // Portable anymaps are not read: the library's reader overflows on hostile
+  // sizes and sample ranges.
   if (StartsWith(data, size, "P5", 2) || StartsWith(data, size, "P6", 2)) return "PNM";
   return "TGA";
 }
@@ -54,6 +67,56 @@ bool IsTextureFileFormat(const char* format) {
     if (!std::strcmp(f, format)) return true;
   return false;
 }
+
+bool IsReadFormat(const char* format, PictureFormats formats) {
+  if (!std::strcmp(format, "PNM")) return false;
+  return formats == PictureFormats::kAll || IsTextureFileFormat(format);
+}
+
+// The library builds each Huffman table from 16 code counts without checking
+// that they describe at most 256 codes, and writes past the table when they do.
+// Every table of every DHT segment is checked before the library sees the file.
+bool CheckJpegTables(const uint8_t* data, size_t size, std::string& why) {
+  size_t at = 0;
+  while (at + 1 < size) {
+    if (data[at] != 0xFF) {  // padding between segments: the library scans on to the next marker
+      ++at;
+      continue;
+    }
+    const uint8_t marker = data[at + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++at;
+      continue;
+    }
+    at += 2;
+    if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
+    if (marker == 0xD9 || at + 2 > size) return true;
+    const size_t length = size_t(data[at]) << 8 | data[at + 1];
+    if (length < 2) return true;
+    if (marker == 0xC4) {
+      // a segment cut short is read on with zeros, which add no codes
+      const size_t end = std::min(at + length, size);
+      for (size_t t = at + 2; t < end;) {
+        size_t codes = 0;
+        for (size_t i = t + 1; i <= t + 16 && i < end; ++i) codes += data[i];
+        if (codes > 256) {
+          why = "JPG Huffman table with " + std::to_string(codes) + " codes";
+          return false;
+        }
+        t += 17 + codes;
+      }
+    }
+    if (at + length > size) return true;
+    at += length;
+    if (marker == 0xDA) {
+      // entropy-coded data: FF 00 is a stuffed byte and FF D0..D7 a restart
+      while (at + 1 < size && !(data[at] == 0xFF && data[at + 1] != 0 && (data[at + 1] < 0xD0 || data[at + 1] > 0xD7)))
+        ++at;
+    }
+  }
+  return true;
+}
+
 
 // The image library fills pixels past the end of uncompressed bitmap and
 // targa data with zeros instead of failing; such files are refused here.
@@ -127,7 +190,7 @@ int DecodePicture(const uint8_t* data, size_t size, PictureFormats formats, Deco
   };
   if (!data || size == 0) return fail("");
   const char* format = Recognise(data, size);
-  if (formats == PictureFormats::kTextureFiles && !IsTextureFileFormat(format)) return fail("");
+  if (!IsReadFormat(format, formats)) return fail("");
   if (!std::strcmp(format, "DDS")) {
     if (!DecodeDds(data, size, out, reason)) return fail(reason);
     if (why) why->clear();
@@ -136,6 +199,7 @@ int DecodePicture(const uint8_t* data, size_t size, PictureFormats formats, Deco
   if (size > size_t(std::numeric_limits<int>::max())) return fail("picture file too large");
   if (!std::strcmp(format, "BMP") && !CheckBmpBody(data, size, reason)) return fail(reason);
   if (!std::strcmp(format, "TGA") && !CheckTgaBody(data, size, reason)) return fail(reason);
+  if (!std::strcmp(format, "JPG") && !CheckJpegTables(data, size, reason)) return fail(reason);
 
   int width = 0, height = 0, channels = 0;
   if (!stbi_info_from_memory(data, int(size), &width, &height, &channels)) {
