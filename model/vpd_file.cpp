@@ -51,12 +51,13 @@ class ItemWalker {
 };
 
 // The ASCII run at the start of an item after blanks: a number ends at the
-// first character that cannot belong to one anyway.
+// first character that cannot belong to one anyway. Any number a pose file
+// writes fits the length kept; a hostile run of digits costs no more.
 std::string NumberText(std::u16string_view item) {
   size_t i = 0;
   while (i < item.size() && (item[i] == u' ' || item[i] == u'\t' || item[i] == u'\x3000')) ++i;
   std::string out;
-  for (; i < item.size() && item[i] > 0 && item[i] < 0x80 && out.size() < 64; ++i) out += char(item[i]);
+  for (; i < item.size() && item[i] > 0 && item[i] < 0x80 && out.size() < 256; ++i) out += char(item[i]);
   return out;
 }
 
