@@ -13,6 +13,14 @@
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_NO_STDIO
 #define STBI_MAX_DIMENSIONS 16384
+// Only the formats textures come in. The library's other readers let a file of
+// a few bytes demand gigabytes (floating-point pictures, layered images) or
+// overflow on hostile sample ranges (anymaps).
+#define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_BMP
+#define STBI_ONLY_TGA
+#define STBI_ONLY_GIF
 // Zeroed allocations: the library's JPEG reader consults Huffman tables that a
 // damaged file never defined, and reads far outside its state from whatever an
 // earlier allocation left there. Zeroed tables make it fail the file instead.
@@ -53,12 +61,6 @@ const char* Recognise(const uint8_t* data, size_t size) {
   if (fill > 0 && fill < size && data[fill] == 0xD8) return "JPG";
   if (StartsWith(data, size, "BM", 2)) return "BMP";
   if (StartsWith(data, size, "GIF8", 4)) return "GIF";
-  if (StartsWith(data, size, "8BPS", 4)) return "PSD";
-  if (StartsWith(data, size, "#?RADIANCE", 10) || StartsWith(data, size, "#?RGBE", 6)) return "HDR";
-  if (StartsWith(data, size, "\x53\x80\xF6\x34", 4)) return "PIC";
-  // Portable anymaps are not read: the library's reader overflows on hostile
-  // sizes and sample ranges.
-  if (StartsWith(data, size, "P5", 2) || StartsWith(data, size, "P6", 2)) return "PNM";
   return "TGA";
 }
 
@@ -69,7 +71,6 @@ bool IsTextureFileFormat(const char* format) {
 }
 
 bool IsReadFormat(const char* format, PictureFormats formats) {
-  if (!std::strcmp(format, "PNM")) return false;
   return formats == PictureFormats::kAll || IsTextureFileFormat(format);
 }
 

@@ -24,7 +24,7 @@ struct DecodedPicture {
 
 enum class PictureFormats {
   kTextureFiles,  // BMP (and DIB), TGA, DDS, JPG, PNG
-  kAll,           // those and the further formats the decoders read (GIF, PSD, HDR, PIC)
+  kAll,           // those and GIF
 };
 
 // 1 and `out` filled when the bytes are a whole picture of an accepted format;

@@ -110,7 +110,10 @@ TEST(PictureDecoder, DamagedAndHostileFilesAreRefused) {
        "JPG Huffman table with 514 codes"},
       {"jpeg table after padding", std::string("\xFF\xD8\x00\x00\xFF\xC4\x00\x20\x00\x00\x00\x03\xFF\xFF", 14),
        "JPG Huffman table with 513 codes"},
-      {"portable anymap", std::string("P6\n1 1\n255\n\x01\x02\x03", 14), ""},  // not read at all
+      // formats not read at all
+      {"portable anymap", std::string("P6\n1 1\n255\n\x01\x02\x03", 14), ""},
+      {"floating-point picture", std::string("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 4096 +X 16384\n"), ""},
+      {"layered image", std::string("8BPS\x00\x01", 6) + std::string(20, '\0'), ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
