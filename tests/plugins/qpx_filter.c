@@ -8,6 +8,7 @@
  *   2 the file-name form of GetPictureInfo and GetPicture fails
  *   4 the info handle is shorter than a bitmap header
  * Built with QPX_FREE_PICTURE it also exports FreePicture. */
+#define _XOPEN_SOURCE 700 /* pread */
 #include <stdio.h>
 #include <unistd.h>
 
