@@ -110,7 +110,7 @@ int CSusie::TakeBitmap(const uint8_t* data, size_t bytes) {
   const int32_t width = int32_t(Read32(data + 18)), height = int32_t(Read32(data + 22));
   // Rows stored as they are only; the pixel offset is the file's own, which is
   // 54 for the plain 40-byte header and further on for the longer headers.
-  if (headerSize < 40 || (compression != 0 && compression != 3) || offset < 14 + headerSize || offset > bytes ||
+  if (headerSize < 40 || (compression != 0 && compression != 3) || offset < uint64_t(14) + headerSize || offset > bytes ||
       width <= 0 || height == 0 || height == INT32_MIN) {
     DebugPrintf("bitmap refused: header not read\n");
     return 0;

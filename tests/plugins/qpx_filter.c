@@ -7,6 +7,7 @@
  *   1 the pixel handle is half the size the header implies
  *   2 the file-name form of GetPictureInfo and GetPicture fails
  *   4 the info handle is shorter than a bitmap header
+ *   8 IsSupported accepts only the file-descriptor form
  * Built with QPX_FREE_PICTURE it also exports FreePicture. */
 #define _XOPEN_SOURCE 700 /* pread */
 #include <stdio.h>
@@ -98,12 +99,13 @@ EXPORT int GetPluginInfo(int infono, char* buf, int buflen) {
 }
 
 EXPORT int IsSupported(const char* filename, void* dw) {
-  unsigned char head[4];
+  unsigned char head[16];
   (void)filename;
   if (IMAGE_PLUGIN_IS_FILE(dw)) {
-    if (pread(IMAGE_PLUGIN_FILE(dw), head, 4, 0) != 4) return 0;
+    if (pread(IMAGE_PLUGIN_FILE(dw), head, sizeof head, 0) != (ssize_t)sizeof head) return 0;
   } else {
-    memcpy(head, dw, 4);
+    memcpy(head, dw, sizeof head);
+    if (Get16(head + 14) & 8) return 0;
   }
   return memcmp(head, "QPX1", 4) == 0;
 }

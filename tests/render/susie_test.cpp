@@ -291,6 +291,16 @@ TEST(Susie, FileFormRefusedFallsBackToTheMemoryForm) {
   EXPECT_STREQ(s.m_szInfo, "t");
 }
 
+TEST(Susie, FileLoadsOfferTheOpenFileFirst) {
+  // this picture is only claimed through the file-descriptor form
+  PluginFolder folder;
+  const std::string bytes = QpxFile(1, 1, 32, std::string("\x05\x06\x07\x08", 4), {}, 8);
+  CSusie s;
+  s.SetFolder(folder.Folder().c_str());
+  EXPECT_EQ(s.LoadFile(folder.Write("f.qpx", bytes).c_str()), 1);
+  EXPECT_EQ(s.LoadMemory(bytes.data(), int64_t(bytes.size())), 0);
+}
+
 TEST(Susie, InformationTextIsCutAt1023Bytes) {
   PluginFolder folder;
   CSusie s;
