@@ -12,5 +12,3 @@ HMODULE LoadLibraryA(const char* path);
 FARPROC GetProcAddress(HMODULE module, const char* name);
 // 1 when the library was unloaded.
 int FreeLibrary(HMODULE module);
-// Why the last LoadLibraryA of this thread failed ("" when it did not).
-const char* LastLibraryError();
