@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "platform/gl_device.h"
 #include "platform/picture_encoder.h"
 #include "platform/recording_device.h"
 #include "tests/common/temp_dir.h"
@@ -276,6 +277,84 @@ TEST_F(TextureTest, RefusedPicturesSayWhyInTheLog) {
   qev::test::LogCapture log;
   EXPECT_EQ(m_tex.LoadFile(Write("cut.png", png.substr(0, png.size() - 20)).c_str(), &m_device), 0);
   EXPECT_TRUE(log.Contains("picture refused: PNG")) << log.Text();
+}
+
+// The same pictures on the offscreen OpenGL device, drawn over the whole back
+// buffer one texel to a pixel: what a material shows on screen.
+class GlTextureTest : public TextureTest {
+ protected:
+  struct ScreenVertex {  // 0x144: position with rhw, colour, one texture coordinate
+    float x, y, z, rhw;
+    D3DCOLOR color;
+    float u, v;
+  };
+  void SetUp() override {
+    m_d3d = qev::CreateGlDirect3D(qev::GlSurface::kOffscreen);
+    D3DPRESENT_PARAMETERS pp{};
+    pp.BackBufferWidth = 128;
+    pp.BackBufferHeight = 64;
+    ASSERT_EQ(m_d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, nullptr, 0, &pp, &m_gl), D3D_OK)
+        << "offscreen OpenGL (EGL surfaceless) is needed";
+  }
+  void TearDown() override {
+    m_tex.Release();
+    if (m_gl) m_gl->Release();
+    if (m_d3d) m_d3d->Release();
+  }
+  // The texture drawn over the back buffer; its pixels as ARGB, rows top-down.
+  std::vector<D3DCOLOR> Draw() {
+    m_gl->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    m_gl->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    m_gl->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    m_gl->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    m_gl->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+    m_gl->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+    m_gl->Clear(D3DCLEAR_TARGET, 0xFF336699, 1.0f, 0);
+    m_gl->BeginScene();
+    m_gl->SetTexture(0, m_tex.m_pTexture);
+    const ScreenVertex v[4] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0, 0}, {128, 0, 0.5f, 1, 0xFFFFFFFF, 1, 0},
+                               {0, 64, 0.5f, 1, 0xFFFFFFFF, 0, 1}, {128, 64, 0.5f, 1, 0xFFFFFFFF, 1, 1}};
+    m_gl->SetFVF(0x144);
+    m_gl->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof(ScreenVertex));
+    m_gl->SetTexture(0, nullptr);
+    m_gl->EndScene();
+    std::vector<D3DCOLOR> pixels;
+    unsigned w = 0, h = 0;
+    EXPECT_EQ(m_gl->ReadBackBuffer(&pixels, &w, &h), D3D_OK);
+    EXPECT_EQ(w * h, 128u * 64u);
+    pixels.resize(128 * 64);
+    return pixels;
+  }
+
+  IDirect3D9* m_d3d = nullptr;
+  IDirect3DDevice9* m_gl = nullptr;
+};
+
+TEST_F(GlTextureTest, PluginPictureShowsUprightInTheTopLeftCorner) {
+  // 100 x 60: the top half red, the bottom half green
+  auto colour = [](int, int y) { return y < 30 ? 0xFFFF0000u : 0xFF00FF00u; };
+  ASSERT_EQ(m_tex.LoadFile(Write("p.gif", QpxFile(100, 60, 32, DibRows(100, 60, 32, colour))).c_str(), m_gl), 1);
+  const std::vector<D3DCOLOR> screen = Draw();
+  auto rgb = [&](int x, int y) { return screen[size_t(y) * 128 + x] & 0xFFFFFF; };
+  EXPECT_EQ(rgb(10, 5), 0xFF0000u);
+  EXPECT_EQ(rgb(99, 29), 0xFF0000u);
+  EXPECT_EQ(rgb(10, 50), 0x00FF00u);
+  EXPECT_EQ(rgb(99, 59), 0x00FF00u);
+  EXPECT_EQ(rgb(100, 10), 0u) << "the zero fill right of the picture";
+  EXPECT_EQ(rgb(10, 60), 0u) << "the zero fill below it";
+}
+
+TEST_F(GlTextureTest, DecodedPictureCoversTheWholeTexture) {
+  // 2 x 2: red green / blue white, scaled to the whole 2 x 2 texture
+  const uint8_t picture[] = {0, 0, 255, 255, 0, 255, 0, 255, 255, 0, 0, 255, 255, 255, 255, 255};
+  const std::string png = qev::EncodePicture(qev::PictureFileType::kPng, 2, 2, picture);
+  ASSERT_EQ(m_tex.LoadFile(Write("q.png", png).c_str(), m_gl), 1);
+  const std::vector<D3DCOLOR> screen = Draw();
+  auto rgb = [&](int x, int y) { return screen[size_t(y) * 128 + x] & 0xFFFFFF; };
+  EXPECT_EQ(rgb(20, 10), 0xFF0000u);
+  EXPECT_EQ(rgb(100, 10), 0x00FF00u);
+  EXPECT_EQ(rgb(20, 50), 0x0000FFu);
+  EXPECT_EQ(rgb(100, 50), 0xFFFFFFu);
 }
 
 }  // namespace
