@@ -20,6 +20,11 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 // The path as written when it exists; else each missing part replaced by the
 // one entry of its folder that matches it ignoring case (the first in name
 // order when several do). Unchanged when some part has no match.
@@ -204,8 +209,9 @@ int CDDTexPro90::LoadFile(const char* path, IDirect3DDevice9* device) {
   Release();
   if (!path) return 0;
   const std::string file = ResolveIgnoringCase(path);
+  // Only regular files are opened: a named pipe would stall the load.
   CBuffer bytes;
-  const bool read = bytes.LoadFile(file.c_str()) == 1;
+  const bool read = IsRegularFile(file) && bytes.LoadFile(file.c_str()) == 1;
   if (HasDirectExtension(path)) {
     // A file under one of these names is the decoders' alone.
     qev::DecodedPicture decoded;

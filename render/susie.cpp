@@ -31,7 +31,8 @@ bool EndsWithNoCase(const char* text, const char* tail) {
 // The whole file, zero padded to at least kProbeBytes; `length` gets the
 // file's own length. Files whose length a plug-in call cannot carry are refused.
 bool ReadWhole(const char* name, std::vector<uint8_t>& buffer, size_t& length) {
-  const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+  // non-blocking: a named pipe under a picture's name must not stall the load
+  const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > INT32_MAX - int64_t(kProbeBytes)) {
@@ -336,7 +337,7 @@ int CSusie::LoadFile(const char* name) {
   if (!ReadWhole(name, buffer, length)) return 0;
   if (length >= 2 && buffer[0] == 'B' && buffer[1] == 'M') return TakeBitmap(buffer.data(), length);
   // the file-handle form of the plug-ins' support test
-  const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
   const int result = TryPlugins(name, fd, buffer.data(), buffer.size());
   ::close(fd);

@@ -4,6 +4,7 @@
 #include "render/dd_tex_pro90.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -260,6 +261,14 @@ TEST_F(TextureTest, NamesThatDifferOnlyInCaseAreFound) {
   }
   qev::test::ChangeDir here(m_dir.Path("Model"));
   EXPECT_EQ(m_tex.LoadFile("TEX/face.png", &m_device), 1) << "relative paths too";
+}
+
+TEST_F(TextureTest, NamedPipesUnderPictureNamesFailWithoutWaiting) {
+  for (const char* name : {"pipe.png", "pipe.gif"}) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(mkfifo(m_dir.Path(name).c_str(), 0600), 0);
+    EXPECT_EQ(m_tex.LoadFile(m_dir.Path(name).c_str(), &m_device), 0);
+  }
 }
 
 TEST_F(TextureTest, WithoutPluginsOtherFormatsFail) {
