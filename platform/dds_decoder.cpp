@@ -179,12 +179,21 @@ int DecodeDds(const uint8_t* data, size_t size, DecodedPicture& out, std::string
     out.pixels.resize(size_t(width) * height * 4);
     const uint8_t* s = body;
     uint8_t* d = out.pixels.data();
-    for (uint64_t i = 0; i < uint64_t(width) * height; ++i, s += bytesPerPixel, d += 4) {
-      const uint32_t pixel = bytesPerPixel == 4 ? Read32(s) : uint32_t(s[0] | s[1] << 8 | s[2] << 16);
-      d[0] = blue.Get(pixel, 0);
-      d[1] = green.Get(pixel, 0);
-      d[2] = red.Get(pixel, 0);
-      d[3] = alpha.Get(pixel, 255);
+    const size_t count = size_t(width) * height;
+    if (bytesPerPixel == 4 && red.mask == 0xFF0000 && green.mask == 0xFF00 && blue.mask == 0xFF &&
+        (alpha.mask == 0xFF000000u || alpha.mask == 0)) {
+      // already blue, green, red, alpha in memory
+      std::memcpy(d, s, count * 4);
+      if (!alpha.mask)
+        for (size_t i = 0; i < count; ++i) d[i * 4 + 3] = 255;
+    } else {
+      for (size_t i = 0; i < count; ++i, s += bytesPerPixel, d += 4) {
+        const uint32_t pixel = bytesPerPixel == 4 ? Read32(s) : uint32_t(s[0] | s[1] << 8 | s[2] << 16);
+        d[0] = blue.Get(pixel, 0);
+        d[1] = green.Get(pixel, 0);
+        d[2] = red.Get(pixel, 0);
+        d[3] = alpha.Get(pixel, 255);
+      }
     }
     out.bits = int(bitCount);
     out.format = "DDS " + std::to_string(bitCount) + "-bit";
