@@ -96,21 +96,6 @@ TrackIndex IndexTracks(const uint8_t* p, uint32_t count, size_t recordSize, size
   return index;
 }
 
-// Orders a track's keys (placed in reverse read order) by frame, keeping
-// their placed order among equal frames. Frame and place together make a
-// unique 64-bit key, so the sort moves eight bytes a key instead of a whole
-// key, and the keys themselves move once.
-void SortKeys(VmdBoneTrack& track) {
-  const uint32_t n = uint32_t(track.nKey);
-  std::vector<uint64_t> order(n);
-  for (uint32_t j = 0; j < n; ++j) order[j] = uint64_t(track.pKey[j].frame) << 32 | j;
-  if (std::is_sorted(order.begin(), order.end())) return;
-  std::sort(order.begin(), order.end());
-  auto sorted = std::make_unique_for_overwrite<VmdBoneKey[]>(n);
-  for (uint32_t j = 0; j < n; ++j) sorted[j] = track.pKey[uint32_t(order[j])];
-  track.pKey = std::move(sorted);
-}
-
 }  // namespace
 
 CVmdFile::~CVmdFile() { Clear(); }
@@ -188,10 +173,11 @@ int CVmdFile::ReadBoneKeys(CReadCursor& in) {
     track.nKey = index.keyCount[size_t(i)];
     track.pKey = NewArray<VmdBoneKey>(size_t(track.nKey));
   }
-  // Keys are placed in reverse read order and then sorted by frame with that
-  // order kept among equal frames: ascending frames, and among equal frames
-  // the key read last comes first, the motion format's own convention,
-  // without a quadratic insertion.
+  // Keys are placed in reverse read order and then stably sorted by frame:
+  // ascending frames, and among equal frames the key read last comes first,
+  // the motion format's own convention, without a quadratic insertion. (The
+  // keys are sorted whole: each track's keys lie together, which measured
+  // faster than sorting compact keys and gathering from the file.)
   std::vector<int32_t> fill(index.keyCount.begin(), index.keyCount.end());
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* r = p + size_t(i) * kBoneKeySize;
@@ -205,7 +191,11 @@ int CVmdFile::ReadBoneKeys(CReadCursor& in) {
       for (int v = 0; v < 4; ++v) k.interp[c * 4 + v] = int8_t(r[47 + v * 4 + c]);
     RaiseMaxFrame(k.frame);
   }
-  for (int32_t i = 0; i < m_nBoneTrack; ++i) SortKeys(m_pBoneTrack[i]);
+  for (int32_t i = 0; i < m_nBoneTrack; ++i) {
+    VmdBoneTrack& track = m_pBoneTrack[i];
+    std::stable_sort(track.pKey.get(), track.pKey.get() + track.nKey,
+                     [](const VmdBoneKey& a, const VmdBoneKey& b) { return a.frame < b.frame; });
+  }
   return 1;
 }
 
