@@ -54,7 +54,10 @@ CDebug& CDebug::Global() {
   return log;
 }
 
-CDebug::~CDebug() { m_bEnabled = 0; }
+CDebug::~CDebug() {
+  m_bEnabled = 0;
+  m_bListening = false;
+}
 
 std::string CDebug::Stamp() {
   CDateTime dt;
@@ -82,17 +85,20 @@ int CDebug::Open(const char* path) {
     AppendText(m_path.c_str(), "wb", "[" + Stamp() + "] <<<<<< LOG START >>>>>>\n");
   }
   m_bEnabled = 1;
+  m_bListening = true;
   return 1;
 }
 
 void CDebug::Disable() {
   std::lock_guard<std::recursive_mutex> hold(m_lock);
   m_bEnabled = 0;
+  m_bListening = bool(m_tap);
 }
 
 void CDebug::SetTap(std::function<void(std::string_view)> tap) {
   std::lock_guard<std::recursive_mutex> hold(m_lock);
   m_tap = std::move(tap);
+  m_bListening = m_bEnabled || m_tap;
 }
 
 int CDebug::Write(const char* text) {
@@ -112,6 +118,7 @@ int CDebug::Clear() {
 }
 
 void DebugPrintf(const char* format, ...) {
+  if (!CDebug::Global().Listening()) return;
   va_list args;
   va_start(args, format);
   const std::string text = FormatV(format, args);
@@ -201,7 +208,7 @@ std::u16string FormatW(const char16_t* format, va_list args) {
 }  // namespace
 
 void DebugPrintfW(const char16_t* format, ...) {
-  if (!format) return;
+  if (!format || !CDebug::Global().Listening()) return;
   va_list args;
   va_start(args, format);
   const std::u16string text = FormatW(format, args);

@@ -2,6 +2,7 @@
 // DEBUG.TXT as a stamped line "[yyyy/mm/dd hh:mm:ss.mmm] message"; the file is
 // opened and closed for every line so it is complete after each one.
 #pragma once
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -25,6 +26,9 @@ class CDebug {
   // the tap, stamp-less, even while the log is disabled. qevtool prints the
   // readers' summaries through it; tests read log lines through it.
   void SetTap(std::function<void(std::string_view)> tap);
+  // Whether a message written now would go anywhere; the printf functions
+  // skip formatting when it would not.
+  bool Listening() const { return m_bListening.load(std::memory_order_relaxed); }
 
   const std::string& Path() const { return m_path; }
   // The stamp of the local time now, "yyyy/mm/dd hh:mm:ss.mmm".
@@ -38,6 +42,7 @@ class CDebug {
   std::recursive_mutex m_lock;
   std::string m_path;  // native path
   std::function<void(std::string_view)> m_tap;
+  std::atomic<bool> m_bListening{false};  // enabled or tapped
 };
 
 // Narrow printf-style message (code page 932 bytes) to the log.
