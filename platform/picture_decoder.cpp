@@ -1,6 +1,5 @@
 #include "platform/picture_decoder.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -95,11 +94,12 @@ bool CheckJpegTables(const uint8_t* data, size_t size, std::string& why) {
     const size_t length = size_t(data[at]) << 8 | data[at + 1];
     if (length < 2) return true;
     if (marker == 0xC4) {
-      // a segment cut short is read on with zeros, which add no codes
-      const size_t end = std::min(at + length, size);
-      for (size_t t = at + 2; t < end;) {
+      // A table starts wherever the segment has bytes left; its 16 counts are
+      // read whole even past the segment's end, and past the file's end as
+      // zeros, which add no codes.
+      for (size_t t = at + 2; t < at + length;) {
         size_t codes = 0;
-        for (size_t i = t + 1; i <= t + 16 && i < end; ++i) codes += data[i];
+        for (size_t i = t + 1; i <= t + 16 && i < size; ++i) codes += data[i];
         if (codes > 256) {
           why = "JPG Huffman table with " + std::to_string(codes) + " codes";
           return false;
@@ -156,7 +156,12 @@ bool CheckBmpBody(const uint8_t* data, size_t size, std::string& why) {
 }
 
 bool CheckTgaBody(const uint8_t* data, size_t size, std::string& why) {
-  if (size < 18) return true;  // not a targa; the library says so
+  // The library reads a header cut short on with zeros. Bytes this short
+  // carry no mark of any format: they are no picture.
+  if (size < 18) {
+    why.clear();
+    return false;
+  }
   const uint32_t idLength = data[0], mapType = data[1], imageType = data[2];
   const uint32_t mapLength = Read16(data + 5), mapEntryBits = data[7];
   const uint64_t width = Read16(data + 12), height = Read16(data + 14), bits = data[16];

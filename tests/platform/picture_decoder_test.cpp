@@ -102,12 +102,15 @@ TEST(PictureDecoder, DamagedAndHostileFilesAreRefused) {
       {"png cut in half", png.substr(0, png.size() / 2), "PNG"},
       {"png signature only", png.substr(0, 8), "PNG"},
       {"targa cut short", tga.substr(0, tga.size() - 1), "TGA pixel data shorter than its header implies"},
+      {"targa header cut short", tga.substr(0, 17), ""},
       {"run-length targa without body", rleTga, "TGA run-length data shorter"},
       // a table of 769 codes in a segment cut short: the reader would write past its tables
       {"jpeg table overflowing", std::string("\xFF\xD8\xFF\xC4\x05\xA2\x00\x00\x01\x03\xFF\xFF\xFF", 13),
        "JPG Huffman table with 769 codes"},
       {"jpeg table after fill bytes", std::string("\xFF\xFF\xFF\xD8\xFF\xC4\x00\x20\x00\x00\x01\x03\xFF\xFF", 14),
        "JPG Huffman table with 514 codes"},
+      {"jpeg table counts past a short segment", std::string("\xFF\xD8\xFF\xC4\x00\x04\x01\x00\xB6\xF9\x1A\xC0\x00", 13),
+       "JPG Huffman table with 649 codes"},
       {"jpeg table after padding", std::string("\xFF\xD8\x00\x00\xFF\xC4\x00\x20\x00\x00\x00\x03\xFF\xFF", 14),
        "JPG Huffman table with 513 codes"},
       // formats not read at all
