@@ -198,11 +198,11 @@ int CDDTexPro90::LoadMemory(IDirect3DDevice9* device, const void* data, int64_t 
     return 1;
   }
   LogRefusal(why);
-  CSusie susie;
-  susie.SetFolder(m_pluginFolder.c_str());
-  susie.SetExtension(m_pluginExtension.c_str());
-  if (!susie.LoadMemory(data, count)) return 0;
-  return TakePlugin(device, susie);
+  CSusie plugins;
+  plugins.SetFolder(m_pluginFolder.c_str());
+  plugins.SetExtension(m_pluginExtension.c_str());
+  if (!plugins.LoadMemory(data, count)) return 0;
+  return TakePlugin(device, plugins);
 }
 
 int CDDTexPro90::LoadFile(const char* path, IDirect3DDevice9* device) {
@@ -228,9 +228,9 @@ int CDDTexPro90::LoadFile(const char* path, IDirect3DDevice9* device) {
   }
   if (read && LoadMemory(device, bytes.m_pData, bytes.m_nUsed)) return 1;
   bytes.Free();
-  CSusie susie;
-  susie.SetFolder(m_pluginFolder.c_str());
-  susie.SetExtension(m_pluginExtension.c_str());
-  if (!susie.LoadFile(file.c_str())) return 0;
-  return TakePlugin(device, susie);
+  CSusie plugins;
+  plugins.SetFolder(m_pluginFolder.c_str());
+  plugins.SetExtension(m_pluginExtension.c_str());
+  if (!plugins.LoadFile(file.c_str())) return 0;
+  return TakePlugin(device, plugins);
 }

@@ -102,10 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     case 1: {
-      CSusie susie;
-      susie.SetFolder(kNoPlugins);
-      if (susie.LoadMemory(body, int64_t(bytes)) &&
-          int64_t(susie.m_nRowBytes) * susie.m_nHeight != susie.m_nPixelBytes)
+      CSusie plugins;
+      plugins.SetFolder(kNoPlugins);
+      if (plugins.LoadMemory(body, int64_t(bytes)) &&
+          int64_t(plugins.m_nRowBytes) * plugins.m_nHeight != plugins.m_nPixelBytes)
         __builtin_trap();
       break;
     }
@@ -115,8 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // the blocks are copied so that reading past either one is caught
       const std::vector<uint8_t> info(body + 3, body + 3 + infoBytes);
       const std::vector<uint8_t> rows(body + 3 + infoBytes, body + bytes);
-      CSusie susie;
-      susie.Convert(info.data(), info.size(), rows.data(), rows.size(), body[0] & 1);
+      CSusie plugins;
+      plugins.Convert(info.data(), info.size(), rows.data(), rows.size(), body[0] & 1);
       break;
     }
     default: {
