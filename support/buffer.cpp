@@ -44,7 +44,9 @@ int CBuffer::Append(int64_t n, const void* src) {
 
 int CBuffer::LoadFile(const char* path) {
   if (!path) return 0;
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  // Opened without blocking so a named pipe or a device cannot hang the
+  // load; only regular files are read.
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) >= (uint64_t(1) << 32)) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "tests/common/temp_dir.h"
@@ -72,6 +74,11 @@ TEST(Buffer, LoadFile) {
   EXPECT_EQ(missing.LoadFile(dir.Path("none").c_str()), 0);
   EXPECT_EQ(missing.LoadFile(dir.Path().c_str()), 0);  // a folder is no file
   EXPECT_EQ(missing.LoadFile(nullptr), 0);
+
+  // a named pipe with no writer would block a plain open for ever
+  ASSERT_EQ(mkfifo(dir.Path("pipe").c_str(), 0600), 0);
+  EXPECT_EQ(missing.LoadFile(dir.Path("pipe").c_str()), 0);
+  EXPECT_EQ(missing.m_nUsed, 0u);
 }
 
 TEST(Buffer, SetTrimmedText) {
