@@ -21,9 +21,8 @@ run: build
 	./$(BUILD)/qevtest
 
 test: build fuzz-build
-	cd $(BUILD) && ctest --output-on-failure -j2 -LE e2e
-	cd $(BUILD) && ctest --output-on-failure -L e2e
 	@bash tools/fuzz/run.sh $(FUZZ_BUILD) 5
+	cd $(BUILD) && ctest --output-on-failure -j2
 
 bench: build
 	./$(BUILD)/qev_bench
