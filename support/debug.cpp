@@ -128,6 +128,17 @@ void DebugPrintf(const char* format, ...) {
 
 namespace {
 
+// One narrow printf conversion of one value, however long its result.
+template <typename T>
+std::string FormatOne(const std::string& format, T value) {
+  const int n = std::snprintf(nullptr, 0, format.c_str(), value);
+  if (n < 0) return {};
+  std::string out(size_t(n) + 1, '\0');
+  std::snprintf(out.data(), out.size(), format.c_str(), value);
+  out.resize(size_t(n));
+  return out;
+}
+
 // printf over a UTF-16 format: literal units are copied, each conversion is
 // formatted by the narrow printf (strings converted as they are taken).
 std::u16string FormatW(const char16_t* format, va_list args) {
@@ -152,7 +163,6 @@ std::u16string FormatW(const char16_t* format, va_list args) {
     std::string length;
     while (*p && *p < 0x80 && std::strchr("hlLqjzt", char(*p))) length += char(*p++);
     const char16_t conv = *p ? *p++ : u'\0';
-    char buf[512];
     switch (conv) {
       case u's':
       case u'S': {
@@ -166,12 +176,10 @@ std::u16string FormatW(const char16_t* format, va_list args) {
           s = a ? std::u16string(a) : u"(null)";
         }
         // width and precision count UTF-16 units
-        std::string narrowFormat = piece + "s";
-        std::string probe(s.size(), 'x');
-        std::snprintf(buf, sizeof buf, narrowFormat.c_str(), probe.c_str());
-        const std::string shaped = buf;
-        const size_t kept = std::min(s.size(), shaped.size());
-        const size_t pad = shaped.size() - kept;
+        const std::string probe(s.size(), 'x');
+        const size_t shaped = FormatOne(piece + "s", probe.c_str()).size();
+        const size_t kept = std::min(s.size(), shaped);
+        const size_t pad = shaped - kept;
         if (piece.find('-') != std::string::npos) out += s.substr(0, kept) + std::u16string(pad, u' ');
         else out += std::u16string(pad, u' ') + s.substr(0, kept);
         break;
@@ -181,22 +189,18 @@ std::u16string FormatW(const char16_t* format, va_list args) {
         out += char16_t(va_arg(args, int));
         break;
       case u'd': case u'i': case u'u': case u'x': case u'X': case u'o': {
-        std::string s = piece + length + char(conv);
-        if (length == "ll" || length == "q" || length == "j") std::snprintf(buf, sizeof buf, s.c_str(), va_arg(args, long long));
-        else if (length == "l" || length == "z" || length == "t") std::snprintf(buf, sizeof buf, s.c_str(), va_arg(args, long));
-        else std::snprintf(buf, sizeof buf, s.c_str(), va_arg(args, int));
-        out += qev::Utf8ToUtf16(buf);
+        const std::string s = piece + length + char(conv);
+        if (length == "ll" || length == "q" || length == "j") out += qev::Utf8ToUtf16(FormatOne(s, va_arg(args, long long)));
+        else if (length == "l" || length == "z" || length == "t") out += qev::Utf8ToUtf16(FormatOne(s, va_arg(args, long)));
+        else out += qev::Utf8ToUtf16(FormatOne(s, va_arg(args, int)));
         break;
       }
       case u'f': case u'F': case u'e': case u'E': case u'g': case u'G': case u'a': case u'A': {
-        std::string s = piece + char(conv);
-        std::snprintf(buf, sizeof buf, s.c_str(), va_arg(args, double));
-        out += qev::Utf8ToUtf16(buf);
+        out += qev::Utf8ToUtf16(FormatOne(piece + char(conv), va_arg(args, double)));
         break;
       }
       case u'p':
-        std::snprintf(buf, sizeof buf, "%p", va_arg(args, void*));
-        out += qev::Utf8ToUtf16(buf);
+        out += qev::Utf8ToUtf16(FormatOne("%p", va_arg(args, void*)));
         break;
       default:
         break;  // unknown conversion: dropped

@@ -102,4 +102,47 @@ TEST(DebugLog, PrintfFamilyFormatsAndConverts) {
   EXPECT_EQ(capture.Lines()[1], "\x83\x7B\x81\x5B\x83\x93: 1.50:-3:ab\n");
 }
 
+TEST(DebugLog, WidePrintfShapesArgumentsOfAnyLength) {
+  struct Case {
+    const char* what;
+    std::string got;
+    std::string expected;
+  };
+  qev::test::LogCapture capture;
+  const std::u16string longWide(600, u'w');
+  const std::string longNarrow(700, 'n');
+  DebugPrintfW(u"%s\n", longWide.c_str());
+  DebugPrintfW(u"[%S]\n", longNarrow.c_str());
+  DebugPrintfW(u"[%600s]\n", u"ab");
+  DebugPrintfW(u"[%-4s|%.2s|%3s]\n", u"ab", u"abcdef", u"abcd");
+  DebugPrintfW(u"[%600d]\n", 7);
+  ASSERT_EQ(capture.Lines().size(), 5u);
+  const Case cases[] = {
+      {"a long wide string is kept whole", capture.Lines()[0], std::string(600, 'w') + "\n"},
+      {"a long narrow string is kept whole", capture.Lines()[1], "[" + longNarrow + "]\n"},
+      {"a wide field", capture.Lines()[2], "[" + std::string(598, ' ') + "ab]\n"},
+      {"left, precision, overlong", capture.Lines()[3], "[ab  |ab|abcd]\n"},
+      {"a wide number field", capture.Lines()[4], "[" + std::string(599, ' ') + "7]\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.got, c.expected) << c.what;
+}
+
+TEST(DebugLog, DebuggerOutputCutsAt2048Bytes) {
+  struct Case {
+    size_t length;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {2047, std::string(2047, 'a')},              // passed whole
+      {2048, std::string(2044, 'a') + "...\n"},  // cut to 2044 bytes plus "...\n"
+      {4000, std::string(2044, 'a') + "...\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string message(c.length, 'a');
+    testing::internal::CaptureStderr();
+    DebugOutputf("%s", message.c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.expected) << c.length;
+  }
+}
+
 }  // namespace
