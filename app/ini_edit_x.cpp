@@ -1,10 +1,12 @@
 #include "app/ini_edit_x.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -161,14 +163,26 @@ int CIniEditX::Save() {
     text += u"\r\n";
   }
 
+  // A settings file that is a link is rewritten where it lives, and a file
+  // keeps its permissions: the replacement must look like the file it replaces.
+  std::string target = m_path;
+  if (char* real = ::realpath(m_path.c_str(), nullptr)) {
+    target = real;
+    std::free(real);
+  }
+  struct stat old {};
+  const bool existed = ::stat(target.c_str(), &old) == 0;
+
   CFile file;
   const char* failure = nullptr;
-  if (!file.CreateTemp(m_path.c_str())) {
+  if (!file.CreateTemp(target.c_str())) {
     DebugPrintf("settings file %s not written: %s\n", qev::Utf8ToCp932(m_path).c_str(), std::strerror(errno));
     return 0;
   }
   const uint8_t bom[2] = {0xFF, 0xFE};
-  if (!file.Write(bom, sizeof(bom))) {
+  if (existed && ::fchmod(file.m_hFile, old.st_mode & 07777) != 0) {
+    failure = "permissions not kept";
+  } else if (!file.Write(bom, sizeof(bom))) {
     failure = "write failed";
   } else {
     file.SetUtf16();
@@ -178,7 +192,7 @@ int CIniEditX::Save() {
       failure = "flush failed";
   }
   if (!file.Close() && !failure) failure = "close failed";
-  if (!failure && std::rename(file.TempPath().c_str(), m_path.c_str()) != 0) failure = "replace failed";
+  if (!failure && std::rename(file.TempPath().c_str(), target.c_str()) != 0) failure = "replace failed";
   if (failure) {
     const int error = errno;
     std::remove(file.TempPath().c_str());

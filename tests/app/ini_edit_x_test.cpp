@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -297,6 +298,27 @@ TEST(IniEditX, FullDiskKeepsTheOldFile) {
   // with room again the same settings are written
   EXPECT_EQ(ini.Save(), 1);
   EXPECT_NE(dir.ReadFile("QEVTest.ini"), old);
+}
+
+TEST(IniEditX, ALinkedFileIsRewrittenWhereItLivesWithItsPermissions) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.Path("kept"));
+  const std::string real = dir.Path("kept/settings.ini");
+  dir.WriteFile("kept/settings.ini", Utf16File("[QEVTest]\r\nPMDFILE=a\r\n"));
+  ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+  std::filesystem::create_symlink("kept/settings.ini", dir.Path("QEVTest.ini"));
+  {
+    CIniEditX ini(dir.Path());
+    EXPECT_EQ(Setting(ini, u"PMDFILE"), "a");
+    ini.SetSetting(u"PMDFILE", u"b");
+    EXPECT_EQ(ini.Save(), 1);
+  }
+  // the link still names the file, which holds the new settings
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("QEVTest.ini")));
+  EXPECT_EQ(dir.ReadFile("kept/settings.ini"), Utf16File("[QEVTest]\r\nPMDFILE=b\r\n\r\n"));
+  EXPECT_EQ(std::filesystem::status(real).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"QEVTest.ini", "kept"}));
 }
 
 TEST(IniEditX, UnreplaceableOrVanishedFileIsNotWritten) {
