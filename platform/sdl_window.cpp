@@ -298,6 +298,8 @@ void SetImeOpenStatus(HWND window, bool open) {
   else SDL_StopTextInput();
 }
 
+bool GetImeOpenStatus(HWND window) { return IsWindow(window) && window->imeOpen; }
+
 void SetCapture(HWND window) {
   if (!IsWindow(window)) return;
   System().capture = window;

@@ -51,6 +51,7 @@ bool ShowWindow(HWND window, bool show);
 bool EnableWindow(HWND window, bool enable);
 bool IsWindowEnabled(HWND window);
 void SetImeOpenStatus(HWND window, bool open);
+bool GetImeOpenStatus(HWND window);
 void SetCapture(HWND window);
 void ReleaseCapture();
 

@@ -78,6 +78,13 @@ TEST(WindowEx, RealWindowOnTheDisplaylessDriver) {
   MSG msg;
   while (qev::PeekMessage(&msg)) qev::DispatchMessage(msg);
   EXPECT_EQ(g_calls, 1);
+  // the input method is closed again as soon as it opens; other messages
+  // leave it alone
+  qev::SetImeOpenStatus(w.GetHandle(), true);
+  qev::SendMessage(w.GetHandle(), WM_PAINT, 0, 0);
+  EXPECT_TRUE(qev::GetImeOpenStatus(w.GetHandle()));
+  qev::SendMessage(w.GetHandle(), WM_IME_NOTIFY, IMN_SETOPENSTATUS, 0);
+  EXPECT_FALSE(qev::GetImeOpenStatus(w.GetHandle()));
   // closing from the window system ends the loop without destroying the window
   qev::SendMessage(w.GetHandle(), WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_TRUE(qev::IsWindow(w.GetHandle()));
