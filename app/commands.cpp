@@ -8,20 +8,19 @@ namespace {
 
 struct Command {
   int vk;
-  const char* word;  // the command's word in the title
   void (CViewer::*run)();
 };
 
 // Tested in this order every frame; several may fire in one frame.
 const Command kCommands[] = {
-    {VK_F1, "LoadPMD", &CViewer::LoadModel},
-    {VK_F2, "LoadVPD", &CViewer::LoadPose},
-    {VK_F3, "LoadVMD", &CViewer::LoadMotion},
-    {VK_F4, "CalcIK", &CViewer::ToggleCalcIK},
-    {VK_F5, "DrawType", &CViewer::CycleDrawType},
-    {VK_F6, "DrawBone", &CViewer::ToggleDrawBone},
-    {VK_F7, "DrawRigid", &CViewer::ToggleDrawRigid},
-    {VK_F8, "CalcBullet", &CViewer::ToggleCalcBullet},
+    {VK_F1, &CViewer::LoadModel},
+    {VK_F2, &CViewer::LoadPose},
+    {VK_F3, &CViewer::LoadMotion},
+    {VK_F4, &CViewer::ToggleCalcIK},
+    {VK_F5, &CViewer::CycleDrawType},
+    {VK_F6, &CViewer::ToggleDrawBone},
+    {VK_F7, &CViewer::ToggleDrawRigid},
+    {VK_F8, &CViewer::ToggleCalcBullet},
 };
 
 const qev::FileFilter kModelFilter{u"QEV用モデルファイル(*.pmd)", u"*.pmd"};
