@@ -6,7 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   # toolchain
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang libclang-rt-dev
   # test and benchmark frameworks
   libgtest-dev libgmock-dev libbenchmark-dev
   # window, rendering, physics, fonts, pictures
