@@ -9,7 +9,8 @@ e2e_under_xvfb "$@"
 
 start=$(mktemp -d)
 trap 'kill $pid 2>/dev/null || true; rm -rf "$start"' EXIT
-rm -f "$build/DEBUG.TXT"
+# a log left by an earlier run: the start must clear it
+printf '[2000/01/01 00:00:00.000] earlier run\r\n' > "$build/DEBUG.TXT"
 cd "$start"
 "$build/qevtest" &
 pid=$!
@@ -20,9 +21,12 @@ expected='QEVテスト v0.92 ([F1]LoadPMD [F2]LoadVPD [F3]LoadVMD [F4]CalcIK   [
 [ "$title" = "$expected" ] || fail "title is '$title'"
 geometry=$(xdotool getwindowgeometry "$wid")
 echo "$geometry" | grep -q "Geometry: 1280x800" || fail "client area: $geometry"
+# centred on the 1920 x 1080 screen
+echo "$geometry" | grep -q "Position: 320,140" || fail "not centred: $geometry"
 
-head -c 200 "$build/DEBUG.TXT" | grep -qaP '^\[\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] << Log Clear >>\r$' \
+head -n1 "$build/DEBUG.TXT" | grep -qaP '^\[\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] << Log Clear >>\r$' \
   || fail "DEBUG.TXT does not start with the clear line"
+! grep -qa "earlier run" "$build/DEBUG.TXT" || fail "DEBUG.TXT still holds the earlier run"
 
 sleep 1  # let a few frames run
 "$build/tests/wm_close" "$wid"
