@@ -311,6 +311,8 @@ void ReleaseCapture() {
   if (System().videoUp) SDL_CaptureMouse(SDL_FALSE);
 }
 
+bool ScreenSaverAllowed() { return !System().videoUp || SDL_IsScreenSaverEnabled(); }
+
 bool GetScreenSize(int* width, int* height) {
   if (!EnsureVideo()) return false;
   SDL_DisplayMode mode;

@@ -55,6 +55,9 @@ bool GetImeOpenStatus(HWND window);
 void SetCapture(HWND window);
 void ReleaseCapture();
 
+// Whether the display may blank or start its screen saver now.
+bool ScreenSaverAllowed();
+
 // Size of the primary display; false without a window system.
 bool GetScreenSize(int* width, int* height);
 

@@ -72,6 +72,8 @@ TEST(WindowEx, RealWindowOnTheDisplaylessDriver) {
   ASSERT_NE(w.GetHandle(), nullptr);
   EXPECT_EQ(qev::GetWindowText(w.GetHandle()), u"タイトル title");
   EXPECT_EQ(w.m_dwStyle & WS_VISIBLE, WS_VISIBLE);
+  // the window refuses the screen saver, so none starts while it exists
+  EXPECT_FALSE(qev::ScreenSaverAllowed());
   ASSERT_EQ(w.AddHandler(0x0401u, &CountingHandler), 1);
   g_calls = 0;
   qev::PostMessage(w.GetHandle(), 0x0401u, 0, 0);
@@ -92,6 +94,7 @@ TEST(WindowEx, RealWindowOnTheDisplaylessDriver) {
   EXPECT_EQ(w.Destroy(), 1);
   EXPECT_EQ(w.GetHandle(), nullptr);
   EXPECT_TRUE(QuitWasPosted());  // WM_DESTROY reached the window: quit posted
+  EXPECT_TRUE(qev::ScreenSaverAllowed());
 }
 
 }  // namespace
