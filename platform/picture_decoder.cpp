@@ -212,7 +212,10 @@ int DecodePicture(const uint8_t* data, size_t size, PictureFormats formats, Deco
     // a format with a mark that fails is damaged; bytes without one are simply not a picture
     return fail(std::strcmp(format, "TGA") ? std::string(format) + ": " + stbi_failure_reason() : "");
   }
-  if (width <= 0 || height <= 0 || int64_t(width) * height > kMaxPicturePixels)
+  // A bitmap stored top row first announces its height negated.
+  int64_t rows = height;
+  if (!std::strcmp(format, "BMP") && rows < 0) rows = -rows;
+  if (width <= 0 || rows <= 0 || int64_t(width) * rows > kMaxPicturePixels)
     return fail(std::string(format) + " size " + std::to_string(width) + " x " + std::to_string(height) +
                 " out of range");
   stbi_uc* rgba = stbi_load_from_memory(data, int(size), &width, &height, &channels, 4);

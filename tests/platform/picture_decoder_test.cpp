@@ -64,6 +64,30 @@ TEST(PictureDecoder, KnownPixelsThroughEveryWriterFormat) {
   }
 }
 
+TEST(PictureDecoder, TopDownBitmapsReadTheirFirstRowAsTheTop) {
+  // A negative height stores the rows top row first; the picture is the same.
+  auto colour = [](int x, int y) { return uint32_t(x) << 16 | uint32_t(y) << 8 | 0x40u; };
+  for (int bits : {24, 32}) {
+    SCOPED_TRACE(bits);
+    const std::string bottomUp = qev::fixtures::DibRows(3, 2, bits, colour);
+    const size_t stride = bottomUp.size() / 2;
+    std::string file = qev::fixtures::BitmapFile(3, 2, bits, bottomUp.substr(stride) + bottomUp.substr(0, stride));
+    file.replace(22, 4, std::string("\xFE\xFF\xFF\xFF", 4));  // height -2
+    DecodedPicture picture;
+    std::string why;
+    ASSERT_EQ(qev::DecodePicture(Bytes(file), file.size(), PictureFormats::kTextureFiles, picture, &why), 1) << why;
+    ASSERT_EQ(picture.width, 3);
+    ASSERT_EQ(picture.height, 2);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x) {
+        const uint8_t* p = picture.pixels.data() + (size_t(y) * 3 + x) * 4;
+        EXPECT_EQ(p[0], 0x40);
+        EXPECT_EQ(p[1], y) << x << "," << y;
+        EXPECT_EQ(p[2], x) << x << "," << y;
+      }
+  }
+}
+
 TEST(PictureDecoder, InterchangeFormatOnlyInTheWiderSet) {
   DecodedPicture picture;
   std::string why = "stale";
@@ -82,6 +106,8 @@ TEST(PictureDecoder, DamagedAndHostileFilesAreRefused) {
   const std::string bmp = qev::fixtures::BitmapFile(100, 100, 24, rows24);
   std::string hugeBmp = qev::fixtures::BitmapFile(1, 1, 24, std::string(4, '\0'));
   hugeBmp.replace(18, 8, std::string("\x00\x40\x00\x00\x00\x40\x00\x00", 8));  // 16384 x 16384
+  std::string lowestHeight = qev::fixtures::BitmapFile(1, 1, 24, std::string(4, '\0'));
+  lowestHeight.replace(22, 8, std::string("\x00\x00\x00\x80\x01\x00\x00\x00", 8));  // top-down 2^31 rows, 0 bits
   std::string tga = qev::EncodePicture(PictureFileType::kTga, 3, 2, kPicture, false);
   std::string rleTga(18, '\0');  // run-length true colour, 65535 x 65535, no body
   rleTga[2] = 10;
@@ -99,6 +125,7 @@ TEST(PictureDecoder, DamagedAndHostileFilesAreRefused) {
       {"bitmap header only", bmp.substr(0, 54), "BMP pixel data shorter"},
       {"bitmap header cut", bmp.substr(0, 20), "BMP header cut short"},
       {"bitmap too large for its bytes", hugeBmp, "BMP pixel data shorter"},
+      {"bitmap with the lowest height", lowestHeight, "BMP size 1 x -2147483648 out of range"},
       {"png cut in half", png.substr(0, png.size() / 2), "PNG"},
       {"png signature only", png.substr(0, 8), "PNG"},
       {"targa cut short", tga.substr(0, tga.size() - 1), "TGA pixel data shorter than its header implies"},
