@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -56,8 +57,12 @@ bool RunAndRead(const std::vector<std::string>& args, std::string* out) {
   while ((n = read(fds[0], buf, sizeof buf)) > 0) out->append(buf, size_t(n));
   close(fds[0]);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
+  pid_t reaped = -1;
+  do reaped = waitpid(pid, &status, 0);
+  while (reaped < 0 && errno == EINTR);
+  // with child exits ignored (a disposition inherited from our launcher) the
+  // child is reaped for us and its status is lost: what it printed decides
+  if (reaped < 0) return errno == ECHILD;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
