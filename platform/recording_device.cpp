@@ -91,13 +91,11 @@ void RecordingDevice::Record(std::string text) {
 
 HRESULT RecordingDevice::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
   Record(Format("SetRenderState(%s, %u)", RenderStateName(state).c_str(), value));
-  m_renderStates[state] = value;
   return D3D_OK;
 }
 
 HRESULT RecordingDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
   Record(Format("SetTextureStageState(%u, %s, %u)", stage, StageStateName(type).c_str(), value));
-  m_stageStates[stage << 16 | type] = value;
   return D3D_OK;
 }
 
@@ -193,16 +191,6 @@ std::vector<const RecordedCall*> RecordingDevice::Find(const std::string& prefix
   for (const RecordedCall& c : calls)
     if (c.text.compare(0, prefix.size(), prefix) == 0) out.push_back(&c);
   return out;
-}
-
-DWORD RecordingDevice::RenderState(D3DRENDERSTATETYPE state) const {
-  const auto it = m_renderStates.find(state);
-  return it == m_renderStates.end() ? 0 : it->second;
-}
-
-DWORD RecordingDevice::StageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type) const {
-  const auto it = m_stageStates.find(stage << 16 | type);
-  return it == m_stageStates.end() ? 0 : it->second;
 }
 
 const D3DMATRIX& RecordingDevice::Transform(D3DTRANSFORMSTATETYPE state) const {

@@ -44,12 +44,8 @@ class RecordingDevice : public IDirect3DDevice9 {
   std::vector<const RecordedCall*> Find(const std::string& prefix) const;
   void ClearCalls() { calls.clear(); }
 
-  // Current values as last set (0 when never set).
-  DWORD RenderState(D3DRENDERSTATETYPE state) const;
-  DWORD StageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type) const;
-  DWORD Fvf() const { return m_fvf; }
+  // The transform as last set (zero when never set).
   const D3DMATRIX& Transform(D3DTRANSFORMSTATETYPE state) const;
-  bool InScene() const { return m_inScene; }
 
   std::vector<RecordedCall> calls;
   // Scripted failures
@@ -60,8 +56,6 @@ class RecordingDevice : public IDirect3DDevice9 {
 
  private:
   void Record(std::string text);
-  std::map<DWORD, DWORD> m_renderStates;
-  std::map<DWORD, DWORD> m_stageStates;  // key: stage << 16 | type
   std::map<DWORD, D3DMATRIX> m_transforms;
   DWORD m_fvf = 0;
   bool m_inScene = false;
