@@ -184,10 +184,23 @@ TEST(VpdFile, UnreadableOversizedOrBinaryFiles) {
   }
   // bytes that are no text at all, a zero byte ending the text early, quotes left open
   const std::string sig = "Vocaloid Pose Data file\n";
-  for (const std::string& text : {std::string("\x81\xFF\x00\x80", 4), sig + std::string("\n\n\n\nBone0{a\0b\n", 19),
-                                 sig + "\n\"\n\n\nBone0{\"a\n1,2,3;\n0,0,0,1;\n}\n", sig + "Bone\xFF\xFF{\x82\n"}) {
-    EXPECT_GE(LoadText(vpd, text), 0);
-    EXPECT_LE(vpd.m_nPoseBone, 1);
+  struct Case {
+    const char* what;
+    std::string text;
+    int result;
+    std::vector<std::string> names;
+  };
+  const Case cases[] = {
+      {"no text at all", std::string("\x81\xFF\x00\x80", 4), 0, {}},
+      {"a zero byte ends the text inside a block", sig + std::string("\n\n\n\nBone0{a\0b\n", 19), 1, {"a"}},
+      {"an open quote joins the lines up to the next one", sig + "\n\"\n\n\nBone0{\"a\n1,2,3;\n0,0,0,1;\n}\n", 1, {}},
+      {"a block word before the fifth line", sig + "Bone\xFF\xFF{\x82\n", 1, {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LoadText(vpd, c.text), c.result) << c.what;
+    std::vector<std::string> names;
+    for (int i = 0; i < vpd.m_nPoseBone; ++i) names.push_back(vpd.m_pPoseBone[i].name);
+    EXPECT_EQ(names, c.names) << c.what;
   }
   EXPECT_EQ(vpd.LoadFromMemory(nullptr, 0, nullptr), 0);
 }
