@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/codepage.h"
 #include "support/buffer.h"
@@ -148,12 +147,23 @@ int CVpdFile::LoadFromMemory(const void* data, size_t size, const char* name) {
   DebugPrintfW(u"総ポーズボーン数 : %d\n", ReadInt(declared.Next()));  // the blocks below decide the count
   lines.Next();
 
-  static const std::string kIkLine = qev::Sjis("■%s : (%f,%f,%f)\n");
-  std::vector<VpdPoseBone> bones;
+  // The blocks are counted first so the list is allocated once at its size;
+  // grown and then copied, a file of nothing but blocks would be held up to
+  // twice over.
   std::u16string_view line;
-  while (lines.Next(line)) {
+  size_t blocks = 0;
+  for (ItemWalker scan = lines; scan.Next(line);) {
     if (!StartsBlock(line)) continue;
-    VpdPoseBone bone{};
+    ++blocks;
+    for (int k = 0; k < 3; ++k) scan.Next();
+  }
+  if (blocks) m_pPoseBone = std::make_unique<VpdPoseBone[]>(blocks);
+
+  static const std::string kIkLine = qev::Sjis("■%s : (%f,%f,%f)\n");
+  // the same walk again, now keeping each block
+  while (size_t(m_nPoseBone) < blocks && lines.Next(line)) {
+    if (!StartsBlock(line)) continue;
+    VpdPoseBone& bone = m_pPoseBone[m_nPoseBone++];
     ItemWalker head(line, u"{");
     head.Next();  // "Bone" and its number, not used
     const std::u16string_view boneName = head.Next();
@@ -167,14 +177,8 @@ int CVpdFile::LoadFromMemory(const void* data, size_t size, const char* name) {
                 rw = ReadFloat(turn.Next());
     bone.rot = D3DXQUATERNION(-rx, -ry, rz, rw);
     lines.Next();  // the closing brace
-    bones.push_back(bone);
     if (boneName.find(u"ＩＫ") != std::u16string_view::npos)
       DebugPrintf(kIkLine.c_str(), bone.name, double(bone.pos.x), double(bone.pos.y), double(bone.pos.z));
-  }
-  m_nPoseBone = int32_t(bones.size());
-  if (!bones.empty()) {
-    m_pPoseBone = std::make_unique<VpdPoseBone[]>(bones.size());
-    std::copy(bones.begin(), bones.end(), m_pPoseBone.get());
   }
   return 1;
 }
