@@ -90,8 +90,6 @@ class CViewer {
   int DrawType = 1;  // 0 not drawn, 1 wireframe, 2 solid
   int DrawBone = 0;
   int DrawRigid = 0;
-  int m_nPlaybackMode = 0;  // 0 pose, 1 motion
-  float m_fMotionFrame = 0.0f;
   uint32_t m_nMouseButtons = 0;  // bit 0 left, bit 1 right, bit 2 middle
   int m_nLastX = 0;
   int m_nLastY = 0;
