@@ -1,6 +1,7 @@
 #include "platform/dialogs.h"
 
 #include <SDL.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,6 +33,19 @@ std::string FindOnPath(const char* program) {
   return {};
 }
 
+// While a dialog program is up the windows keep receiving their messages, as
+// under a modal dialog; a quit request is kept for the frame loop.
+void PumpWindowMessages() {
+  MSG msg;
+  while (PeekMessage(&msg)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(int(msg.wParam));
+      return;
+    }
+    DispatchMessage(msg);
+  }
+}
+
 // Runs a program and returns its standard output; false when it could not
 // run or ended with a non-zero status (a cancelled dialog).
 bool RunAndRead(const std::vector<std::string>& args, std::string* out) {
@@ -53,8 +67,22 @@ bool RunAndRead(const std::vector<std::string>& args, std::string* out) {
     return false;
   }
   char buf[4096];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) out->append(buf, size_t(n));
+  for (;;) {
+    pollfd ready{fds[0], POLLIN, 0};
+    const int polled = poll(&ready, 1, 30);
+    if (polled == 0) {
+      PumpWindowMessages();
+      continue;
+    }
+    if (polled < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    out->append(buf, size_t(n));
+  }
   close(fds[0]);
   int status = 0;
   pid_t reaped = -1;

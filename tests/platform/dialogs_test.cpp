@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/sdl_window.h"
 #include "tests/common/temp_dir.h"
 
 namespace {
@@ -20,9 +21,10 @@ namespace {
 // the object lives.
 class StubDialogProgram {
  public:
-  StubDialogProgram(const std::string& answer, int status) {
+  StubDialogProgram(const std::string& answer, int status, const char* seconds = "0") {
     const std::string script = "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > '" + m_dir.Path("args") +
-                               "'\nprintf '" + answer + "'\nexit " + std::to_string(status) + "\n";
+                               "'\nsleep " + seconds + "\nprintf '" + answer + "'\nexit " +
+                               std::to_string(status) + "\n";
     m_dir.WriteFile("zenity", script);
     chmod(m_dir.Path("zenity").c_str(), 0755);
     const char* path = std::getenv("PATH");
@@ -81,6 +83,42 @@ TEST(Dialogs, AChildReapedForUsStillAnswers) {
         _exit(chosen && path == "/picked/b.pmd" ? 0 : 1);
       },
       testing::ExitedWithCode(0), "");
+}
+
+int g_dispatched = 0;
+LRESULT CountingProc(HWND, UINT message, WPARAM, LPARAM) {
+  if (message == 0x0401) ++g_dispatched;
+  return 0;
+}
+
+TEST(Dialogs, WindowsKeepTheirMessagesWhileTheDialogIsUp) {
+  setenv("SDL_VIDEODRIVER", "dummy", 1);  // before the window system starts
+  qev::WindowCreateParams params;
+  params.width = 64;
+  params.height = 64;
+  params.proc = &CountingProc;
+  HWND window = qev::CreateWindowEx(params);
+  ASSERT_NE(window, nullptr);
+  MSG msg;
+  while (qev::PeekMessage(&msg)) {
+  }
+  g_dispatched = 0;
+  qev::PostMessage(window, 0x0401, 0, 0);
+  qev::PostQuitMessage(7);
+  {
+    StubDialogProgram stub("/picked/c.pmd\\n", 0, "0.3");
+    qev::PlatformDialogs dialogs;
+    std::string path;
+    EXPECT_TRUE(dialogs.GetOpenFileName(window, &path, kFilter));
+    EXPECT_EQ(path, "/picked/c.pmd");
+  }
+  EXPECT_EQ(g_dispatched, 1);  // handled while the dialog was open
+  // the quit request waits for the frame loop
+  ASSERT_TRUE(qev::PeekMessage(&msg));
+  EXPECT_EQ(msg.message, WM_QUIT);
+  EXPECT_EQ(msg.wParam, 7u);
+  EXPECT_FALSE(qev::PeekMessage(&msg));
+  qev::DestroyWindow(window);
 }
 
 }  // namespace
