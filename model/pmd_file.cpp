@@ -63,12 +63,6 @@ void CopyName(char (&dst)[N], const uint8_t* src, size_t width) {
   std::memcpy(dst, src, n);
 }
 
-// An owned array of n zeroed records; none at all for an empty block.
-template <class T>
-std::unique_ptr<T[]> NewArray(size_t n) {
-  return n ? std::make_unique<T[]>(n) : nullptr;
-}
-
 // An owned array for a block copied whole from the file right away, so not
 // zeroed first; none at all for an empty block.
 template <class T>

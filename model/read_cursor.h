@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 // Fields are copied as they lie in the file; the formats are little-endian.
 static_assert(std::endian::native == std::endian::little, "the readers copy little-endian fields in place");
@@ -61,3 +62,10 @@ class CReadCursor {
   size_t m_nSize;
   size_t m_nPos = 0;
 };
+
+// An owned array of n zeroed records for what a reader builds from a block;
+// none at all for an empty block.
+template <class T>
+std::unique_ptr<T[]> NewArray(size_t n) {
+  return n ? std::make_unique<T[]>(n) : nullptr;
+}

@@ -57,11 +57,6 @@ T Field(const uint8_t* p) {
   return value;
 }
 
-template <class T>
-std::unique_ptr<T[]> NewArray(size_t n) {
-  return n ? std::make_unique<T[]>(n) : nullptr;
-}
-
 // One light channel as a byte: the file value x 255 truncated toward zero.
 // Values outside 0..1 (or not numbers) would not fit the byte; they saturate.
 uint32_t ColourByte(float value) {
