@@ -1,5 +1,6 @@
 #include "tests/common/temp_dir.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,6 +52,20 @@ ChangeDir::ChangeDir(const std::string& path) {
 
 ChangeDir::~ChangeDir() {
   if (chdir(m_old.c_str()) != 0) std::abort();
+}
+
+CommandRun RunIn(const TempDir& dir, const std::string& commandLine) {
+  const std::string command = "cd '" + dir.Path() + "' && " + commandLine + " 2>'" + dir.Path("stderr.txt") + "'";
+  CommandRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
+  const int raw = pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.err = dir.ReadFile("stderr.txt");
+  return run;
 }
 
 LogCapture::LogCapture() {

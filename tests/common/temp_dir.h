@@ -33,6 +33,16 @@ class ChangeDir {
   std::string m_old;
 };
 
+// What a command line printed and how it ended.
+struct CommandRun {
+  int status = -1;  // exit status, -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs a shell command line in a folder, collecting both output streams.
+CommandRun RunIn(const TempDir& dir, const std::string& commandLine);
+
 // Collects the messages written to the global log (stamp-less) while alive.
 class LogCapture {
  public:

@@ -1,9 +1,7 @@
 // `qevtool info` on pictures, run from a program folder of its own whose FILES
 // folder holds the test plug-in: each route, the sizes and the failures.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -13,11 +11,7 @@
 
 namespace {
 
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
+using ToolRun = qev::test::CommandRun;
 
 class PictureInfo : public ::testing::Test {
  protected:
@@ -28,18 +22,7 @@ class PictureInfo : public ::testing::Test {
     fs::permissions(m_dir.Path("bin/qevtool"), fs::perms::owner_all);
     fs::copy_file(QEV_BINARY_DIR "/plugins/qpx_filter.spi", m_dir.Path("bin/FILES/qpx_filter.spi"));
   }
-  ToolRun Run(const std::string& args) const {
-    const std::string command = "cd '" + m_dir.Path() + "' && bin/qevtool " + args + " 2>stderr.txt";
-    ToolRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
-    const int raw = pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.err = m_dir.ReadFile("stderr.txt");
-    return run;
-  }
+  ToolRun Run(const std::string& args) const { return qev::test::RunIn(m_dir, "bin/qevtool " + args); }
   qev::test::TempDir m_dir;
 };
 

@@ -1,8 +1,6 @@
 // `qevtool info`, run as a user runs it: output, exit status and errors.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
 #include "platform/codepage.h"
@@ -13,24 +11,10 @@
 
 namespace {
 
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
+using ToolRun = qev::test::CommandRun;
 
 ToolRun Qevtool(const qev::test::TempDir& dir, const std::string& args) {
-  const std::string command = std::string("cd '") + dir.Path() + "' && '" QEV_BINARY_DIR "/qevtool' " + args +
-                              " 2>'" + dir.Path("stderr.txt") + "'";
-  ToolRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
-  const int raw = pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.err = dir.ReadFile("stderr.txt");
-  return run;
+  return qev::test::RunIn(dir, "'" QEV_BINARY_DIR "/qevtool' " + args);
 }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
