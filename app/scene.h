@@ -1,0 +1,107 @@
+// CScene: a loaded model turned into what the viewer animates and draws (the
+// skeleton and IK goal tree, the matrix arrays W, B and G, the drawing buffer,
+// one texture per material, the model's physics) and the playback that poses
+// it every frame from a pose or a motion. Nothing here needs a window: the
+// viewer adds the dialogs and message boxes, qevtool and the tests call it
+// directly.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/model_physics.h"
+#include "model/ik_tree.h"
+#include "model/pmd_bone.h"
+#include "model/pmd_file.h"
+#include "model/vmd_file.h"
+#include "model/vpd_file.h"
+#include "platform/d3d9.h"
+#include "render/dd_tex_pro90.h"
+#include "support/buffer.h"
+
+// One skinned vertex as the device draws it (format 0x152).
+struct SkinnedVertex {
+  float pos[3];
+  float normal[3];
+  D3DCOLOR diffuse;
+  float uv[2];
+};
+static_assert(sizeof(SkinnedVertex) == 36, "skinned vertices are 36 bytes");
+constexpr DWORD kSkinnedVertexFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+
+enum PlaybackMode : int32_t { kPosePlayback = 0, kMotionPlayback = 1 };
+
+class CScene {
+ public:
+  CScene();
+  CScene(const CScene&) = delete;
+  CScene& operator=(const CScene&) = delete;
+  virtual ~CScene();
+
+  // ---- Model scene assembly ----
+  // Discards the old scene, reads the model at a native path and assembles
+  // it; textures are made on the device (none without one). 1 when loaded;
+  // 0 with the message box text (code page 932) in *failure.
+  int LoadModel(const char* path, IDirect3DDevice9* device, std::string* failure);
+  // The old model's scene goes (skeleton, goal tree, arrays, physics, textures).
+  void DiscardModel();
+  // The model skinned on the processor from B x W and drawn material by material.
+  void DrawModel(IDirect3DDevice9* device);
+  // Fills the drawing buffer with material m's skinned vertices; their count.
+  int SkinMaterial(int m);
+
+  // ---- Pose and motion playback ----
+  // Reads a pose or a motion; on success it replaces the held one and plays.
+  // 0 with the message box text in *failure; what was playing goes on.
+  int LoadPose(const char* path, std::string* failure);
+  int LoadMotion(const char* path, std::string* failure);
+  // The held pose onto both trees, finished, the simulated bodies reset.
+  int RefreshPose();
+  // The held motion attached again and played from frame 0.
+  void StartMotion();
+  // Frame + step, sampled and finished; 0 when it wrapped to frame 0.
+  int AdvanceMotion(float step);
+  // One frame's update: playback (SPACE restarts or re-applies), then the
+  // physics step when CalcBullet is on.
+  void UpdateFrame(bool spacePressed);
+  // Matrices, IK when on, follow-bone bodies onto their bones.
+  void FinishPose();
+  // The bone tree node of a bone index; null when the bone is not in it.
+  CPmdBone* BoneNode(int index) const;
+
+  // The skeleton's bone markers and the IK goal markers' matrices.
+  void DrawBones(IDirect3DDevice9* device);
+
+  D3DXMATRIX* W() { return reinterpret_cast<D3DXMATRIX*>(m_W.m_pData); }
+  D3DXMATRIX* B() { return reinterpret_cast<D3DXMATRIX*>(m_B.m_pData); }
+  D3DXMATRIX* G() { return reinterpret_cast<D3DXMATRIX*>(m_G.m_pData); }
+  int IkCount() const { return m_bLoaded ? m_model.m_nIk : 0; }
+  bool Loaded() const { return m_bLoaded; }
+
+  // Switches of the window title that the evaluation heeds.
+  int CalcIK = 1;
+  int CalcBullet = 1;
+
+  // Playback state
+  int32_t m_nMode = kPosePlayback;
+  float m_fFrame = 0.0f;  // whole numbers only
+  std::unique_ptr<CVpdFile> m_pose;    // the last pose loaded
+  std::unique_ptr<CVmdFile> m_motion;  // the last motion loaded
+
+  // The model and what is built from it
+  CPmdFile m_model;
+  CPmdBone m_skeleton;  // root: stands for no bone
+  CIKTree m_ikRoot;     // root: stands for no IK list
+  CBuffer m_W, m_B, m_G;  // bone world, inverse-bind (by bone index), IK goals (by IK list)
+  CBuffer m_drawBuffer;   // SkinnedVertex, sized for the largest material
+  int m_nMaxDrawVertex = 0;
+  std::unique_ptr<CDDTexPro90[]> m_pTextures;  // one per material
+  std::vector<CPmdBone*> m_nodes;              // bone index -> skeleton node, or null
+  std::vector<D3DXMATRIX> m_skin;              // B x W per bone, refreshed per draw
+  CModelPhysics m_physics;
+
+ private:
+  int AssembleModel(const char* path, IDirect3DDevice9* device, std::string* failure);
+  bool m_bLoaded = false;
+};

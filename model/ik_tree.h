@@ -1,0 +1,64 @@
+// CIKTree: the model's IK goal bones arranged by parent, each animated by its
+// own pose or motion track like an ordinary bone; its world matrices say where
+// every IK list's goal is. Solve then turns the chain bones of the skeleton
+// towards those goals (cyclic coordinate descent, with the knee rule).
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/d3dx9_math.h"
+
+class CPmdBone;
+class CPmdFile;
+class CVmdFile;
+class CVpdFile;
+struct PmdBoneRec;
+struct PmdIkRec;
+struct VmdBoneKey;
+
+class CIKTree {
+ public:
+  CIKTree();
+  CIKTree(const CIKTree&) = delete;
+  CIKTree& operator=(const CIKTree&) = delete;
+  virtual ~CIKTree();
+
+  // Appends the goal node of IK list `ik`, whose IK bone is `index`.
+  CIKTree* AddChild(int ik, int index, const CPmdFile& model);
+  // This node itself when its bone matches, else the first match below.
+  CIKTree* FindByIndex(int index);
+  void Clear();
+  // This node only: identity animation, keys freed.
+  void ResetPose();
+  void ApplyPose(const CVpdFile& pose);
+  void AttachMotion(const CVmdFile& motion);
+  void SampleMotion(float frame);
+  // G[ik] = local x animation (x parent) for every node below; 0 when G is null.
+  int UpdateMatrices(D3DXMATRIX* G, const D3DXMATRIX* parent);
+
+  int32_t m_nIk = -1;     // IK list index; -1 for the root
+  int32_t m_nIndex = -1;  // the IK bone's index; -1 for the root
+  const PmdBoneRec* m_pRecord = nullptr;
+  const PmdIkRec* m_pIkRec = nullptr;
+  D3DXMATRIX m_mLocal;
+  D3DXMATRIX m_mAnim;
+  int32_t m_nKey = 0;
+  std::unique_ptr<VmdBoneKey[]> m_pKey;
+  std::vector<std::unique_ptr<CIKTree>> m_children;
+};
+
+// What Solve works on. `nodes` finds the skeleton node of a bone index (null
+// for bones not in the skeleton); with none given the tree is searched.
+struct IkSolveTarget {
+  CIKTree* goals = nullptr;
+  CPmdBone* skeleton = nullptr;
+  const CPmdFile* model = nullptr;
+  D3DXMATRIX* W = nullptr;
+  D3DXMATRIX* B = nullptr;
+  D3DXMATRIX* G = nullptr;
+  CPmdBone* const* nodes = nullptr;  // one per bone of the model, or null
+};
+
+// One pass of every IK list in file order.
+void Solve(const IkSolveTarget& target);
