@@ -5,6 +5,7 @@
 #pragma once
 #include <memory>
 
+class CBulletDebugDraw;
 class CScene;
 
 class CModelPhysics {
@@ -28,7 +29,9 @@ class CModelPhysics {
   void Step(float timeStep);
   // 1 while a world exists.
   int HasWorld() const;
-  // The world's debug view through the attached drawer (nothing without a world).
+  // The drawer every new world gets (it outlives the worlds; null: none).
+  void SetDebugDrawer(CBulletDebugDraw* drawer);
+  // The world's debug view through that drawer (nothing without a world).
   void DebugDraw();
 
  private:
