@@ -9,6 +9,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-dev
   # test and benchmark frameworks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # an independent reader of the X files we write, for the tests only
+  libassimp-dev
   # window, rendering, physics, fonts, pictures
   libsdl2-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
   libbullet-dev libfreetype-dev libfontconfig-dev fonts-ipafont-gothic

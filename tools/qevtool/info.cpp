@@ -1,9 +1,6 @@
 #include "tools/qevtool/info.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,42 +9,10 @@
 #include "model/vmd_file.h"
 #include "model/vpd_file.h"
 #include "platform/codepage.h"
-#include "support/debug.h"
 #include "tools/qevtool/info_picture.h"
+#include "tools/qevtool/summary_capture.h"
 
 namespace {
-
-// Collects the log messages written while alive, stamp-less.
-class SummaryCapture {
- public:
-  SummaryCapture() {
-    CDebug::Global().SetTap([this](std::string_view line) { m_lines.emplace_back(line); });
-  }
-  ~SummaryCapture() { CDebug::Global().SetTap(nullptr); }
-  SummaryCapture(const SummaryCapture&) = delete;
-  SummaryCapture& operator=(const SummaryCapture&) = delete;
-
-  // The summary on stdout in UTF-8. Bytes that are no code page 932 text
-  // (a name cut inside a double-byte character) print as a replacement
-  // character; the reader's own bytes are left as they are.
-  void Print() const {
-    for (const std::string& line : m_lines) std::fputs(qev::Cp932ToUtf8(line).c_str(), stdout);
-  }
-  // Why a load failed: the file cannot be read, or the reader's last log
-  // line, or the fallback.
-  std::string Reason(const char* path, const char* fallback) const {
-    struct stat st {};
-    if (stat(path, &st) != 0) return std::strerror(errno);
-    if (!S_ISREG(st.st_mode)) return "not a regular file";
-    if (m_lines.empty()) return fallback;
-    std::string last = qev::Cp932ToUtf8(m_lines.back());
-    while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.pop_back();
-    return last;
-  }
-
- private:
-  std::vector<std::string> m_lines;
-};
 
 void Count(const char* what, long long n) { std::printf("  %-22s %lld\n", what, n); }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/qevtool/convert.h"
 #include "tools/qevtool/info.h"
 
 namespace {
@@ -16,6 +17,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"info", "FILE...", "what the readers make of models, motions and poses", RunInfo},
+    {"convert", "MODEL.pmd -o OUT.x", "the plain mesh as a DirectX text file (F10)", RunConvert},
 };
 
 void Usage(FILE* out) {

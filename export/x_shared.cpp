@@ -1,0 +1,154 @@
+#include "export/x_shared.h"
+
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+#include "export/x_text.h"
+#include "model/pmd_file.h"
+#include "support/parse_string.h"
+
+namespace qev::xfile {
+
+namespace {
+
+struct NormalKey {
+  uint32_t bits[3];
+  bool operator==(const NormalKey& o) const {
+    return bits[0] == o.bits[0] && bits[1] == o.bits[1] && bits[2] == o.bits[2];
+  }
+};
+
+struct NormalKeyHash {
+  size_t operator()(const NormalKey& k) const {
+    uint64_t h = 0x9E3779B97F4A7C15ull;
+    for (uint32_t b : k.bits) h = (h ^ b) * 0xFF51AFD7ED558CCDull;
+    return size_t(h ^ (h >> 29));
+  }
+};
+
+// The bits of a component as the == comparison sees it: -0.0 is 0.0.
+uint32_t ComparedBits(float f) {
+  if (f == 0.0f) f = 0.0f;
+  uint32_t bits;
+  std::memcpy(&bits, &f, sizeof(bits));
+  return bits;
+}
+
+// "," or ";" and a line feed after element i of n.
+const char* Separator(int64_t i, int64_t n) { return i + 1 < n ? ",\n" : ";\n"; }
+
+}  // namespace
+
+void CollectNormals(const PmdVertex* vertices, int32_t count, NormalList* out) {
+  out->xyz.clear();
+  out->index.clear();
+  if (count <= 0) return;
+  out->index.reserve(size_t(count));
+  std::unordered_map<NormalKey, int32_t, NormalKeyHash> seen;
+  seen.reserve(size_t(count));
+  for (int32_t v = 0; v < count; ++v) {
+    const float* n = vertices[v].normal;
+    const int32_t next = out->Count();
+    if (std::isnan(n[0]) || std::isnan(n[1]) || std::isnan(n[2])) {
+      // equal to nothing, not even itself: always a normal of its own
+      out->index.push_back(next);
+      out->xyz.insert(out->xyz.end(), n, n + 3);
+      continue;
+    }
+    const NormalKey key{{ComparedBits(n[0]), ComparedBits(n[1]), ComparedBits(n[2])}};
+    const auto [it, added] = seen.try_emplace(key, next);
+    out->index.push_back(it->second);
+    if (added) out->xyz.insert(out->xyz.end(), n, n + 3);
+  }
+}
+
+std::string TextureName(const char* field, size_t width) {
+  const std::string text(field, strnlen(field, width));
+  if (text.empty()) return text;
+  CParseStringA parts;
+  if (!parts.Split(text.c_str(), "*") || parts.m_nCount == 0) return std::string();
+  return parts.m_ppToken[0];
+}
+
+void WriteMeshBody(CXText& out, const CPmdFile& model, const NormalList& normals, int depth,
+                   const char* emissive) {
+  const int32_t nv = model.m_nVertex;
+  const int32_t nf = model.m_nIndex / 3;
+  const PmdVertex* vertex = model.m_pVertex.get();
+  const uint16_t* index = model.m_pIndex.get();
+  const int d0 = depth, d1 = depth + 1, d2 = depth + 2, d3 = depth + 3;
+
+  out.Blanks(d0).Int(nv).Put(";\n");
+  for (int32_t v = 0; v < nv; ++v) {
+    const float* p = vertex[v].pos;
+    out.Blanks(d0).Float(p[0]).Put(";").Float(p[1]).Put(";").Float(p[2]).Put(";").Put(Separator(v, nv));
+  }
+  out.Blanks(d0).Int(nf).Put(";\n");
+  for (int32_t f = 0; f < nf; ++f) {
+    const uint16_t* t = index + 3 * f;
+    out.Blanks(d0).Put("3;").Int(t[0]).Put(",").Int(t[1]).Put(",").Int(t[2]).Put(";").Put(Separator(f, nf));
+  }
+  out.Put("\n");
+
+  const int32_t nn = normals.Count();
+  out.Blanks(d0).Put("MeshNormals {\n");
+  out.Blanks(d1).Int(nn).Put(";\n");
+  for (int32_t i = 0; i < nn; ++i) {
+    const float* n = &normals.xyz[3 * size_t(i)];
+    out.Blanks(d1).Float(n[0]).Put(",").Float(n[1]).Put(",").Float(n[2]).Put(";").Put(Separator(i, nn));
+  }
+  out.Blanks(d1).Int(nf).Put(";\n");
+  for (int32_t f = 0; f < nf; ++f) {
+    const uint16_t* t = index + 3 * f;
+    out.Blanks(d1).Put("3;").Int(normals.index[t[0]]).Put(",").Int(normals.index[t[1]]).Put(",");
+    out.Int(normals.index[t[2]]).Put(";").Put(Separator(f, nf));
+  }
+  out.Blanks(d0).Put("}\n").Put("\n");
+
+  out.Blanks(d0).Put("MeshTextureCoords {\n");
+  out.Blanks(d1).Int(nv).Put(";\n");
+  for (int32_t v = 0; v < nv; ++v) {
+    const float* uv = vertex[v].uv;
+    out.Blanks(d1).Float(uv[0]).Put(";").Float(uv[1]).Put(";").Put(Separator(v, nv));
+  }
+  out.Blanks(d0).Put("}\n").Put("\n");
+
+  // Faces by material in material order, each material's index once per
+  // triangle it draws. The list ends with ";" after the last entry written:
+  // a last material that draws nothing must not leave the list unclosed.
+  const int32_t nm = model.m_nMaterial;
+  const PmdMaterial* material = model.m_pMaterial.get();
+  out.Blanks(d0).Put("MeshMaterialList {\n");
+  out.Blanks(d1).Int(nm).Put(";\n");
+  out.Blanks(d1).Int(nf).Put(";\n");
+  int32_t lastDrawing = -1;
+  for (int32_t m = 0; m < nm; ++m)
+    if (material[m].indexCount / 3 > 0) lastDrawing = m;
+  for (int32_t m = 0; m <= lastDrawing; ++m) {
+    const int64_t triangles = material[m].indexCount / 3;
+    for (int64_t t = 0; t < triangles; ++t)
+      out.Blanks(d1).Int(m).Put(m == lastDrawing && t + 1 == triangles ? ";\n" : ",\n");
+  }
+  for (int32_t m = 0; m < nm; ++m) {
+    const PmdMaterial& mat = material[m];
+    out.Blanks(d1).Put("Material {\n");
+    out.Blanks(d2).Float(mat.diffuse[0]).Put(";").Float(mat.diffuse[1]).Put(";").Float(mat.diffuse[2]);
+    out.Put(";").Float(mat.diffuse[3]).Put(";;\n");
+    // the X format's power is the model's divided by 100 (float arithmetic)
+    out.Blanks(d2).Float(mat.specularPower / 100.0f).Put(";\n");
+    out.Blanks(d2).Float(mat.specular[0]).Put(";").Float(mat.specular[1]).Put(";").Float(mat.specular[2]);
+    out.Put(";;\n");
+    out.Blanks(d2).Put(emissive);
+    if (mat.texture[0]) {
+      out.Blanks(d2).Put("TextureFilename {\n");
+      out.Blanks(d3).Put("\"").Put(TextureName(mat.texture, sizeof(mat.texture))).Put("\";\n");
+      out.Blanks(d2).Put("}\n");
+    }
+    out.Blanks(d1).Put("}\n");
+  }
+  out.Blanks(d0).Put("}\n");
+}
+
+}  // namespace qev::xfile
+

@@ -1,0 +1,49 @@
+// Helpers of the X writer tests: small models built in code and loaded as
+// the viewer loads them, and expected texts written with plain line feeds.
+#pragma once
+#include <string>
+
+#include "model/pmd_file.h"
+#include "tools/fixtures/pmd_fixture.h"
+
+namespace qev::test {
+
+// The fixture's bytes through the model reader; false when it refuses them.
+inline bool LoadModel(CPmdFile& model, const qev::fixture::PmdDesc& desc) {
+  const std::string bytes = qev::fixture::BuildPmd(desc);
+  return model.LoadFromMemory(bytes.data(), bytes.size()) == 1;
+}
+
+// A text written with "\n" as the file stores it, with CR LF.
+inline std::string Crlf(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+// One triangle (0,0,0) (1,0,0) (0,1,0.5) as the file stores it, the first
+// two sharing the normal (0,0,-1), one material over it with texture
+// "a.bmp*b.sph".
+inline qev::fixture::PmdDesc OneTriangle() {
+  qev::fixture::PmdDesc d;
+  d.name = "tri";
+  d.vertices.resize(3);
+  d.vertices[0] = {{0, 0, 0}, {0, 0, -1}, {0, 0}, {0, 0}, 100, 0};
+  d.vertices[1] = {{1, 0, 0}, {0, 0, -1}, {1, 0}, {0, 0}, 100, 0};
+  d.vertices[2] = {{0, 1, 0.5f}, {0, 1, 0}, {0, 1}, {0, 0}, 100, 0};
+  d.indices = {0, 1, 2};
+  qev::fixture::PmdMaterialDesc m;
+  m.diffuse[0] = 0.8f, m.diffuse[1] = 0.8f, m.diffuse[2] = 0.8f, m.diffuse[3] = 1.0f;
+  m.specularPower = 5.0f;
+  m.specular[0] = 0.25f, m.specular[1] = 0.5f, m.specular[2] = 0.75f;
+  m.indexCount = 3;
+  m.texture = "a.bmp*b.sph";
+  d.materials = {m};
+  d.bones = {{"center", -1, 0, 0, 0, {0, 0, 0}, ""}};
+  return d;
+}
+
+}  // namespace qev::test

@@ -1,0 +1,63 @@
+#include "tools/qevtool/convert.h"
+
+#include <cstring>
+#include <string>
+
+#include "export/x_mesh_writer.h"
+#include "model/pmd_file.h"
+#include "tools/qevtool/summary_capture.h"
+
+void ConvertUsage(FILE* out) {
+  std::fputs(
+      "usage: qevtool convert MODEL.pmd -o OUT.x\n"
+      "Writes the model's mesh in its bind pose (positions, normals, texture\n"
+      "coordinates, materials; no bones) as a DirectX text file, exactly as the\n"
+      "viewer's F10 does. An existing OUT.x is replaced, but only once the new\n"
+      "file is completely written: on any failure the old one stays as it was.\n"
+      "exit status: 0 written, 1 the model could not be read or the file not\n"
+      "written (the reason on stderr), 2 bad usage.\n",
+      out);
+}
+
+int RunConvert(int argc, char** argv) {
+  const char* model = nullptr;
+  const char* output = nullptr;
+  for (int i = 0; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+      ConvertUsage(stdout);
+      return 0;
+    }
+    if (!std::strcmp(argv[i], "-o") && i + 1 < argc && !output) {
+      output = argv[++i];
+    } else if (argv[i][0] == '-' && argv[i][1]) {
+      std::fprintf(stderr, "qevtool convert: unknown option '%s'\n", argv[i]);
+      ConvertUsage(stderr);
+      return 2;
+    } else if (!model) {
+      model = argv[i];
+    } else {
+      std::fprintf(stderr, "qevtool convert: more than one model given\n");
+      ConvertUsage(stderr);
+      return 2;
+    }
+  }
+  if (!model || !output || !output[0]) {
+    ConvertUsage(stderr);
+    return 2;
+  }
+
+  CPmdFile pmd;
+  {
+    SummaryCapture log;
+    if (!pmd.Load(model)) {
+      std::fprintf(stderr, "qevtool convert: %s: %s\n", model, log.Reason(model, "not a PMD model").c_str());
+      return 1;
+    }
+  }
+  std::string failure;
+  if (!qev::xfile::WriteXMesh(pmd, output, &failure)) {
+    std::fprintf(stderr, "qevtool convert: %s: %s\n", output, failure.c_str());
+    return 1;
+  }
+  return 0;
+}
