@@ -3,6 +3,7 @@
 #include "render/d3d_camera.h"
 #include "render/d3d_line90.h"
 #include "render/d3d_locater.h"
+#include "render/dd_pro90.h"
 
 void DrawIkGoals(IDirect3DDevice9* device, CD3DLocater* locator, const D3DXMATRIX* goals, int count) {
   for (int k = 0; k < count; ++k) locator->DrawHighlighted(device, goals[k]);
@@ -38,4 +39,11 @@ void DrawFrame(const FrameDrawing& frame) {
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
     if (frame.drawModel) frame.drawModel();
   }
+}
+
+void DrawWholeFrame(CDDPro90* deviceFrame, const FrameDrawing& frame) {
+  deviceFrame->m_dwClearColor = 0x00202020;
+  deviceFrame->BeginDraw();  // drawn whatever it says: a lost device ignores the calls
+  if (deviceFrame->m_pDevice) DrawFrame(frame);
+  deviceFrame->EndDraw();
 }

@@ -6,6 +6,7 @@
 
 #include "platform/d3d9.h"
 
+class CDDPro90;
 class CD3DCamera;
 class CD3DLine90;
 class CD3DLocater;
@@ -34,3 +35,7 @@ void DrawFrame(const FrameDrawing& frame);
 
 // One highlighted IK goal marker per IK list, in file order.
 void DrawIkGoals(IDirect3DDevice9* device, CD3DLocater* locator, const D3DXMATRIX* goals, int count);
+
+// A whole frame on the device frame: the dark grey clear colour, then
+// DrawFrame between BeginDraw and EndDraw (skipped without a device).
+void DrawWholeFrame(CDDPro90* deviceFrame, const FrameDrawing& frame);

@@ -7,24 +7,24 @@
 
 CDDPro90::~CDDPro90() { Term(); }
 
-int CDDPro90::Init(HWND window, DeviceBackend backend) {
+int CDDPro90::Init(HWND window, DeviceBackend backend, int width, int height) {
   switch (backend) {
     case DeviceBackend::kOffscreenGl:
-      return Init(window, [] { return qev::CreateGlDirect3D(qev::GlSurface::kOffscreen); });
+      return Init(window, [] { return qev::CreateGlDirect3D(qev::GlSurface::kOffscreen); }, width, height);
     case DeviceBackend::kRecording:
-      return Init(window, []() -> IDirect3D9* { return new qev::RecordingDirect3D(); });
+      return Init(window, []() -> IDirect3D9* { return new qev::RecordingDirect3D(); }, width, height);
     case DeviceBackend::kWindowGl: break;
   }
-  return Init(window, [] { return Direct3DCreate9(D3D_SDK_VERSION); });
+  return Init(window, [] { return Direct3DCreate9(D3D_SDK_VERSION); }, width, height);
 }
 
-int CDDPro90::Init(HWND window, const std::function<IDirect3D9*()>& createDirect3D) {
+int CDDPro90::Init(HWND window, const std::function<IDirect3D9*()>& createDirect3D, int width, int height) {
   Term();
   m_pD3D = createDirect3D();
   if (!m_pD3D) return 0;
   m_hWnd = window;
-  m_nWidth = 1280;
-  m_nHeight = 800;
+  m_nWidth = width;
+  m_nHeight = height;
   if (FAILED(m_pD3D->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &m_caps))) return 0;
 
   std::memset(&m_pp, 0, sizeof m_pp);

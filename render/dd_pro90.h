@@ -18,12 +18,13 @@ class CDDPro90 {
   CDDPro90& operator=(const CDDPro90&) = delete;
   virtual ~CDDPro90();
 
-  // Creates the device for the window; 1 on success. A second call first
-  // releases what the first made.
-  int Init(HWND window, DeviceBackend backend = DeviceBackend::kWindowGl);
+  // Creates the device for the window with a back buffer of width x height
+  // pixels (the program's is 1280 x 800; the headless tool picks others);
+  // 1 on success. A second call first releases what the first made.
+  int Init(HWND window, DeviceBackend backend = DeviceBackend::kWindowGl, int width = 1280, int height = 800);
   // The same with the Direct3D object made by a caller's factory (tests
   // script adapters and failures this way); the frame owns what it returns.
-  int Init(HWND window, const std::function<IDirect3D9*()>& createDirect3D);
+  int Init(HWND window, const std::function<IDirect3D9*()>& createDirect3D, int width = 1280, int height = 800);
   int BeginDraw();
   int EndDraw();
   int SetDefaultStates();
@@ -35,7 +36,7 @@ class CDDPro90 {
   IDirect3D9* m_pD3D = nullptr;
   IDirect3DDevice9* m_pDevice = nullptr;  // drawn on by every part of the program
   D3DCAPS9 m_caps{};
-  int m_nWidth = 640;  // back buffer; Init sets 1280 x 800
+  int m_nWidth = 640;  // back buffer; Init sets its size
   int m_nHeight = 480;
   D3DCOLOR m_dwClearColor = 0x00000000;
   D3DPRESENT_PARAMETERS m_pp{};

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/recording_device.h"
 
 namespace {
@@ -213,6 +216,33 @@ TEST(DDPro90, OffscreenBackendDrawsTheClearColour) {
   EXPECT_EQ(w, 1280u);
   EXPECT_EQ(h, 800u);
   EXPECT_EQ(pixels[640 * 1280 + 400], 0x00202020u);
+}
+
+TEST(DDPro90, BackBufferTakesTheSizeAskedFor) {
+  struct Case {
+    int width, height;
+    int made;
+  };
+  const Case cases[] = {{64, 48, 1}, {1, 1, 1}, {8192, 2, 1}, {0, 48, 0}, {8193, 48, 0}, {64, -1, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    CDDPro90 frame;
+    ASSERT_EQ(frame.Init(nullptr, DeviceBackend::kOffscreenGl, c.width, c.height), c.made);
+    if (!c.made) {
+      EXPECT_EQ(frame.m_pDevice, nullptr);
+      continue;
+    }
+    frame.m_dwClearColor = 0x00405060;
+    ASSERT_EQ(frame.BeginDraw(), 1);
+    ASSERT_EQ(frame.EndDraw(), 1);
+    std::vector<D3DCOLOR> pixels;
+    unsigned w = 0, h = 0;
+    ASSERT_EQ(frame.m_pDevice->ReadBackBuffer(&pixels, &w, &h), D3D_OK);
+    EXPECT_EQ(w, unsigned(c.width));
+    EXPECT_EQ(h, unsigned(c.height));
+    ASSERT_EQ(pixels.size(), size_t(c.width) * size_t(c.height));
+    EXPECT_EQ(pixels.back(), 0x00405060u);
+  }
 }
 
 }  // namespace
