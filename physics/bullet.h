@@ -6,7 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include <LinearMath/btTransform.h>
+// The whole library: whoever works with the world here sees its bodies and
+// constraints complete.
+#include <btBulletDynamicsCommon.h>
 
 #include "physics/bullet_world.h"
 #include "physics/rigid_body.h"

@@ -90,6 +90,14 @@ void CRigidBody::ResetTransform(const btTransform& transform) {
   m_pBody->clearForces();
 }
 
+bool CRigidBody::OutOfSimulation() const {
+  return m_pBody && m_pBody->getActivationState() == DISABLE_SIMULATION;
+}
+
+void CRigidBody::ReturnToSimulation() {
+  if (m_pBody) m_pBody->forceActivationState(m_bDynamic ? ACTIVE_TAG : DISABLE_DEACTIVATION);
+}
+
 void CRigidBody::setWorldTransform(const btTransform& transform) {
   btDefaultMotionState::setWorldTransform(transform);
   if (m_pCallback) m_pCallback(m_nIndex, transform, m_pUser);

@@ -55,6 +55,11 @@ class CRigidBody : public btDefaultMotionState {
   // velocities, forces and torques are zeroed. No callback.
   void ResetTransform(const btTransform& transform);
 
+  // Whether the library took the body out of the simulation (it does so for
+  // a body whose bounds overflowed), and putting it back in.
+  bool OutOfSimulation() const;
+  void ReturnToSimulation();
+
   // From the library during a step: stored, then handed to the callback.
   void setWorldTransform(const btTransform& transform) override;
 
