@@ -1,8 +1,13 @@
 // The key commands of the window title, fired on the frame a key goes down.
+#include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "app/viewer.h"
+#include "platform/codepage.h"
 #include "platform/sdl_window.h"
+#include "support/debug.h"
 
 namespace {
 
@@ -42,15 +47,83 @@ int CViewer::ChooseFile(std::string* path, const qev::FileFilter& filter) {
   return chosen ? 1 : 0;
 }
 
-void CViewer::LoadModel() { ChooseFile(&m_szModelPath, kModelFilter); }
-void CViewer::LoadPose() { ChooseFile(&m_szPosePath, kPoseFilter); }
-void CViewer::LoadMotion() { ChooseFile(&m_szMotionPath, kMotionFilter); }
+void CViewer::LoadModel() {
+  if (ChooseFile(&m_szModelPath, kModelFilter)) OpenModel(m_szModelPath);
+}
+void CViewer::LoadPose() {
+  if (ChooseFile(&m_szPosePath, kPoseFilter)) OpenPose(m_szPosePath);
+}
+void CViewer::LoadMotion() {
+  if (ChooseFile(&m_szMotionPath, kMotionFilter)) OpenMotion(m_szMotionPath);
+}
 
-void CViewer::ToggleCalcIK() { CalcIK = !CalcIK; }
+namespace {
+
+int ShowFailure(qev::PlatformDialogs* dialogs, HWND owner, const std::string& text) {
+  static const std::string caption = qev::Sjis("エラー");
+  dialogs->MessageBox(owner, text, caption, qev::MB_OK);
+  return 0;
+}
+
+bool HasExtension(const std::string& path, const char* extension) {
+  const size_t n = std::char_traits<char>::length(extension);
+  return path.size() > n && strcasecmp(path.c_str() + path.size() - n, extension) == 0;
+}
+
+}  // namespace
+
+int CViewer::OpenModel(const std::string& path) {
+  std::string failure;
+  if (m_scene.LoadModel(path.c_str(), m_frame.m_pDevice, &failure)) return 1;
+  return ShowFailure(m_services.dialogs, m_window.GetHandle(), failure);
+}
+
+int CViewer::OpenPose(const std::string& path) {
+  std::string failure;
+  if (m_scene.LoadPose(path.c_str(), &failure)) return 1;
+  return ShowFailure(m_services.dialogs, m_window.GetHandle(), failure);
+}
+
+int CViewer::OpenMotion(const std::string& path) {
+  std::string failure;
+  if (m_scene.LoadMotion(path.c_str(), &failure)) return 1;
+  return ShowFailure(m_services.dialogs, m_window.GetHandle(), failure);
+}
+
+int CViewer::OpenFile(const std::string& path) {
+  // remembered as if chosen in the dialog
+  if (HasExtension(path, ".pmd")) return OpenModel(m_szModelPath = path);
+  if (HasExtension(path, ".vpd")) return OpenPose(m_szPosePath = path);
+  if (HasExtension(path, ".vmd")) return OpenMotion(m_szMotionPath = path);
+  DebugPrintf("dropped file not opened, its extension is not .pmd, .vpd or .vmd: %s\n",
+              qev::Utf8ToCp932(path).c_str());
+  return 0;
+}
+
+void CViewer::SetStartupFiles(std::vector<std::string> paths) {
+  // the model first, so a pose or motion given with it applies to it
+  std::stable_partition(paths.begin(), paths.end(), [](const std::string& p) { return HasExtension(p, ".pmd"); });
+  m_startupFiles = std::move(paths);
+}
+
+LRESULT CViewer::OnDropFiles(HWND, WPARAM, LPARAM) {
+  std::string path;
+  while (qev::TakeDroppedFile(&path))
+    if (s_pViewer) s_pViewer->OpenFile(path);
+  return 0;
+}
+
+void CViewer::ToggleCalcIK() {
+  m_scene.CalcIK = !m_scene.CalcIK;
+  if (m_scene.m_nMode == kPosePlayback) m_scene.RefreshPose();
+}
 
 // From the start value 1 the cycle is wireframe, solid, not drawn, wireframe.
 void CViewer::CycleDrawType() { DrawType = (DrawType + 1) % 3; }
 
 void CViewer::ToggleDrawBone() { DrawBone = !DrawBone; }
 void CViewer::ToggleDrawRigid() { DrawRigid = !DrawRigid; }
-void CViewer::ToggleCalcBullet() { CalcBullet = !CalcBullet; }
+void CViewer::ToggleCalcBullet() {
+  m_scene.CalcBullet = !m_scene.CalcBullet;
+  if (m_scene.m_nMode == kPosePlayback) m_scene.RefreshPose();
+}

@@ -1,5 +1,6 @@
 #include "app/draw_frame.h"
 
+#include "app/scene.h"
 #include "render/d3d_camera.h"
 #include "render/d3d_line90.h"
 #include "render/d3d_locater.h"
@@ -46,4 +47,14 @@ void DrawWholeFrame(CDDPro90* deviceFrame, const FrameDrawing& frame) {
   deviceFrame->BeginDraw();  // drawn whatever it says: a lost device ignores the calls
   if (deviceFrame->m_pDevice) DrawFrame(frame);
   deviceFrame->EndDraw();
+}
+
+void AddSceneSteps(FrameDrawing* frame, CScene* scene) {
+  IDirect3DDevice9* device = frame->device;
+  frame->ikGoals = scene->G();
+  frame->ikGoalCount = scene->IkCount();
+  frame->CalcIK = scene->CalcIK;
+  frame->drawPhysics = [scene] { scene->m_physics.DebugDraw(); };
+  frame->drawBones = [scene, device] { scene->DrawBones(device); };
+  frame->drawModel = [scene, device] { scene->DrawModel(device); };
 }

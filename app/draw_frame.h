@@ -7,6 +7,7 @@
 #include "platform/d3d9.h"
 
 class CDDPro90;
+class CScene;
 class CD3DCamera;
 class CD3DLine90;
 class CD3DLocater;
@@ -32,6 +33,10 @@ struct FrameDrawing {
 };
 
 void DrawFrame(const FrameDrawing& frame);
+
+// The scene's part of a frame: its IK goals and CalcIK, and the steps that
+// draw its physics view, bone markers and model on the frame's device.
+void AddSceneSteps(FrameDrawing* frame, CScene* scene);
 
 // One highlighted IK goal marker per IK list, in file order.
 void DrawIkGoals(IDirect3DDevice9* device, CD3DLocater* locator, const D3DXMATRIX* goals, int count);

@@ -48,7 +48,10 @@ class CScene {
   void DiscardModel();
   // The model skinned on the processor from B x W and drawn material by material.
   void DrawModel(IDirect3DDevice9* device);
-  // Fills the drawing buffer with material m's skinned vertices; their count.
+  // The skinning matrix B x W of every bone, once per frame.
+  void UpdateSkin();
+  // Fills the drawing buffer with material m's vertices skinned by those
+  // matrices; their count.
   int SkinMaterial(int m);
 
   // ---- Pose and motion playback ----
@@ -103,5 +106,6 @@ class CScene {
 
  private:
   int AssembleModel(const char* path, IDirect3DDevice9* device, std::string* failure);
+  void BuildTrees();
   bool m_bLoaded = false;
 };

@@ -4,8 +4,10 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/get_key.h"
+#include "app/scene.h"
 #include "app/timer.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
@@ -68,6 +70,18 @@ class CViewer {
   // Shows the open dialog on the remembered file; the chosen file replaces it.
   int ChooseFile(std::string* path, const qev::FileFilter& filter);
 
+  // What a chosen file does: it is read into the scene, or its message box
+  // is shown. 1 when it was loaded.
+  int OpenModel(const std::string& path);
+  int OpenPose(const std::string& path);
+  int OpenMotion(const std::string& path);
+  // A file given on the command line or dropped on the window, by its
+  // extension (any case), as if chosen in F1, F2 or F3's dialog. 0 for other files.
+  int OpenFile(const std::string& path);
+  // Files to open once the viewer is up: models first, then poses and motions.
+  void SetStartupFiles(std::vector<std::string> paths);
+  static LRESULT OnDropFiles(HWND window, WPARAM wParam, LPARAM lParam);
+
   // Mouse handlers of the window's table
   static LRESULT OnLButtonDown(HWND window, WPARAM wParam, LPARAM lParam);
   static LRESULT OnLButtonUp(HWND window, WPARAM wParam, LPARAM lParam);
@@ -85,8 +99,6 @@ class CViewer {
   std::string m_szModelPath;      // remembered files (native paths)
   std::string m_szPosePath;
   std::string m_szMotionPath;
-  int CalcIK = 1;
-  int CalcBullet = 1;
   int DrawType = 1;  // 0 not drawn, 1 wireframe, 2 solid
   int DrawBone = 0;
   int DrawRigid = 0;
@@ -104,6 +116,8 @@ class CViewer {
   CD3DCamera m_camera;
   CD3DLine90 m_grid;
   CD3DLocater m_ikGoalLocator;
+  CScene m_scene;  // the model, its playback and physics; also holds CalcIK and CalcBullet
+  std::vector<std::string> m_startupFiles;
 
  private:
   void ButtonDown(HWND window, uint32_t bit, LPARAM lParam);

@@ -17,9 +17,9 @@ void CViewer::DrawScene() {
   frame.camera = &m_camera;
   frame.grid = &m_grid;
   frame.ikGoalLocator = &m_ikGoalLocator;
-  frame.CalcIK = CalcIK;
   frame.DrawRigid = DrawRigid;
   frame.DrawBone = DrawBone;
   frame.DrawType = DrawType;
+  AddSceneSteps(&frame, &m_scene);
   DrawWholeFrame(&m_frame, frame);
 }

@@ -46,14 +46,18 @@ int CViewer::WinMain() {
   // 8. remembered paths; 9. mouse handlers; 10. floor grid; 11. frame clock
   ReadRememberedPaths();
   AddMouseHandlers();
+  m_window.AddHandler(WM_DROPFILES, &CViewer::OnDropFiles);
   BuildGrid(&m_grid);
+  // files named on the command line, as if chosen in the dialogs
+  for (const std::string& path : m_startupFiles) OpenFile(path);
   m_timer.Start(30);
 
   // 12. frame loop
   while (RunPass()) {
   }
 
-  // shutdown
+  // shutdown: the material textures go with the scene
+  m_scene.DiscardModel();
   StoreRememberedPaths();
   m_frame.ReleaseTextures();
   m_frame.Term();
@@ -98,5 +102,6 @@ bool CViewer::RunPass() {
 void CViewer::RunFrame() {
   m_keys.Update();
   RunCommands();
+  m_scene.UpdateFrame(m_keys.State(VK_SPACE) == CGetKey::kPressed);
   DrawScene();
 }

@@ -67,4 +67,7 @@ class CPmdBone {
   int m_bMarker = 0;                        // the tail points at a bone: the marker is drawn
   D3DXMATRIX m_mMarkerScale;                // scaling (bone length, 1, 1)
   D3DXMATRIX m_mMarkerRot;                  // turns +X onto the direction to the tail
+
+ private:
+  void ResetOwnPose();
 };

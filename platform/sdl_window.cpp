@@ -28,6 +28,7 @@ struct WindowSystem {
   bool quitPosted = false;
   int quitCode = 0;
   HWND capture = nullptr;
+  std::deque<std::string> dropped;  // paths of WM_DROPFILES not yet taken
 };
 
 WindowSystem& System() {
@@ -160,6 +161,18 @@ bool Translate(const SDL_Event& e, MSG* msg) {
       *msg = {w, e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, WPARAM(vk), e.key.repeat ? 1 : 0};
       return true;
     }
+    case SDL_DROPFILE: {
+      // one message per file; the handler takes the path with TakeDroppedFile
+      HWND w = FindById(e.drop.windowID);
+      if (!w && !s.windows.empty()) w = s.windows.front();
+      if (e.drop.file) {
+        if (w) s.dropped.emplace_back(e.drop.file);
+        SDL_free(e.drop.file);
+      }
+      if (!w) return false;
+      *msg = {w, WM_DROPFILES, 0, 0};
+      return true;
+    }
     case SDL_TEXTEDITING: {
       // the input method opened on the window: tell it, as the system would
       HWND w = FindById(e.edit.windowID);
@@ -260,6 +273,19 @@ bool PeekMessage(MSG* msg) {
     return true;
   }
   return false;
+}
+
+bool TakeDroppedFile(std::string* path) {
+  WindowSystem& s = System();
+  if (s.dropped.empty()) return false;
+  *path = std::move(s.dropped.front());
+  s.dropped.pop_front();
+  return true;
+}
+
+void PostDroppedFile(HWND window, const std::string& path) {
+  System().dropped.push_back(path);
+  PostMessage(window, WM_DROPFILES, 0, 0);
 }
 
 LRESULT DispatchMessage(const MSG& msg) { return SendMessage(msg.hwnd, msg.message, msg.wParam, msg.lParam); }

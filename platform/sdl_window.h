@@ -44,6 +44,10 @@ bool PeekMessage(MSG* msg);
 LRESULT DispatchMessage(const MSG& msg);
 void PostQuitMessage(int exitCode);
 void PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// A file dropped on a window arrives as WM_DROPFILES; its handler takes the
+// native path here (false when none is waiting). Posting one is for tests.
+bool TakeDroppedFile(std::string* path);
+void PostDroppedFile(HWND window, const std::string& path);
 
 bool SetWindowText(HWND window, const std::u16string& text);
 std::u16string GetWindowText(HWND window);

@@ -35,6 +35,7 @@ constexpr UINT WM_RBUTTONUP = 0x0205;
 constexpr UINT WM_MBUTTONDOWN = 0x0207;
 constexpr UINT WM_MBUTTONUP = 0x0208;
 constexpr UINT WM_MOUSEWHEEL = 0x020A;
+constexpr UINT WM_DROPFILES = 0x0233;
 constexpr UINT WM_IME_NOTIFY = 0x0282;
 
 // WM_SYSCOMMAND wParam values

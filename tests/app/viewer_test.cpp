@@ -81,10 +81,10 @@ TEST(Viewer, TogglesFlipTheirFlags) {
   rig.viewer.m_timer.Start(30);
   rig.keyboard.Then({VK_F4, VK_F6, VK_F7, VK_F8});
   rig.Frames(1);
-  EXPECT_EQ(rig.viewer.CalcIK, 0);
+  EXPECT_EQ(rig.viewer.m_scene.CalcIK, 0);
   EXPECT_EQ(rig.viewer.DrawBone, 1);
   EXPECT_EQ(rig.viewer.DrawRigid, 1);
-  EXPECT_EQ(rig.viewer.CalcBullet, 0);
+  EXPECT_EQ(rig.viewer.m_scene.CalcBullet, 0);
   EXPECT_EQ(rig.viewer.DrawType, 1);
 }
 

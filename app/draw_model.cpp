@@ -1,0 +1,80 @@
+// DrawModel: the mesh skinned on the processor from the bone matrices and
+// drawn material by material, three buffer vertices per triangle.
+#include <cmath>
+#include <cstdint>
+
+#include "app/scene.h"
+
+namespace {
+
+// A colour component times 255, truncated toward zero; values no int holds
+// (NaN, huge) give 0 instead of undefined behaviour.
+uint32_t Channel(float c) {
+  const float v = c * 255.0f;
+  if (!(v > -2147483648.0f && v < 2147483648.0f)) return 0;
+  return uint32_t(int32_t(v));
+}
+
+// Opaque ARGB from a material's diffuse red, green and blue; alpha unused.
+D3DCOLOR MaterialColour(const PmdMaterial& m) {
+  return ((0xffffff00u | Channel(m.diffuse[0])) << 8 | Channel(m.diffuse[1])) << 8 | Channel(m.diffuse[2]);
+}
+
+}  // namespace
+
+void CScene::UpdateSkin() {
+  const D3DXMATRIX* w = W();
+  const D3DXMATRIX* b = B();
+  for (size_t i = 0; i < m_skin.size(); ++i) D3DXMatrixMultiply(&m_skin[i], &b[i], &w[i]);
+}
+
+int CScene::SkinMaterial(int m) {
+  const PmdMaterial& mat = m_model.m_pMaterial[m];
+  const D3DCOLOR colour = MaterialColour(mat);
+  auto* out = reinterpret_cast<SkinnedVertex*>(m_drawBuffer.m_pData);
+  const uint16_t* index = m_model.m_pIndex.get() + mat.firstIndex;
+  const int n = int(mat.indexCount);
+  const D3DXMATRIX* skin = m_skin.data();
+  for (int k = 0; k < n; ++k) {
+    const PmdVertex& v = m_model.m_pVertex[index[k]];
+    // Both bones were checked against the skeleton at load (the second only
+    // where it has weight), so they index inside the arrays.
+    const int w = v.weight;
+    float M[4][3];
+    const D3DXMATRIX& s0 = skin[v.bone[0]];
+    if (w >= 100) {
+      for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 3; ++c) M[r][c] = s0.m[r][c];
+    } else {
+      const D3DXMATRIX& s1 = skin[v.bone[1]];
+      const float w0 = float(w) / 100.0f, w1 = float(100 - w) / 100.0f;
+      for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 3; ++c) M[r][c] = w0 * s0.m[r][c] + w1 * s1.m[r][c];
+    }
+    const float x = v.pos[0], y = v.pos[1], z = v.pos[2];
+    SkinnedVertex& o = out[k];
+    for (int c = 0; c < 3; ++c) o.pos[c] = x * M[0][c] + y * M[1][c] + z * M[2][c] + M[3][c];
+    // Drawn unlit, so the normal takes no part in the picture: the model's own.
+    o.normal[0] = v.normal[0];
+    o.normal[1] = v.normal[1];
+    o.normal[2] = v.normal[2];
+    o.diffuse = colour;
+    o.uv[0] = v.uv[0];
+    o.uv[1] = v.uv[1];
+  }
+  return n;
+}
+
+void CScene::DrawModel(IDirect3DDevice9* device) {
+  if (!m_bLoaded) return;
+  D3DXMATRIX identity;
+  D3DXMatrixIdentity(&identity);
+  device->SetTransform(D3DTS_WORLD, &identity);
+  device->SetFVF(kSkinnedVertexFvf);
+  UpdateSkin();
+  for (int m = 0; m < m_model.m_nMaterial; ++m) {
+    device->SetTexture(0, m_pTextures[m].m_pTexture);
+    const int n = SkinMaterial(m);
+    device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, unsigned(n / 3), m_drawBuffer.m_pData, sizeof(SkinnedVertex));
+  }
+}

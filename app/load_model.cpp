@@ -1,0 +1,206 @@
+// LoadModel: the old scene goes, the model file is read, and its skeleton,
+// IK goal tree, vertex influences, matrix arrays, drawing buffer, material
+// textures and physics are built; the current pose then applies to it.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/scene.h"
+#include "platform/codepage.h"
+#include "support/debug.h"
+
+namespace {
+
+const std::string& Text(const char* utf8, std::string* slot) {
+  if (slot->empty()) *slot = qev::Sjis(utf8);
+  return *slot;
+}
+
+bool IsLeftOutEye(std::string_view name) {
+  static std::string both, tip;
+  return name == Text("両目", &both) || name == Text("両目先", &tip);
+}
+
+// Grows a buffer to count zeroed elements of the given size.
+bool SizeBuffer(CBuffer* buffer, uint32_t elementSize, int64_t count) {
+  buffer->Free();
+  buffer->m_nElementSize = elementSize;
+  return count == 0 || buffer->Append(count * elementSize);
+}
+
+// The folder of a native path, without its last separator ("" when none).
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
+
+}  // namespace
+
+void CScene::DiscardModel() {
+  m_bLoaded = false;
+  m_skeleton.Clear();
+  m_ikRoot.Clear();
+  m_nodes.clear();
+  m_W.Free();
+  m_B.Free();
+  m_G.Free();
+  m_drawBuffer.Free();
+  m_nMaxDrawVertex = 0;
+  m_skin.clear();
+  m_physics.Clear();
+  m_pTextures.reset();
+}
+
+int CScene::LoadModel(const char* path, IDirect3DDevice9* device, std::string* failure) {
+  DiscardModel();
+  if (AssembleModel(path, device, failure)) return 1;
+  // Nothing of a refused model stays: the trees would point into the
+  // records just freed.
+  DiscardModel();
+  m_model.Clear();
+  return 0;
+}
+
+void CScene::BuildTrees() {
+  const CPmdFile& model = m_model;
+  const int count = int(model.m_nBone);
+  m_nodes.assign(size_t(count), nullptr);
+
+  // IK goals, in file order, under the goal of their parent bone.
+  for (int j = 0; j < count; ++j) {
+    const PmdBoneRec& rec = model.m_pBone[j];
+    if (IsLeftOutEye(PmdName(rec.name)) || rec.type != 2) continue;
+    int ik = -1;
+    for (int k = 0; k < model.m_nIk && ik < 0; ++k)
+      if (model.m_pIk[k].head.ikBone == j) ik = k;
+    if (ik < 0) continue;  // an IK bone no list reaches for
+    CIKTree* parent = &m_ikRoot;
+    if (m_ikRoot.m_nIndex != rec.parent) {
+      CIKTree* found = nullptr;
+      for (auto& child : m_ikRoot.m_children)
+        if ((found = child->FindByIndex(rec.parent))) break;
+      if (found) parent = found;
+    }
+    parent->AddChild(ik, j, model);
+  }
+
+  // The skeleton. A bone hangs below its parent whatever their order in the
+  // file (real files list some children before their parents); under each
+  // parent the children keep file order. The eye bones, IK bones and all
+  // below them stay out, as does a bone whose parent chain never reaches a
+  // bone without a parent.
+  std::vector<std::vector<int>> children(size_t(count) + 1);  // last entry: the root's
+  for (int j = 0; j < count; ++j) {
+    const PmdBoneRec& rec = model.m_pBone[j];
+    if (IsLeftOutEye(PmdName(rec.name)) || rec.type == 2) continue;
+    if (rec.parent == -1)
+      children[size_t(count)].push_back(j);
+    else if (rec.parent >= 0 && rec.parent < count)
+      children[size_t(rec.parent)].push_back(j);
+  }
+  std::vector<std::pair<CPmdBone*, int>> todo;  // node, the bone whose children it takes
+  todo.emplace_back(&m_skeleton, count);
+  while (!todo.empty()) {
+    auto [node, slot] = todo.back();
+    todo.pop_back();
+    for (int j : children[size_t(slot)]) {
+      CPmdBone* child = node->AddChild(j, model);
+      m_nodes[size_t(j)] = child;
+      todo.emplace_back(child, j);
+    }
+  }
+
+  // Bones that would be in the tree but for a parent chain that loops.
+  int looped = 0;
+  for (int j = 0; j < count; ++j) {
+    if (m_nodes[size_t(j)]) continue;
+    int p = j;
+    for (int steps = 0; steps <= count && p >= 0 && p < count; ++steps) p = model.m_pBone[p].parent;
+    if (p >= 0 && p < count) ++looped;
+  }
+  if (looped) DebugPrintf("PMD bones : %d bones left out, their parent chain loops\n", looped);
+}
+
+int CScene::AssembleModel(const char* path, IDirect3DDevice9* device, std::string* failure) {
+  static std::string parseFailed, badBone, badBone2, badBoneLog, badBone2Log, maxDraw, texFolder, texError;
+  if (!m_model.Load(path)) {
+    *failure = Text("モデルデータ解析失敗", &parseFailed);
+    return 0;
+  }
+  const CPmdFile& model = m_model;
+
+  BuildTrees();
+  DebugPrintf("----------- BONE TREE ----------\n");
+  m_skeleton.Dump(0);
+  DebugPrintf("----------- IK TREE ----------\n");
+
+  // Every vertex on the bones that move it.
+  for (int i = 0; i < model.m_nVertex; ++i) {
+    const PmdVertex& v = model.m_pVertex[i];
+    const int w = v.weight;
+    CPmdBone* first = BoneNode(v.bone[0]);
+    if (!first) {
+      DebugPrintf(Text("ボーンIDが不正 : %d\n", &badBoneLog).c_str(), int(v.bone[0]));
+      *failure = Text("ボーンIDが不正", &badBone);
+      return 0;
+    }
+    first->m_influences.push_back({i, float(w) / 100.0f});
+    if (w < 100) {
+      CPmdBone* second = BoneNode(v.bone[1]);
+      if (!second) {
+        DebugPrintf(Text("2つめのボーンIDが不正 : %d\n", &badBone2Log).c_str(), int(v.bone[1]));
+        *failure = Text("2つめのボーンIDが不正", &badBone2);
+        return 0;
+      }
+      second->m_influences.push_back({i, float(100 - w) / 100.0f});
+    }
+  }
+
+  // W and B zeroed (bones outside the skeleton keep zero), G the identity.
+  if (!SizeBuffer(&m_W, sizeof(D3DXMATRIX), model.m_nBone) || !SizeBuffer(&m_B, sizeof(D3DXMATRIX), model.m_nBone) ||
+      !SizeBuffer(&m_G, sizeof(D3DXMATRIX), model.m_nIk)) {
+    DebugPrintf("PMD error : no memory for the matrices of %u bones\n", model.m_nBone);
+    *failure = Text("モデルデータ解析失敗", &parseFailed);
+    return 0;
+  }
+  for (int k = 0; k < model.m_nIk; ++k) D3DXMatrixIdentity(&G()[k]);
+  m_skin.assign(model.m_nBone, D3DXMATRIX());
+
+  // The drawing buffer holds the largest material.
+  m_nMaxDrawVertex = 0;
+  for (int m = 0; m < model.m_nMaterial; ++m)
+    m_nMaxDrawVertex = std::max<int>(m_nMaxDrawVertex, int(model.m_pMaterial[m].indexCount));
+  DebugPrintf(Text("最大描画頂点数 : %d\n", &maxDraw).c_str(), m_nMaxDrawVertex);
+  if (!SizeBuffer(&m_drawBuffer, sizeof(SkinnedVertex), m_nMaxDrawVertex)) {
+    DebugPrintf("PMD error : no memory for %d drawn vertices\n", m_nMaxDrawVertex);
+    *failure = Text("モデルデータ解析失敗", &parseFailed);
+    return 0;
+  }
+
+  // One texture per material, from the model's folder; the name after a "*"
+  // (a sphere map) is not loaded here. A texture that fails leaves its
+  // material untextured.
+  const std::string folder = FolderOf(path);
+  DebugPrintfW(qev::Cp932ToUtf16(Text("テクスチャパス : %s\n", &texFolder)).c_str(), qev::Utf8ToUtf16(folder).c_str());
+  m_pTextures = std::make_unique<CDDTexPro90[]>(size_t(std::max(model.m_nMaterial, 0)));
+  for (int m = 0; m < model.m_nMaterial && device; ++m) {
+    std::string_view name = PmdName(model.m_pMaterial[m].texture);
+    if (name.empty()) continue;
+    name = name.substr(0, name.find('*'));
+    std::string file = qev::Cp932ToUtf8(name);
+    for (char& c : file)
+      if (c == '\\') c = '/';  // a separator of the system the model was made on
+    const std::string joined = folder.empty() ? file : folder + "/" + file;
+    if (!m_pTextures[m].LoadFile(joined.c_str(), device))
+      DebugPrintf(Text("テクスチャロードエラー : %s\n", &texError).c_str(), qev::Utf8ToCp932(joined).c_str());
+  }
+
+  // The bind pose, then the bodies placed on it.
+  m_skeleton.UpdateMatrices(W(), B());
+  m_physics.Build(*this);
+  m_bLoaded = true;
+  RefreshPose();
+  return 1;
+}

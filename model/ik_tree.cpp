@@ -1,0 +1,202 @@
+#include "model/ik_tree.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <string_view>
+
+#include "model/pmd_bone.h"
+#include "model/pmd_file.h"
+#include "model/vmd_file.h"
+#include "model/vpd_file.h"
+#include "platform/codepage.h"
+
+namespace {
+
+std::string BoneName(const PmdBoneRec& rec) { return std::string(PmdName(rec.name)); }
+
+D3DXMATRIX PoseMatrix(const D3DXQUATERNION& q, const D3DXVECTOR3& t) {
+  D3DXMATRIX r, tr, out;
+  D3DXMatrixRotationQuaternion(&r, &q);
+  D3DXMatrixTranslation(&tr, t.x, t.y, t.z);
+  D3DXMatrixMultiply(&out, &r, &tr);
+  return out;
+}
+
+// Solver constants
+constexpr float kReached = 0.02f;       // effector this close to the goal: the list is done
+constexpr float kSmallestAngle = 0.003f;  // radians; smaller corrections are skipped
+constexpr float kKneeMin = 0.002f;       // a knee always bends forward a little
+constexpr float kKneeMax = 3.14159f;
+
+bool IsKnee(const PmdBoneRec& rec) {
+  static const std::string knee = qev::Sjis("ひざ");
+  return PmdName(rec.name).find(knee) != std::string_view::npos;
+}
+
+// The origin carried through a x b: the fourth row of the product.
+D3DXVECTOR3 OriginThrough(const D3DXMATRIX& a, const D3DXMATRIX& b) {
+  D3DXMATRIX m;
+  D3DXMatrixMultiply(&m, &a, &b);
+  return D3DXVECTOR3(m._41, m._42, m._43);
+}
+
+CPmdBone* FindNode(const IkSolveTarget& t, int index) {
+  if (t.nodes) return t.nodes[index];
+  return t.skeleton ? t.skeleton->FindByIndex(index) : nullptr;
+}
+
+}  // namespace
+
+CIKTree::CIKTree() {
+  D3DXMatrixIdentity(&m_mLocal);
+  D3DXMatrixIdentity(&m_mAnim);
+}
+
+CIKTree::~CIKTree() { Clear(); }
+
+CIKTree* CIKTree::AddChild(int ik, int index, const CPmdFile& model) {
+  auto child = std::make_unique<CIKTree>();
+  CIKTree* node = child.get();
+  m_children.push_back(std::move(child));
+  node->m_nIk = ik;
+  node->m_nIndex = index;
+  node->m_pRecord = &model.m_pBone[index];
+  node->m_pIkRec = &model.m_pIk[ik];
+  const float* head = node->m_pRecord->head;
+  if (m_pRecord) {
+    const float* ph = m_pRecord->head;
+    D3DXMatrixTranslation(&node->m_mLocal, head[0] - ph[0], head[1] - ph[1], head[2] - ph[2]);
+  } else {
+    D3DXMatrixTranslation(&node->m_mLocal, head[0], head[1], head[2]);
+  }
+  return node;
+}
+
+CIKTree* CIKTree::FindByIndex(int index) {
+  if (m_nIndex == index) return this;
+  for (auto& child : m_children)
+    if (CIKTree* found = child->FindByIndex(index)) return found;
+  return nullptr;
+}
+
+void CIKTree::Clear() {
+  ResetPose();
+  m_children.clear();
+  m_nIk = -1;
+  m_nIndex = -1;
+  m_pRecord = nullptr;
+  m_pIkRec = nullptr;
+}
+
+void CIKTree::ResetPose() {
+  D3DXMatrixIdentity(&m_mAnim);
+  m_pKey.reset();
+  m_nKey = 0;
+}
+
+void CIKTree::ApplyPose(const CVpdFile& pose) {
+  ResetPose();
+  if (m_pRecord)
+    if (const VpdPoseBone* bone = pose.FindPoseBone(BoneName(*m_pRecord).c_str()))
+      m_mAnim = PoseMatrix(bone->rot, bone->pos);
+  for (auto& child : m_children) child->ApplyPose(pose);
+}
+
+void CIKTree::AttachMotion(const CVmdFile& motion) {
+  ResetPose();
+  if (m_pRecord) {
+    const VmdBoneTrack* track = motion.FindBoneTrack(BoneName(*m_pRecord).c_str());
+    if (track && track->nKey > 0) {
+      m_pKey = std::make_unique<VmdBoneKey[]>(track->nKey);
+      std::copy(track->pKey.get(), track->pKey.get() + track->nKey, m_pKey.get());
+      m_nKey = track->nKey;
+    }
+  }
+  for (auto& child : m_children) child->AttachMotion(motion);
+}
+
+void CIKTree::SampleMotion(float frame) {
+  if (!(frame >= 0.0f)) frame = 0.0f;
+  D3DXVECTOR3 pos;
+  D3DXQUATERNION rot;
+  if (SampleBoneKeys(m_pKey.get(), m_nKey, frame, &pos, &rot))
+    m_mAnim = PoseMatrix(rot, pos);
+  else
+    D3DXMatrixIdentity(&m_mAnim);
+  for (auto& child : m_children) child->SampleMotion(frame);
+}
+
+int CIKTree::UpdateMatrices(D3DXMATRIX* G, const D3DXMATRIX* parent) {
+  if (!G) return 0;
+  // local x animation: the goal's own rotation turns its offset from the parent
+  D3DXMATRIX m;
+  D3DXMatrixMultiply(&m, &m_mLocal, &m_mAnim);
+  if (parent) D3DXMatrixMultiply(&m, &m, parent);
+  if (m_nIk >= 0) G[m_nIk] = m;
+  for (auto& child : m_children) child->UpdateMatrices(G, &m);
+  return 1;
+}
+
+void Solve(const IkSolveTarget& t) {
+  if (!t.goals || !t.model || !t.W) return;
+  if (!t.goals->UpdateMatrices(t.G, nullptr)) return;
+  const CPmdFile& model = *t.model;
+  D3DXMATRIX* W = t.W;
+
+  for (int k = 0; k < model.m_nIk; ++k) {
+    const PmdIkRec& ik = model.m_pIk[k];
+    const int tb = ik.head.target;
+    const float limit = ik.head.weight;
+    bool reached = false;
+    for (int pass = 0; pass < ik.head.iterations && !reached; ++pass) {
+      for (int i = 0; i < ik.head.chainLength; ++i) {
+        const int b = ik.chain[i];
+        CPmdBone* node = FindNode(t, b);
+        if (!node) continue;  // a bone scene assembly left out
+
+        D3DXMATRIX inv;
+        if (!D3DXMatrixInverse(&inv, nullptr, &W[b])) continue;
+        D3DXVECTOR3 goal = OriginThrough(t.G[k], inv);
+        D3DXVECTOR3 eff = OriginThrough(W[tb], inv);
+        const D3DXVECTOR3 gap = goal - eff;
+        if (D3DXVec3Length(&gap) < kReached) {
+          reached = true;
+          break;
+        }
+        // Either end at the bone's own head has no direction to turn by.
+        if (D3DXVec3Length(&goal) == 0.0f || D3DXVec3Length(&eff) == 0.0f) continue;
+        D3DXVec3Normalize(&goal, &goal);
+        D3DXVec3Normalize(&eff, &eff);
+        // a dot product a rounding step past 1 would make acos NaN
+        float angle = std::acos(std::clamp(D3DXVec3Dot(&eff, &goal), -1.0f, 1.0f));
+        if (std::fabs(angle) <= kSmallestAngle) continue;
+        angle = std::clamp(angle, -limit, limit);
+        D3DXVECTOR3 axis;
+        D3DXVec3Cross(&axis, &eff, &goal);
+        if (D3DXVec3Length(&axis) == 0.0f) continue;  // opposite directions: no single axis
+        D3DXQUATERNION q;
+        D3DXQuaternionRotationAxis(&q, &axis, angle);
+
+        if (IsKnee(*node->m_pRecord)) {
+          // A knee turns about its own +X only, by the quaternion's x
+          // component (the sine of half the angle times the axis's x), never
+          // backwards: a correction along -X or across X shrinks to the minimum.
+          D3DXVECTOR3 qAxis;
+          float qAngle = 0;
+          D3DXQuaternionToAxisAngle(&q, &qAxis, &qAngle);
+          const float a = std::clamp(qAxis.x, kKneeMin, kKneeMax);
+          D3DXQuaternionRotationYawPitchRoll(&q, 0.0f, a, 0.0f);
+          D3DXQuaternionNormalize(&q, &q);
+        }
+
+        // the correction acts before the pose the bone already has
+        D3DXMATRIX r, anim;
+        D3DXMatrixRotationQuaternion(&r, &q);
+        D3DXMatrixMultiply(&anim, &r, &node->m_mAnim);
+        node->m_mAnim = anim;
+        node->UpdateMatrices(W, t.B);
+      }
+    }
+  }
+}
