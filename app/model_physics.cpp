@@ -1,19 +1,326 @@
-// The model's physics. Until the physics world is built on the physics
-// library, a model has no world: every pass below has nothing to move.
+// The model's physics: its rigid body and joint records become bodies and
+// constraints of a fresh world on every load, and every frame the bodies that
+// follow bones are put on them while the simulated ones write their bones
+// back from inside the step.
 #include "app/model_physics.h"
 
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/scene.h"
+#include "physics/bullet.h"
+#include "platform/codepage.h"
+#include "platform/d3dx9_math.h"
+#include "support/debug.h"
+
+namespace {
+
+constexpr float kGravity = -98.0f;           // model units per second squared
+constexpr uint16_t kNoBone = 0xFFFF;
+
+bool Finite(const float* v, int n) {
+  for (int i = 0; i < n; ++i)
+    if (!std::isfinite(v[i])) return false;
+  return true;
+}
+
+bool Finite(const D3DXMATRIX& m) { return Finite(&m._11, 16); }
+
+D3DXMATRIX Identity() {
+  D3DXMATRIX m;
+  D3DXMatrixIdentity(&m);
+  return m;
+}
+
+// rotation(yaw = y, pitch = x, roll = z) x translation(pos): how a record's
+// Euler angles and position place it.
+D3DXMATRIX RotationThenTranslation(const float rot[3], const float pos[3]) {
+  D3DXMATRIX r, t, m;
+  D3DXMatrixRotationYawPitchRoll(&r, rot[1], rot[0], rot[2]);
+  D3DXMatrixTranslation(&t, pos[0], pos[1], pos[2]);
+  D3DXMatrixMultiply(&m, &r, &t);
+  return m;
+}
+
+std::string Name(const char (&field)[20]) { return std::string(PmdName(field)); }
+
+// Every number of a record that the world would take in: the spring values
+// are left out, they are stored but never act.
+bool FiniteRecord(const PmdRigidBody& r) {
+  return Finite(r.size, 3) && Finite(r.pos, 3) && Finite(r.rot, 3) && std::isfinite(r.mass) &&
+         std::isfinite(r.linearDamping) && std::isfinite(r.angularDamping) &&
+         std::isfinite(r.restitution) && std::isfinite(r.friction);
+}
+
+bool FiniteRecord(const PmdJoint& j) {
+  return Finite(j.pos, 3) && Finite(j.rot, 3) && Finite(j.posLower, 3) && Finite(j.posUpper, 3) &&
+         Finite(j.rotLower, 3) && Finite(j.rotUpper, 3);
+}
+
+}  // namespace
+
+// What each rigid body record became.
+struct BodyLink {
+  CPmdBone* node = nullptr;  // the bone it is tied to; null: none
+  int bone = -1;             // its index, for the world matrix array
+  uint8_t mode = 0;          // 0 follows the bone, 1 sets it, 2 sets its rotation only
+};
+
 struct CModelPhysics::Impl {
+  CBullet bullet;
   CBulletDebugDraw* drawer = nullptr;
+  CScene* scene = nullptr;  // the scene the bodies write back into
+  // By rigid body record: its transform relative to its bone (identity
+  // without one), the inverse of that, and what it is tied to.
+  std::vector<D3DXMATRIX> offsets;
+  std::vector<D3DXMATRIX> inverseOffsets;
+  std::vector<BodyLink> links;
+  bool nonFiniteReported = false;  // one line per load, not per frame
+
+  // Body n back onto its bone (or where it started without one), still.
+  void ResetToBone(int n);
+  // The log line for a body repaired so, once per load.
+  void ReportRepair(int n);
+  void PlaceBodies(bool simulated);
+  static void ApplyBodyToBone(int index, const btTransform& transform, CBullet* owner);
 };
 
 CModelPhysics::CModelPhysics() : m_impl(std::make_unique<Impl>()) {}
 CModelPhysics::~CModelPhysics() = default;
 
-void CModelPhysics::Clear() {}
-void CModelPhysics::Build(CScene&) {}
-void CModelPhysics::SyncKinematicBodies(CScene&) {}
-void CModelPhysics::ResetDynamicBodies(CScene&) {}
-void CModelPhysics::Step(float) {}
-int CModelPhysics::HasWorld() const { return 0; }
+void CModelPhysics::Clear() {
+  m_impl->bullet.Clear();
+  std::vector<D3DXMATRIX>().swap(m_impl->offsets);
+  std::vector<D3DXMATRIX>().swap(m_impl->inverseOffsets);
+  std::vector<BodyLink>().swap(m_impl->links);
+  m_impl->scene = nullptr;
+  m_impl->nonFiniteReported = false;
+}
+
+void CModelPhysics::Build(CScene& scene) {
+  Clear();
+  Impl& s = *m_impl;
+  CBullet& bullet = s.bullet;
+  if (bullet.m_world.Create(kGravity, nullptr)) {
+    bullet.m_pCallback = &Impl::ApplyBodyToBone;
+    bullet.m_pCallbackUser = &s;
+  }
+  btDiscreteDynamicsWorld* world = bullet.m_world.m_pWorld;  // null only if Create failed
+  s.scene = &scene;
+
+  const CPmdFile& model = scene.m_model;
+  const int bodyCount = model.m_nRigidBody;
+  s.offsets.assign(bodyCount, Identity());
+  s.inverseOffsets.assign(bodyCount, Identity());
+  s.links.assign(bodyCount, BodyLink());
+  std::vector<D3DXMATRIX> placements(bodyCount, Identity());  // world transforms at creation
+
+  static const std::string kPlaced = qev::Sjis("剛体配置 : %s (%f,%f,%f)\n");
+  static const std::string kUnknown = qev::Sjis("不明な剛体\n");
+  static const std::string kBadBone = qev::Sjis("剛体のボーン指定が不正 : %s (%d)\n");
+  static const std::string kBadNumber = qev::Sjis("剛体の数値が不正 : %s\n");
+  static const std::string kBadJoint = qev::Sjis("ジョイントの数値が不正 : %s\n");
+
+  for (int n = 0; n < bodyCount; ++n) {
+    const PmdRigidBody& r = model.m_pRigidBody[n];
+    const std::string name = Name(r.name);
+    if (!FiniteRecord(r) || r.mass < 0) {
+      DebugPrintf(kBadNumber.c_str(), name.c_str());
+      bullet.AppendBody();  // keeps the later records' indices
+      continue;
+    }
+    // A bone past the list, or one the skeleton left out (eye bones, IK
+    // bones), places the body as if it had none.
+    CPmdBone* node = nullptr;
+    if (r.bone != kNoBone) {
+      node = r.bone < model.m_nBone ? scene.BoneNode(r.bone) : nullptr;
+      if (!node) DebugPrintf(kBadBone.c_str(), name.c_str(), int(r.bone));
+    }
+    if (node) {
+      const float* head = model.m_pBone[r.bone].head;
+      D3DXMATRIX atHead;
+      D3DXMatrixTranslation(&atHead, head[0], head[1], head[2]);
+      s.offsets[n] = RotationThenTranslation(r.rot, r.pos);
+      D3DXMatrixInverse(&s.inverseOffsets[n], nullptr, &s.offsets[n]);
+      D3DXMatrixMultiply(&placements[n], &s.offsets[n], &atHead);
+      DebugPrintf(kPlaced.c_str(), name.c_str(), placements[n]._41, placements[n]._42, placements[n]._43);
+    }
+    s.links[n].node = node;
+    s.links[n].bone = node ? r.bone : -1;
+    s.links[n].mode = r.mode;
+
+    RigidBodyParams p;
+    const D3DXMATRIX& P = placements[n];
+    p.pos[0] = P._41;
+    p.pos[1] = P._42;
+    p.pos[2] = P._43;
+    D3DXQUATERNION q;
+    D3DXQuaternionRotationMatrix(&q, &P);
+    p.rot[0] = q.x;
+    p.rot[1] = q.y;
+    p.rot[2] = q.z;
+    p.rot[3] = q.w;
+    p.dynamic = r.mode != 0 ? 1 : 0;
+    p.restitution = r.restitution;
+    p.friction = r.friction;
+    p.linearDamping = r.linearDamping;
+    p.angularDamping = r.angularDamping;
+    const float mass = r.mode != 0 ? r.mass : 0.0f;
+    const int group = uint16_t(1u << (r.group & 31));
+    const int mask = r.mask;
+
+    CRigidBody* body = bullet.AppendBody();
+    if (!body->SetShape(r.shape, r.size)) {
+      DebugPrintf("%s", kUnknown.c_str());
+      continue;  // an empty entry: every pass and joint skips it
+    }
+    std::memcpy(body->m_szName, name.data(), name.size());
+    body->Create(p, mass);
+    body->AddTo(world, group, mask);
+  }
+
+  CRigidBody* ground = bullet.AppendBody();
+  RigidBodyParams g;
+  g.dynamic = 1;
+  g.restitution = 0.5f;
+  g.friction = 0.5f;
+  g.linearDamping = 0.0f;
+  g.angularDamping = 0.8f;
+  ground->CreateGround(0, 1, 0, g);
+  ground->AddTo(world, 0, 0);
+
+  const int count = bullet.BodyCount();
+  // The ground and anything out of range have no entry in the placement
+  // table: the ground's own transform is the identity, and out-of-range
+  // joints are refused by CreateJoint before their frames matter.
+  auto placementOf = [&](int i) { return i >= 0 && i < bodyCount ? placements[i] : Identity(); };
+  for (int k = 0; k < model.m_nJoint; ++k) {
+    const PmdJoint& j = model.m_pJoint[k];
+    const std::string name = Name(j.name);
+    JointParams p;
+    p.bodyA = int32_t(j.bodyA);
+    p.bodyB = int32_t(j.bodyB);
+    const bool indicesOk = p.bodyA != p.bodyB && p.bodyA >= 0 && p.bodyA < count && p.bodyB >= 0 && p.bodyB < count;
+    if (indicesOk) {
+      const D3DXMATRIX J = RotationThenTranslation(j.rot, j.pos);
+      D3DXMATRIX inverse, frame;
+      const D3DXMATRIX placeA = placementOf(p.bodyA), placeB = placementOf(p.bodyB);
+      D3DXMatrixInverse(&inverse, nullptr, &placeA);
+      D3DXMatrixMultiply(&frame, &J, &inverse);
+      p.frameA = TransformFromMatrixRotation(frame);
+      D3DXMatrixInverse(&inverse, nullptr, &placeB);
+      D3DXMatrixMultiply(&frame, &J, &inverse);
+      p.frameB = TransformFromMatrixRotation(frame);
+      if (!FiniteRecord(j) || !IsFinite(p.frameA) || !IsFinite(p.frameB)) {
+        DebugPrintf(kBadJoint.c_str(), name.c_str());
+        continue;
+      }
+    }
+    for (int a = 0; a < 3; ++a) {
+      p.linearLower[a] = j.posLower[a];
+      p.linearUpper[a] = j.posUpper[a];
+      p.angularLower[a] = j.rotLower[a];
+      p.angularUpper[a] = j.rotUpper[a];
+      p.stiffness[a] = j.posSpring[a];
+      p.stiffness[3 + a] = j.rotSpring[a];
+    }
+    bullet.CreateJoint(p, name.c_str());
+  }
+}
+
+void CModelPhysics::Impl::PlaceBodies(bool simulated) {
+  if (!scene) return;
+  const D3DXMATRIX* W = scene->W();
+  const int n = static_cast<int>(links.size());
+  for (int i = 0; i < n; ++i) {
+    const BodyLink& link = links[i];
+    if (!link.node || (link.mode != 0) != simulated) continue;
+    CRigidBody* body = bullet.Body(i);
+    if (!body->m_pBody) continue;
+    D3DXMATRIX m;
+    D3DXMatrixMultiply(&m, &offsets[i], &W[link.bone]);
+    body->ResetTransform(TransformFromMatrix(m));
+  }
+}
+
+void CModelPhysics::SyncKinematicBodies(CScene&) { m_impl->PlaceBodies(false); }
+
+void CModelPhysics::ResetDynamicBodies(CScene&) { m_impl->PlaceBodies(true); }
+
+void CModelPhysics::Impl::ResetToBone(int n) {
+  CRigidBody* body = bullet.Body(n);
+  if (n < static_cast<int>(links.size()) && links[n].node && scene) {
+    D3DXMATRIX m;
+    D3DXMatrixMultiply(&m, &offsets[n], &scene->W()[links[n].bone]);
+    if (Finite(m)) {
+      body->ResetTransform(TransformFromMatrix(m));
+      return;
+    }
+  }
+  body->ResetTransform(body->m_startWorldTrans);
+}
+
+void CModelPhysics::Impl::ReportRepair(int n) {
+  if (nonFiniteReported) return;
+  static const std::string kReset = qev::Sjis("剛体の姿勢が不正になったため戻した : %s\n");
+  DebugPrintf(kReset.c_str(), bullet.Body(n)->m_szName);
+  nonFiniteReported = true;
+}
+
+void CModelPhysics::Impl::ApplyBodyToBone(int index, const btTransform& transform, CBullet* owner) {
+  Impl& s = *static_cast<Impl*>(owner->m_pCallbackUser);
+  if (index < 0 || index >= owner->BodyCount()) return;
+  if (!IsFinite(transform)) {
+    // Overflowing numbers must not spread through the world or into the
+    // bones: the body goes back and stands still.
+    s.ReportRepair(index);
+    s.ResetToBone(index);
+    return;
+  }
+  if (index >= static_cast<int>(s.links.size()) || !s.links[index].node || !s.scene) return;
+  CPmdBone* node = s.links[index].node;
+
+  // The bone world matrix that puts the body at the transform.
+  const D3DXMATRIX m = MatrixFromTransform(transform);
+  D3DXMATRIX world;
+  D3DXMatrixMultiply(&world, &s.inverseOffsets[index], &m);
+  // The bone's world without its animation (the root's world is the identity).
+  D3DXMATRIX rest = node->m_mLocal;
+  if (node->m_pParent) D3DXMatrixMultiply(&rest, &node->m_mLocal, &node->m_pParent->m_mWorld);
+  if (s.links[index].mode == 2) {
+    // The body turns the bone but leaves it where its parents put it.
+    world._41 = rest._41;
+    world._42 = rest._42;
+    world._43 = rest._43;
+  }
+  D3DXMATRIX inverseRest;
+  if (!D3DXMatrixInverse(&inverseRest, nullptr, &rest)) return;  // a bone scaled flat: left as posed
+  D3DXMatrixMultiply(&node->m_mAnim, &world, &inverseRest);
+  node->UpdateMatrices(s.scene->W(), s.scene->B());
+}
+
+CBullet& CModelPhysics::Bullet() { return m_impl->bullet; }
+
+void CModelPhysics::Step(float timeStep) {
+  CBullet& bullet = m_impl->bullet;
+  bullet.Step(timeStep);
+  // A body whose bounds overflowed during the step (from overflowing
+  // velocities) was taken out of the simulation by the library, for good
+  // unless it is brought back.
+  const int count = bullet.BodyCount();
+  for (int i = 0; i < count; ++i) {
+    CRigidBody* body = bullet.Body(i);
+    if (!body->OutOfSimulation()) continue;
+    m_impl->ReportRepair(i);
+    m_impl->ResetToBone(i);
+    body->ReturnToSimulation();
+  }
+}
+
+int CModelPhysics::HasWorld() const { return m_impl->bullet.m_world.m_pWorld ? 1 : 0; }
+
 void CModelPhysics::SetDebugDrawer(CBulletDebugDraw* drawer) { m_impl->drawer = drawer; }
-void CModelPhysics::DebugDraw() {}
+
+void CModelPhysics::DebugDraw() { m_impl->bullet.DebugDraw(); }

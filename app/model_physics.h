@@ -5,6 +5,7 @@
 #pragma once
 #include <memory>
 
+class CBullet;
 class CBulletDebugDraw;
 class CScene;
 
@@ -33,6 +34,9 @@ class CModelPhysics {
   void SetDebugDrawer(CBulletDebugDraw* drawer);
   // The world's debug view through that drawer (nothing without a world).
   void DebugDraw();
+  // The world, its bodies (one per rigid body record, then the ground) and
+  // its joints, for qevtool and the tests to look into.
+  CBullet& Bullet();
 
  private:
   struct Impl;
