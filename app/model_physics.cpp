@@ -230,6 +230,9 @@ void CModelPhysics::Build(CScene& scene) {
   }
 }
 
+// Every body that is simulated (any mode but 0, so also the modes past 2 that
+// files may hold) goes back with the others: one left behind would pull its
+// chain off the bones after each reset.
 void CModelPhysics::Impl::PlaceBodies(bool simulated) {
   if (!scene) return;
   const D3DXMATRIX* W = scene->W();
