@@ -5,6 +5,8 @@
 
 #include "tools/qevtool/convert.h"
 #include "tools/qevtool/info.h"
+#include "tools/qevtool/pose.h"
+#include "tools/qevtool/render.h"
 
 namespace {
 
@@ -18,6 +20,8 @@ struct Command {
 const Command kCommands[] = {
     {"info", "FILE...", "what the readers make of models, motions and poses", RunInfo},
     {"convert", "MODEL.pmd -o OUT.x", "the plain mesh as a DirectX text file (F10)", RunConvert},
+    {"render", "MODEL ... -o OUT.png", "one frame drawn as the viewer draws it, offscreen", RunRender},
+    {"pose", "MODEL ...", "where every bone's head stands, posed as in the viewer", RunPose},
 };
 
 void Usage(FILE* out) {

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The real viewer started on the sample character and its walk from the
+# command line shows the figure over the grid, the figure moves (two
+# screenshots a second apart differ), and F5 pressed twice (wireframe ->
+# solid -> hidden) leaves only the grid and the IK goal markers.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+. "$(dirname "$0")/lib.sh"
+e2e_under_xvfb "$@"
+
+[ -f "$build/sample/sample.pmd" ] && [ -f "$build/sample/walk.vmd" ] || fail "the build wrote no sample character"
+start=$(mktemp -d)
+trap 'kill $pid 2>/dev/null || true; rm -rf "$start"' EXIT
+cd "$start"
+"$build/qevtest" "$build/sample/sample.pmd" "$build/sample/walk.vmd" &
+pid=$!
+wid=$(wait_window "QEV") || fail "no window appeared"
+
+# Pixels in none of the colours the grid and the IK goal markers are drawn
+# in (background, grey lines, red, green and blue axes, magenta squares):
+# what the model adds to the picture.
+model_pixels() {
+  convert "$1" -alpha off -fill black \
+    -opaque '#202020' -opaque '#808080' -opaque '#FF0000' -opaque '#00FF00' -opaque '#0000FF' -opaque '#FF00FF' \
+    -fill white +opaque black -format '%[fx:round(mean*w*h)]' info:
+}
+
+# A key held over a few of the viewer's 30-per-second keyboard polls.
+press() {
+  xdotool windowfocus --sync "$wid" 2>/dev/null || true
+  xdotool keydown "$1"
+  sleep 0.2
+  xdotool keyup "$1"
+  sleep 0.3
+}
+
+sleep 2  # the load and some frames of the walk
+import -window "$wid" "$start/wire1.png"
+sleep 1
+import -window "$wid" "$start/wire2.png"
+
+wire=$(model_pixels "$start/wire1.png")
+[ "$wire" -gt 3000 ] || fail "the wireframe figure adds only $wire pixels to the grid"
+moved=$(compare -metric AE "$start/wire1.png" "$start/wire2.png" null: 2>&1 || true)
+[ "${moved%%.*}" -gt 500 ] 2>/dev/null || fail "the walk does not move: $moved pixels differ a second apart"
+
+press F5
+import -window "$wid" "$start/solid.png"
+solid=$(model_pixels "$start/solid.png")
+[ "$solid" -gt $((wire * 2)) ] || fail "solid drawing covers $solid pixels, wireframe $wire"
+
+press F5
+import -window "$wid" "$start/hidden.png"
+hidden=$(model_pixels "$start/hidden.png")
+[ "$hidden" -eq 0 ] || fail "with the model hidden $hidden pixels are still neither grid nor markers"
+
+"$build/tests/wm_close" "$wid"
+wait_exit "$pid" || fail "the viewer did not end after the close request"
+echo "sample walk: ok"

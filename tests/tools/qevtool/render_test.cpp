@@ -1,0 +1,252 @@
+// `qevtool render`, run as a user runs it: the colours of fixture models land
+// where the start-up camera puts them, in solid and in wireframe, a turned
+// bone moves them, and failures and bad usage are told apart.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/start_up_view.h"
+#include "platform/picture_decoder.h"
+#include "render/d3d_camera.h"
+#include "tests/common/temp_dir.h"
+#include "tests/tools/qevtool/posed_models.h"
+#include "tools/fixtures/sample_character.h"
+
+namespace {
+
+using qev::test::TempDir;
+
+qev::test::CommandRun Qevtool(const TempDir& dir, const std::string& args) {
+  return qev::test::RunIn(dir, "'" QEV_BINARY_DIR "/qevtool' " + args);
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+constexpr uint32_t kBackground = 0x202020;
+
+// A rendered picture and the camera that drew it.
+struct Picture {
+  qev::DecodedPicture image;
+  CD3DCamera camera;
+
+  bool Load(const TempDir& dir, const std::string& name) {
+    const std::string bytes = dir.ReadFile(name);
+    if (!qev::DecodePicture(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                            qev::PictureFormats::kTextureFiles, image))
+      return false;
+    SetStartUpCamera(&camera, nullptr, float(image.width) / float(image.height));
+    return true;
+  }
+  // 0xRRGGBB at a pixel; 0xFFFFFFFF outside the picture.
+  uint32_t At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= image.width || y >= image.height) return 0xFFFFFFFFu;
+    const uint8_t* p = &image.pixels[(size_t(y) * size_t(image.width) + size_t(x)) * 4];
+    return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+  }
+  // Where the camera puts a point of the viewer's space.
+  void Project(float x, float y, float z, int* px, int* py) const {
+    D3DXMATRIX viewProjection;
+    D3DXMatrixMultiply(&viewProjection, &camera.m_mView, &camera.m_mProjection);
+    const D3DXVECTOR3 p(x, y, z);
+    D3DXVECTOR4 clip;
+    D3DXVec3Transform(&clip, &p, &viewProjection);
+    *px = int((clip.x / clip.w + 1) * 0.5f * float(image.width));
+    *py = int((1 - clip.y / clip.w) * 0.5f * float(image.height));
+  }
+  uint32_t AtPoint(float x, float y, float z) const {
+    int px, py;
+    Project(x, y, z, &px, &py);
+    return At(px, py);
+  }
+  // Whether the colour is found within `radius` pixels of the point: lines
+  // are one pixel wide and their rasterisation may fall beside the exact
+  // projection.
+  bool Near(float x, float y, float z, uint32_t colour, int radius = 2) const {
+    int px, py;
+    Project(x, y, z, &px, &py);
+    for (int dy = -radius; dy <= radius; ++dy)
+      for (int dx = -radius; dx <= radius; ++dx)
+        if (At(px + dx, py + dy) == colour) return true;
+    return false;
+  }
+};
+
+std::string Hex(uint32_t c) {
+  char text[16];
+  std::snprintf(text, sizeof text, "#%06X", c);
+  return text;
+}
+
+TEST(QevtoolRender, TexturedQuadShowsItsQuartersWhereTheCameraPutsThem) {
+  TempDir dir;
+  dir.WriteFile("quad.pmd", qev::fixture::BuildPmd(qev::test::TexturedQuad()));
+  dir.WriteFile("quad.bmp", qev::test::QuadTexture());
+  ASSERT_EQ(Qevtool(dir, "render quad.pmd --solid -o solid.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, "render quad.pmd -o wire.png").status, 0);
+  Picture solid, wire;
+  ASSERT_TRUE(solid.Load(dir, "solid.png"));
+  ASSERT_TRUE(wire.Load(dir, "wire.png"));
+  EXPECT_EQ(solid.image.width, 1280);
+  EXPECT_EQ(solid.image.height, 800);
+  // Each quarter: a point inside it, away from every edge and from the
+  // diagonal (-4, 14)-(4, 6) the two triangles share; points on the edges
+  // that lie in it (only edges at u = 0 or v = 0 and the diagonal: at u or
+  // v = 1 the texture wraps onto its first texel).
+  struct Quarter {
+    uint32_t colour;
+    float inside[2];
+    std::vector<std::pair<float, float>> edges;
+  };
+  const Quarter quarters[] = {
+      {0xFF0000, {-3, 11}, {{-2, 14}, {-4, 12}, {-2, 12}}},
+      {0x00FF00, {2, 12}, {{2, 14}}},
+      {0x0000FF, {-2, 8}, {{-4, 8}}},
+      {0xFFFF00, {1, 7}, {{2, 8}}},
+  };
+  for (const Quarter& q : quarters) {
+    SCOPED_TRACE(Hex(q.colour));
+    EXPECT_EQ(solid.AtPoint(q.inside[0], q.inside[1], 0), q.colour);
+    EXPECT_NE(wire.AtPoint(q.inside[0], q.inside[1], 0), q.colour) << "wireframe leaves the inside empty";
+    for (const auto& [x, y] : q.edges) {
+      EXPECT_EQ(solid.AtPoint(x * 0.98f, 10 + (y - 10) * 0.98f, 0), q.colour);
+      EXPECT_TRUE(wire.Near(x, y, 0, q.colour)) << "edge point " << x << ", " << y;
+    }
+  }
+  // Outside the quad only the background and the grid.
+  EXPECT_EQ(solid.AtPoint(-6, 16, 0), kBackground);
+  EXPECT_EQ(solid.At(5, 5), kBackground);
+}
+
+TEST(QevtoolRender, TurnedBoneMovesItsBox) {
+  TempDir dir;
+  dir.WriteFile("box.pmd", qev::fixture::BuildPmd(qev::test::TwoBoneBox()));
+  dir.WriteFile("quarter.vpd", qev::fixture::BuildVpd(qev::test::TurnUpper(1.5707964f)));
+  dir.WriteFile("turn.vmd", qev::fixture::BuildVmd(qev::test::TurnUpperMotion()));
+  const uint32_t red = 0xFF0000, green = 0x00FF00;
+  struct Case {
+    std::string args;
+    bool turned;
+  };
+  const Case cases[] = {
+      {"", false},
+      {"--pose quarter.vpd", true},
+      {"--motion turn.vmd", false},
+      {"--motion turn.vmd --frame 10", true},
+      {"--motion turn.vmd --frame 20", false},  // the highest frame wraps to 0
+      {"--motion turn.vmd --frame 35", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const auto run = Qevtool(dir, "render box.pmd --solid " + c.args + " -o out.png");
+    ASSERT_EQ(run.status, 0) << run.err;
+    Picture p;
+    ASSERT_TRUE(p.Load(dir, "out.png"));
+    EXPECT_EQ(p.AtPoint(0, 4.5f, 0), red) << "the lower box stays";
+    if (c.turned) {
+      EXPECT_EQ(p.AtPoint(-3.5f, 7, 0), green) << "the upper box lies along -x";
+      EXPECT_NE(p.AtPoint(0, 10.5f, 0), green);
+    } else {
+      EXPECT_EQ(p.AtPoint(0, 10.5f, 0), green) << "the upper box stands";
+      EXPECT_NE(p.AtPoint(-3.5f, 7, 0), green);
+    }
+  }
+}
+
+TEST(QevtoolRender, WireframeDrawsTheBoxEdgesOnly) {
+  TempDir dir;
+  dir.WriteFile("box.pmd", qev::fixture::BuildPmd(qev::test::TwoBoneBox()));
+  ASSERT_EQ(Qevtool(dir, "render box.pmd --wire -o wire.png").status, 0);
+  Picture p;
+  ASSERT_TRUE(p.Load(dir, "wire.png"));
+  // A vertical edge at the front right (x 1, z 1 in the viewer's space) of
+  // each box, and the middle of the front face, which no edge crosses away
+  // from its diagonal.
+  EXPECT_TRUE(p.Near(1, 4.5f, 1, 0xFF0000));
+  EXPECT_TRUE(p.Near(1, 9.5f, 1, 0x00FF00));
+  EXPECT_NE(p.AtPoint(-0.5f, 3.5f, 1), 0xFF0000u);
+}
+
+TEST(QevtoolRender, SizeKeepsTheViewAndIkGoalsShowUnlessSwitchedOff) {
+  TempDir dir;
+  std::string error;
+  ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
+  ASSERT_EQ(Qevtool(dir, "render sample.pmd --size 320x200 --solid -o small.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, "render sample.pmd --size 320x200 --solid --no-ik -o noik.png").status, 0);
+  Picture small, noIk;
+  ASSERT_TRUE(small.Load(dir, "small.png"));
+  ASSERT_TRUE(noIk.Load(dir, "noik.png"));
+  EXPECT_EQ(small.image.width, 320);
+  EXPECT_EQ(small.image.height, 200);
+  // The shirt's middle and the floor far in front of the figure.
+  const uint32_t shirt = small.AtPoint(0, 12.5f, 0);
+  EXPECT_NE(shirt, kBackground);
+  EXPECT_EQ(small.AtPoint(0, 12.5f, 0), noIk.AtPoint(0, 12.5f, 0));
+  // The IK goal markers stand at the feet (magenta squares of size 5): some
+  // magenta with IK on, none without.
+  auto magenta = [](const Picture& p) {
+    int n = 0;
+    for (int y = 0; y < p.image.height; ++y)
+      for (int x = 0; x < p.image.width; ++x) n += p.At(x, y) == 0xFF00FF;
+    return n;
+  };
+  EXPECT_GT(magenta(small), 0);
+  EXPECT_EQ(magenta(noIk), 0);
+}
+
+TEST(QevtoolRender, FailuresAndUsage) {
+  TempDir dir;
+  const std::string box = qev::fixture::BuildPmd(qev::test::TwoBoneBox());
+  dir.WriteFile("box.pmd", box);
+  dir.WriteFile("cut.pmd", box.substr(0, 300));
+  qev::fixture::PmdDesc onIk = qev::test::TwoBoneBox();
+  onIk.bones[2].type = 2;  // the top bone becomes an IK goal without a list...
+  onIk.vertices[12].bone[0] = 2;  // ...and a vertex hangs on it
+  dir.WriteFile("onik.pmd", qev::fixture::BuildPmd(onIk));
+  dir.WriteFile("bad.vpd", "Vocaloid Pose\r\n");
+  dir.WriteFile("keep.png", "old");
+  struct Case {
+    std::string args;
+    int status;
+    std::string err;  // a part of stderr
+  };
+  const Case cases[] = {
+      {"render missing.pmd -o out.png", 1, "qevtool render: missing.pmd: "},
+      {"render cut.pmd -o out.png", 1, "qevtool render: cut.pmd: モデルデータ解析失敗: PMD error : "},
+      {"render onik.pmd -o out.png", 1, "qevtool render: onik.pmd: ボーンIDが不正"},
+      {"render box.pmd --pose bad.vpd -o keep.png", 1, "qevtool render: bad.vpd: ポーズデータ解析失敗: Header error"},
+      {"render box.pmd --motion missing.vmd -o out.png", 1, "qevtool render: missing.vmd: "},
+      {"render box.pmd -o no/such/folder/out.png", 1, "qevtool render: no/such/folder/out.png: "},
+      {"render box.pmd", 2, "no output file (-o OUT.png)"},
+      {"render -o out.png", 2, "no model given"},
+      {"render box.pmd other.pmd -o out.png", 2, "one model only"},
+      {"render box.pmd -o a.png -o b.png", 2, "-o given twice"},
+      {"render box.pmd --pose p.vpd --motion m.vmd -o out.png", 2, "--pose and --motion exclude each other"},
+      {"render box.pmd --frame 3 -o out.png", 2, "--frame needs --motion"},
+      {"render box.pmd --motion m.vmd --frame -1 -o out.png", 2, "--frame takes a whole number from 0 to 100000"},
+      {"render box.pmd --motion m.vmd --frame 100001 -o out.png", 2, "--frame takes a whole number"},
+      {"render box.pmd --motion m.vmd --frame 7x -o out.png", 2, "--frame takes a whole number"},
+      {"render box.pmd --motion m.vmd --frame", 2, "--frame needs a frame number"},
+      {"render box.pmd --size 0x10 -o out.png", 2, "--size takes WxH"},
+      {"render box.pmd --size 4097x10 -o out.png", 2, "--size takes WxH"},
+      {"render box.pmd --size 64 -o out.png", 2, "--size takes WxH"},
+      {"render box.pmd --size 64x -o out.png", 2, "--size takes WxH"},
+      {"render box.pmd --bogus -o out.png", 2, "unknown option '--bogus'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const auto run = Qevtool(dir, c.args);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_TRUE(Has(run.err, c.err)) << run.err;
+    if (c.status == 2) EXPECT_TRUE(Has(run.err, "usage: qevtool render MODEL")) << run.err;
+  }
+  EXPECT_EQ(dir.ReadFile("keep.png"), "old") << "a failed render leaves the old picture";
+  for (const std::string& name : dir.List()) EXPECT_NE(name, "out.png");
+  const auto help = Qevtool(dir, "render --help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(Has(help.out, "usage: qevtool render MODEL"));
+}
+
+}  // namespace

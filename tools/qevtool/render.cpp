@@ -1,0 +1,150 @@
+#include "tools/qevtool/render.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/draw_frame.h"
+#include "app/grid.h"
+#include "app/scene.h"
+#include "app/start_up_view.h"
+#include "export/safe_file.h"
+#include "platform/picture_encoder.h"
+#include "render/d3d_camera.h"
+#include "render/d3d_line90.h"
+#include "render/d3d_locater.h"
+#include "render/dd_pro90.h"
+#include "tools/qevtool/scene_options.h"
+
+namespace {
+
+// The largest picture side asked for: far beyond any thumbnail, well inside
+// what the device takes.
+constexpr int kMaxSide = 4096;
+
+// "WxH" with both sides from 1 to kMaxSide.
+bool ParseSize(const char* text, int* width, int* height) {
+  char* end = nullptr;
+  errno = 0;
+  const long w = std::strtol(text, &end, 10);
+  if (errno || end == text || (*end != 'x' && *end != 'X')) return false;
+  const char* rest = end + 1;
+  const long h = std::strtol(rest, &end, 10);
+  if (errno || end == rest || *end || w < 1 || h < 1 || w > kMaxSide || h > kMaxSide) return false;
+  *width = int(w);
+  *height = int(h);
+  return true;
+}
+
+}  // namespace
+
+void RenderUsage(FILE* out) {
+  std::fputs(
+      "usage: qevtool render MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik]\n"
+      "                     [--size WxH] [--solid | --wire] -o OUT.png\n"
+      "Draws one frame exactly as the viewer draws it, offscreen (OpenGL through\n"
+      "EGL, no display needed): the start-up camera, the floor grid, the IK goal\n"
+      "markers (unless --no-ik) and the model with its textures, in wireframe (the\n"
+      "viewer's start, or --wire) or solid (--solid). The model is posed as\n"
+      "`qevtool pose` says: the pose, or the motion played from frame 0 to frame N\n"
+      "(default 0) one frame at a time. The picture is 1280x800 as in the viewer\n"
+      "unless --size says otherwise (each side 1 to 4096; the camera keeps its\n"
+      "45-degree vertical view). OUT.png is replaced only once the new picture is\n"
+      "completely written.\n"
+      "exit status: 0 written, 1 a file could not be read or written or no\n"
+      "offscreen device could be made (the reason on stderr), 2 bad usage.\n",
+      out);
+}
+
+int RunRender(int argc, char** argv) {
+  SceneOptions options;
+  int width = 1280, height = 800;
+  int drawType = 1;  // the viewer starts in wireframe
+  const char* output = nullptr;
+  std::string error;
+  for (int i = 0; i < argc && error.empty(); ++i) {
+    const char* arg = argv[i];
+    if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
+      RenderUsage(stdout);
+      return 0;
+    }
+    if (TakeSceneArgument(argc, argv, &i, &options, &error)) continue;
+    if (!std::strcmp(arg, "--solid") || !std::strcmp(arg, "--wire")) {
+      drawType = arg[2] == 's' ? 2 : 1;
+    } else if (!std::strcmp(arg, "--size")) {
+      if (i + 1 >= argc || !ParseSize(argv[++i], &width, &height))
+        error = "--size takes WxH, each side from 1 to " + std::to_string(kMaxSide);
+    } else if (!std::strcmp(arg, "-o")) {
+      if (i + 1 >= argc || !argv[i + 1][0])
+        error = "-o needs a file";
+      else if (output)
+        error = "-o given twice";
+      else
+        output = argv[++i];
+    } else {
+      error = std::string("unknown option '") + arg + "'";
+    }
+  }
+  if (error.empty()) CheckSceneOptions(options, &error);
+  if (error.empty() && !output) error = "no output file (-o OUT.png)";
+  if (!error.empty()) {
+    std::fprintf(stderr, "qevtool render: %s\n", error.c_str());
+    RenderUsage(stderr);
+    return 2;
+  }
+
+  // The viewer's start-up, offscreen: device, camera, IK goal locator, grid.
+  CDDPro90 deviceFrame;
+  if (!deviceFrame.Init(nullptr, DeviceBackend::kOffscreenGl, width, height)) {
+    std::fprintf(stderr, "qevtool render: no offscreen OpenGL 3.3 device (EGL without a display)\n");
+    return 1;
+  }
+  CD3DCamera camera;
+  SetStartUpCamera(&camera, deviceFrame.m_pDevice, float(width) / float(height));
+  CD3DLocater ikGoalLocator;
+  SetUpIkGoalLocator(&ikGoalLocator);
+  CD3DLine90 grid;
+  BuildGrid(&grid);
+
+  CScene scene;
+  std::string why;
+  if (!PoseScene(options, deviceFrame.m_pDevice, &scene, &why)) {
+    std::fprintf(stderr, "qevtool render: %s\n", why.c_str());
+    return 1;
+  }
+
+  FrameDrawing frame;
+  frame.device = deviceFrame.m_pDevice;
+  frame.camera = &camera;
+  frame.grid = &grid;
+  frame.ikGoalLocator = &ikGoalLocator;
+  frame.DrawType = drawType;
+  AddSceneDrawing(&frame, &scene);
+  DrawWholeFrame(&deviceFrame, frame);
+
+  std::vector<D3DCOLOR> pixels;
+  unsigned w = 0, h = 0;
+  if (FAILED(deviceFrame.m_pDevice->ReadBackBuffer(&pixels, &w, &h))) {
+    std::fprintf(stderr, "qevtool render: the picture could not be read back\n");
+    return 1;
+  }
+  // The window shows the back buffer opaque whatever its alpha (the clear
+  // colour has none); so does the picture. ARGB values in memory are the
+  // encoder's blue-green-red-alpha bytes.
+  for (D3DCOLOR& p : pixels) p |= 0xFF000000u;
+  const std::string png =
+      qev::EncodePicture(qev::PictureFileType::kPng, int(w), int(h), reinterpret_cast<const uint8_t*>(pixels.data()));
+  if (png.empty()) {
+    std::fprintf(stderr, "qevtool render: the picture could not be encoded\n");
+    return 1;
+  }
+  CSafeFile file;
+  if (file.Open(output)) {
+    file.Write(png.data(), png.size());  // a failure is reported by Commit
+    if (file.Commit()) return 0;
+  }
+  std::fprintf(stderr, "qevtool render: %s: %s\n", output, file.Reason().c_str());
+  return 1;
+}

@@ -1,0 +1,10 @@
+// `qevtool render MODEL [--pose P.vpd | --motion M.vmd --frame N] [--no-ik]
+// [--size WxH] [--solid|--wire] -o OUT.png`: one frame drawn exactly as the
+// viewer draws it (its camera, grid, IK goal markers and model), offscreen.
+#pragma once
+#include <cstdio>
+
+// Exit status: 0 written, 1 a file failed or no offscreen device could be
+// made (why on stderr), 2 bad usage.
+int RunRender(int argc, char** argv);
+void RenderUsage(FILE* out);
