@@ -7,7 +7,6 @@
 #include "platform/d3d9.h"
 
 class CDDPro90;
-class CScene;
 class CD3DCamera;
 class CD3DLine90;
 class CD3DLocater;
@@ -41,10 +40,6 @@ void AddSceneSteps(FrameDrawing* frame, CScene* scene);
 
 // One highlighted IK goal marker per IK list, in file order.
 void DrawIkGoals(IDirect3DDevice9* device, CD3DLocater* locator, const D3DXMATRIX* goals, int count);
-
-// The scene's part of a frame: its IK goals, its CalcIK switch, and the
-// physics, bone and model steps drawn on frame->device.
-void AddSceneDrawing(FrameDrawing* frame, CScene* scene);
 
 // A whole frame on the device frame: the dark grey clear colour, then
 // DrawFrame between BeginDraw and EndDraw (skipped without a device).

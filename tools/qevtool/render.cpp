@@ -121,7 +121,7 @@ int RunRender(int argc, char** argv) {
   frame.grid = &grid;
   frame.ikGoalLocator = &ikGoalLocator;
   frame.DrawType = drawType;
-  AddSceneDrawing(&frame, &scene);
+  AddSceneSteps(&frame, &scene);
   DrawWholeFrame(&deviceFrame, frame);
 
   std::vector<D3DCOLOR> pixels;

@@ -240,7 +240,9 @@ TEST(QevtoolRender, FailuresAndUsage) {
     const auto run = Qevtool(dir, c.args);
     EXPECT_EQ(run.status, c.status);
     EXPECT_TRUE(Has(run.err, c.err)) << run.err;
-    if (c.status == 2) EXPECT_TRUE(Has(run.err, "usage: qevtool render MODEL")) << run.err;
+    if (c.status == 2) {
+      EXPECT_TRUE(Has(run.err, "usage: qevtool render MODEL")) << run.err;
+    }
   }
   EXPECT_EQ(dir.ReadFile("keep.png"), "old") << "a failed render leaves the old picture";
   for (const std::string& name : dir.List()) EXPECT_NE(name, "out.png");
