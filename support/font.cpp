@@ -4,9 +4,9 @@
 
 CFont::~CFont() { Delete(); }
 
-int CFont::Create(std::string_view family, int height) {
+int CFont::Create(std::string_view family, int height, int charset) {
   Delete();
-  m_hFont = qev::CreateFontHandle(family, height);
+  m_hFont = qev::CreateFontHandle(family, height, charset);
   if (!m_hFont) return 0;
   m_nHeight = height;
   return 1;

@@ -1,11 +1,9 @@
 // CFont: owns one platform font handle, a face chosen by family name and
-// pixel height, and releases it when deleted or destroyed.
+// cell height, and releases it when deleted or destroyed.
 #pragma once
 #include <string_view>
 
-namespace qev {
-struct FontHandle;
-}
+#include "platform/font_handle.h"
 
 class CFont {
  public:
@@ -15,8 +13,9 @@ class CFont {
   virtual ~CFont();
 
   // Replaces the held face with the best match for a family (UTF-8) at a
-  // pixel height; 1, or 0 when none could be made (nothing is then held).
-  int Create(std::string_view family, int height);
+  // cell height in pixels, covering a character set; 1, or 0 when none could
+  // be made (nothing is then held).
+  int Create(std::string_view family, int height, int charset = qev::DEFAULT_CHARSET);
   // The result of releasing the held face, or 0 when none is held.
   int Delete();
 
