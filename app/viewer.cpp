@@ -1,11 +1,13 @@
 #include "app/viewer.h"
 
 #include "app/ini_edit_x.h"
+#include "physics/bullet_debug_draw.h"
 
 CViewer* CViewer::s_pViewer = nullptr;
 
 CViewer::CViewer(CIniEditX& settings, const ViewerServices& services)
-    : m_settings(settings), m_services(services), m_timer(*services.clock), m_keys(*services.keyboard) {
+    : m_settings(settings), m_services(services), m_timer(*services.clock), m_keys(*services.keyboard),
+      m_pDebugDraw(std::make_unique<CBulletDebugDraw>()) {
   s_pViewer = this;
 }
 

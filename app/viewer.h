@@ -3,6 +3,7 @@
 // frame clock, key commands, update, draw) and takes them down at shutdown.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "render/dd_pro90.h"
 #include "support/window_ex.h"
 
+class CBulletDebugDraw;
 class CIniEditX;
 
 // The outside world as the viewer sees it; tests hand in scripted ones.
@@ -44,8 +46,9 @@ class CViewer {
   void AddMouseHandlers();
   // Shutdown step 2: the remembered paths go back into the settings.
   void StoreRememberedPaths();
-  // Start-up steps 4 to 6: the device for the window, the camera's
-  // projection and viewpoint, the IK goal locator. 0 when there is no device.
+  // Start-up steps 4 to 7: the device for the window, the camera's
+  // projection and viewpoint, the IK goal locator, the physics debug drawer
+  // attached to the device. 0 when there is no device.
   int StartDevice(DeviceBackend backend);
   // Step 4 of a frame: clear colour, BeginDraw, DrawFrame, EndDraw.
   void DrawScene();
@@ -116,6 +119,8 @@ class CViewer {
   CD3DCamera m_camera;
   CD3DLine90 m_grid;
   CD3DLocater m_ikGoalLocator;
+  // Draws the physics world when DrawRigid is on; outlives every world.
+  std::unique_ptr<CBulletDebugDraw> m_pDebugDraw;
   CScene m_scene;  // the model, its playback and physics; also holds CalcIK and CalcBullet
   std::vector<std::string> m_startupFiles;
 

@@ -3,11 +3,13 @@
 #include "app/draw_frame.h"
 #include "app/start_up_view.h"
 #include "app/viewer.h"
+#include "physics/bullet_debug_draw.h"
 
 int CViewer::StartDevice(DeviceBackend backend) {
   if (!m_frame.Init(m_window.GetHandle(), backend)) return 0;
   SetStartUpCamera(&m_camera, m_frame.m_pDevice, float(m_frame.m_nWidth) / float(m_frame.m_nHeight));
   SetUpIkGoalLocator(&m_ikGoalLocator);
+  m_pDebugDraw->Attach(m_frame.m_pDevice);  // without its text atlas the lines still draw
   return 1;
 }
 

@@ -7,6 +7,7 @@
 #include "app/grid.h"
 #include "app/ini_edit_x.h"
 #include "app/viewer.h"
+#include "physics/bullet_debug_draw.h"
 #include "platform/codepage.h"
 #include "platform/sdl_window.h"
 #include "support/debug.h"
@@ -41,7 +42,8 @@ int CViewer::WinMain() {
   // 3. the window
   m_window.m_bDoubleClick = 0;
   if (!m_window.Create(nullptr, Title())) return -1;
-  // 4. device, 5. camera, 6. IK goal locator; no device ends the program
+  // 4. device, 5. camera, 6. IK goal locator, 7. physics debug drawer; no
+  // device ends the program
   if (!StartDevice(DeviceBackend::kWindowGl)) return -1;
   // 8. remembered paths; 9. mouse handlers; 10. floor grid; 11. frame clock
   ReadRememberedPaths();
@@ -60,6 +62,7 @@ int CViewer::WinMain() {
   m_scene.DiscardModel();
   StoreRememberedPaths();
   m_frame.ReleaseTextures();
+  m_pDebugDraw->Detach();  // its atlas goes with the device, not after the window
   m_frame.Term();
   m_window.Destroy();
   return 0;

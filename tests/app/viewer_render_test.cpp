@@ -7,6 +7,7 @@
 #include "app/grid.h"
 #include "app/ini_edit_x.h"
 #include "app/viewer.h"
+#include "physics/bullet_debug_draw.h"
 #include "platform/recording_device.h"
 #include "tests/common/fake_platform.h"
 #include "tests/common/temp_dir.h"
@@ -34,9 +35,13 @@ void ExpectNear(const D3DXVECTOR3& got, const D3DXVECTOR3& want) {
 TEST(ViewerRender, StartDeviceSetsCameraAndLocatorAfterTheDefaultStates) {
   RenderRig rig;
   const auto texts = rig.Device().Texts();
-  ASSERT_GE(texts.size(), 2u);
-  EXPECT_EQ(texts[texts.size() - 2], "SetTransform(D3DTS_PROJECTION)");
-  EXPECT_EQ(texts.back(), "SetTransform(D3DTS_VIEW)");
+  ASSERT_GE(texts.size(), 3u);
+  EXPECT_EQ(texts[texts.size() - 3], "SetTransform(D3DTS_PROJECTION)");
+  EXPECT_EQ(texts[texts.size() - 2], "SetTransform(D3DTS_VIEW)");
+  // then the physics debug drawer's text atlas
+  EXPECT_EQ(texts.back(), "CreateTexture(1024, 512, 1, 0, 21, 1)");
+  EXPECT_EQ(rig.viewer.m_pDebugDraw->m_pDevice, rig.viewer.m_frame.m_pDevice);
+  EXPECT_EQ(rig.viewer.m_pDebugDraw->getDebugMode(), 9);
   EXPECT_EQ(rig.viewer.m_camera.m_pDevice, rig.viewer.m_frame.m_pDevice);
   EXPECT_EQ(rig.viewer.m_camera.m_bRightHanded, 1);
   EXPECT_FLOAT_EQ(rig.viewer.m_camera.m_fAspect, 1.6f);
