@@ -6,12 +6,11 @@
 // timing; BM_DebugViewFrameOnly is that frame without the view. Counters:
 // lines and draw calls per frame.
 #include <benchmark/benchmark.h>
-#include <btBulletDynamicsCommon.h>
 
-#include <memory>
 #include <vector>
 
 #include "app/start_up_view.h"
+#include "physics/bullet.h"
 #include "physics/bullet_debug_draw.h"
 #include "platform/recording_device.h"
 #include "render/d3d_camera.h"
@@ -19,45 +18,25 @@
 
 namespace {
 
-struct Bodies {
-  btDefaultCollisionConfiguration configuration;
-  btCollisionDispatcher dispatcher{&configuration};
-  btDbvtBroadphase broadphase;
-  btSequentialImpulseConstraintSolver solver;
-  btDiscreteDynamicsWorld world{&dispatcher, &broadphase, &solver, &configuration};
-  std::vector<std::unique_ptr<btCollisionShape>> shapes;
-  std::vector<std::unique_ptr<btDefaultMotionState>> states;
-  std::vector<std::unique_ptr<btRigidBody>> bodies;
-
-  explicit Bodies(int count) {
-    world.setGravity(btVector3(0, -98, 0));
-    for (int i = 0; i < count; ++i) {
-      btCollisionShape* shape = nullptr;
-      if (i % 3 == 0) {
-        shape = new btSphereShape(0.6f);
-      } else if (i % 3 == 1) {
-        shape = new btBoxShape(btVector3(0.5f, 0.8f, 0.4f));
-      } else {
-        shape = new btCapsuleShape(0.4f, 1.2f);
-      }
-      // a column of bodies 10 wide, 9 high, around the model's height
-      Add(shape, btVector3(float(i % 10) * 1.8f - 8.1f, 2.0f + float(i / 10) * 2.0f, 0), 1);
-    }
-    Add(new btStaticPlaneShape(btVector3(0, 1, 0), 0), btVector3(0, 0, 0), 0);
-    world.stepSimulation(1.0f / 30, 0, 1.0f / 60);
+// 90 bodies in a block 10 wide and 9 high around the model's height, and
+// the ground, in the program's physics with its debug drawer.
+void AddBodies(CBullet* physics, CBulletDebugDraw* drawer) {
+  physics->m_world.Create(-98.0f, drawer);
+  for (int i = 0; i < 90; ++i) {
+    const float sizes[3][3] = {{0.6f, 0, 0}, {0.5f, 0.8f, 0.4f}, {0.4f, 1.2f, 0}};
+    CRigidBody* body = physics->AppendBody();
+    body->SetShape(i % 3, sizes[i % 3]);
+    RigidBodyParams p;
+    p.pos[0] = float(i % 10) * 1.8f - 8.1f;
+    p.pos[1] = 2.0f + float(i / 10) * 2.0f;
+    body->Create(p, 1.0f);
+    body->AddTo(physics->m_world.m_pWorld, 0, 0);
   }
-  ~Bodies() {
-    for (auto& body : bodies) world.removeRigidBody(body.get());
-  }
-  void Add(btCollisionShape* shape, const btVector3& at, btScalar mass) {
-    shapes.emplace_back(shape);
-    btVector3 inertia(0, 0, 0);
-    if (mass > 0) shape->calculateLocalInertia(mass, inertia);
-    states.emplace_back(new btDefaultMotionState(btTransform(btQuaternion::getIdentity(), at)));
-    bodies.emplace_back(new btRigidBody(mass, states.back().get(), shape, inertia));
-    world.addRigidBody(bodies.back().get());
-  }
-};
+  CRigidBody* ground = physics->AppendBody();
+  ground->CreateGround(0, 1, 0, RigidBodyParams{});
+  ground->AddTo(physics->m_world.m_pWorld, 0, 0);
+  physics->Step(1.0f / 30);
+}
 
 // range(0): 1 collects the frame's lines, 0 draws each at once; range(1): 1
 // draws the view, 0 only the frame around it.
@@ -71,8 +50,8 @@ void DebugView(benchmark::State& state) {
   SetStartUpCamera(&camera, frame.m_pDevice, float(frame.m_nWidth) / float(frame.m_nHeight));
   CBulletDebugDraw drawer;
   drawer.Attach(frame.m_pDevice);
-  Bodies bodies(90);
-  bodies.world.setDebugDrawer(&drawer);
+  CBullet physics;
+  AddBodies(&physics, &drawer);
   const bool collect = state.range(0) != 0, view = state.range(1) != 0;
 
   // lines and draw calls of one frame, counted on the recorder
@@ -80,7 +59,7 @@ void DebugView(benchmark::State& state) {
   recorder.BeginScene();
   drawer.Attach(&recorder);
   if (collect) drawer.Begin();
-  bodies.world.debugDrawWorld();
+  physics.DebugDraw();
   if (collect) drawer.Flush();
   size_t lines = 0;
   for (const auto* call : recorder.Find("DrawPrimitiveUP")) lines += call->vertices.size() / sizeof(LineVertex) / 2;
@@ -101,7 +80,7 @@ void DebugView(benchmark::State& state) {
     device->SetTransform(D3DTS_WORLD, &identity);
     if (view) {
       if (collect) drawer.Begin();
-      bodies.world.debugDrawWorld();
+      physics.DebugDraw();
       if (collect) drawer.Flush();
     }
     frame.EndDraw();
