@@ -11,6 +11,7 @@
 
 #include "app/scene.h"
 #include "physics/bullet.h"
+#include "physics/bullet_debug_draw.h"
 #include "platform/codepage.h"
 #include "platform/d3dx9_math.h"
 #include "support/debug.h"
@@ -103,7 +104,7 @@ void CModelPhysics::Build(CScene& scene) {
   Clear();
   Impl& s = *m_impl;
   CBullet& bullet = s.bullet;
-  if (bullet.m_world.Create(kGravity, nullptr)) {
+  if (bullet.m_world.Create(kGravity, s.drawer)) {
     bullet.m_pCallback = &Impl::ApplyBodyToBone;
     bullet.m_pCallbackUser = &s;
   }
@@ -326,4 +327,10 @@ int CModelPhysics::HasWorld() const { return m_impl->bullet.m_world.m_pWorld ? 1
 
 void CModelPhysics::SetDebugDrawer(CBulletDebugDraw* drawer) { m_impl->drawer = drawer; }
 
-void CModelPhysics::DebugDraw() { m_impl->bullet.DebugDraw(); }
+void CModelPhysics::DebugDraw() {
+  // The world's lines reach the device together, not in a draw call each.
+  CBulletDebugDraw* drawer = m_impl->drawer;
+  if (drawer) drawer->Begin();
+  m_impl->bullet.DebugDraw();
+  if (drawer) drawer->Flush();
+}

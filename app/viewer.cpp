@@ -9,6 +9,7 @@ CViewer::CViewer(CIniEditX& settings, const ViewerServices& services)
     : m_settings(settings), m_services(services), m_timer(*services.clock), m_keys(*services.keyboard),
       m_pDebugDraw(std::make_unique<CBulletDebugDraw>()) {
   s_pViewer = this;
+  m_scene.m_physics.SetDebugDrawer(m_pDebugDraw.get());
 }
 
 CViewer::~CViewer() {

@@ -11,6 +11,7 @@
 #include "platform/recording_device.h"
 #include "tests/common/fake_platform.h"
 #include "tests/common/temp_dir.h"
+#include "tools/fixtures/sample_character.h"
 
 namespace {
 
@@ -65,6 +66,44 @@ TEST(ViewerRender, AFrameClearsDarkGreyDrawsTheGridAndPresents) {
   EXPECT_EQ(texts[texts.size() - 2], "EndScene()");
   EXPECT_EQ(texts.back(), "Present()");
   EXPECT_EQ(rig.Device().Find("SetTransform(D3DTS_VIEW)")[0]->matrix, rig.viewer.m_camera.m_mView);
+}
+
+// F7 on the sample character: its bodies and the ground as lines in one
+// draw after the identity world transform, in every world a load builds.
+TEST(ViewerRender, DrawRigidDrawsTheBodiesInOneCall) {
+  RenderRig rig;
+  std::string error;
+  ASSERT_EQ(qev::fixture::WriteSampleCharacter(rig.dir.Path(), &error), 1) << error;
+  BuildGrid(&rig.viewer.m_grid);
+  for (int load = 0; load < 2; ++load) {
+    SCOPED_TRACE(load);
+    ASSERT_EQ(rig.viewer.OpenModel(rig.dir.Path("sample.pmd")), 1);
+    for (int drawRigid : {0, 1}) {
+      rig.viewer.DrawRigid = drawRigid;
+      rig.Device().ClearCalls();
+      rig.viewer.RunFrame();
+      const auto texts = rig.Device().Texts();
+      std::vector<size_t> views;  // the line lists other than the grid's
+      for (size_t i = 0; i < texts.size(); ++i)
+        if (texts[i].rfind("DrawPrimitiveUP(D3DPT_LINELIST", 0) == 0 && texts[i] != "DrawPrimitiveUP(D3DPT_LINELIST, 43, 16)" &&
+            texts[i] != "DrawPrimitiveUP(D3DPT_LINELIST, 15, 16)")  // IK goal markers
+          views.push_back(i);
+      if (!drawRigid) {
+        EXPECT_TRUE(views.empty());
+        continue;
+      }
+      ASSERT_EQ(views.size(), 1u);
+      const qev::RecordedCall& draw = rig.Device().calls[views[0]];
+      EXPECT_GT(draw.vertices.size() / 32, 100u);  // lines of 2 x 16 bytes
+      size_t world = views[0];
+      while (world > 0 && texts[world] != "SetTransform(D3DTS_WORLD)") --world;
+      D3DXMATRIX identity;
+      D3DXMatrixIdentity(&identity);
+      EXPECT_EQ(rig.Device().calls[world].matrix, identity);
+      EXPECT_EQ(texts[views[0] - 2], "SetTexture(0, null)");
+      EXPECT_EQ(texts[views[0] - 1], "SetFVF(0x42)");
+    }
+  }
 }
 
 TEST(ViewerRender, MouseDragsDriveTheCamera) {
