@@ -11,6 +11,7 @@
 #include "app/scene.h"
 #include "app/start_up_view.h"
 #include "export/safe_file.h"
+#include "physics/bullet_debug_draw.h"
 #include "platform/picture_encoder.h"
 #include "render/d3d_camera.h"
 #include "render/d3d_line90.h"
@@ -43,15 +44,16 @@ bool ParseSize(const char* text, int* width, int* height) {
 void RenderUsage(FILE* out) {
   std::fputs(
       "usage: qevtool render MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik]\n"
-      "                     [--size WxH] [--solid | --wire] -o OUT.png\n"
+      "                     [--size WxH] [--solid | --wire] [--rigid] -o OUT.png\n"
       "Draws one frame exactly as the viewer draws it, offscreen (OpenGL through\n"
       "EGL, no display needed): the start-up camera, the floor grid, the IK goal\n"
       "markers (unless --no-ik) and the model with its textures, in wireframe (the\n"
       "viewer's start, or --wire) or solid (--solid). The model is posed as\n"
       "`qevtool pose` says: the pose, or the motion played from frame 0 to frame N\n"
-      "(default 0) one frame at a time. The picture is 1280x800 as in the viewer\n"
-      "unless --size says otherwise (each side 1 to 4096; the camera keeps its\n"
-      "45-degree vertical view). OUT.png is replaced only once the new picture is\n"
+      "(default 0) one frame at a time, with its physics. --rigid adds the physics\n"
+      "view of F7: every rigid body, the ground and the contact points as lines.\n"
+      "The picture is 1280x800 as in the viewer unless --size says otherwise\n"
+      "(each side 1 to 4096; the camera keeps its 45-degree vertical view). OUT.png is replaced only once the new picture is\n"
       "completely written.\n"
       "exit status: 0 written, 1 a file could not be read or written or no\n"
       "offscreen device could be made (the reason on stderr), 2 bad usage.\n",
@@ -62,6 +64,7 @@ int RunRender(int argc, char** argv) {
   SceneOptions options;
   int width = 1280, height = 800;
   int drawType = 1;  // the viewer starts in wireframe
+  int drawRigid = 0;
   const char* output = nullptr;
   std::string error;
   for (int i = 0; i < argc && error.empty(); ++i) {
@@ -73,6 +76,8 @@ int RunRender(int argc, char** argv) {
     if (TakeSceneArgument(argc, argv, &i, &options, &error)) continue;
     if (!std::strcmp(arg, "--solid") || !std::strcmp(arg, "--wire")) {
       drawType = arg[2] == 's' ? 2 : 1;
+    } else if (!std::strcmp(arg, "--rigid")) {
+      drawRigid = 1;
     } else if (!std::strcmp(arg, "--size")) {
       if (i + 1 >= argc || !ParseSize(argv[++i], &width, &height))
         error = "--size takes WxH, each side from 1 to " + std::to_string(kMaxSide);
@@ -95,7 +100,8 @@ int RunRender(int argc, char** argv) {
     return 2;
   }
 
-  // The viewer's start-up, offscreen: device, camera, IK goal locator, grid.
+  // The viewer's start-up, offscreen: device, camera, IK goal locator,
+  // physics debug drawer, grid.
   CDDPro90 deviceFrame;
   if (!deviceFrame.Init(nullptr, DeviceBackend::kOffscreenGl, width, height)) {
     std::fprintf(stderr, "qevtool render: no offscreen OpenGL 3.3 device (EGL without a display)\n");
@@ -105,10 +111,13 @@ int RunRender(int argc, char** argv) {
   SetStartUpCamera(&camera, deviceFrame.m_pDevice, float(width) / float(height));
   CD3DLocater ikGoalLocator;
   SetUpIkGoalLocator(&ikGoalLocator);
+  CBulletDebugDraw debugDraw;  // outlives the scene's world, lets go before the device
+  debugDraw.Attach(deviceFrame.m_pDevice);
   CD3DLine90 grid;
   BuildGrid(&grid);
 
   CScene scene;
+  scene.m_physics.SetDebugDrawer(&debugDraw);
   std::string why;
   if (!PoseScene(options, deviceFrame.m_pDevice, &scene, &why)) {
     std::fprintf(stderr, "qevtool render: %s\n", why.c_str());
@@ -121,6 +130,7 @@ int RunRender(int argc, char** argv) {
   frame.grid = &grid;
   frame.ikGoalLocator = &ikGoalLocator;
   frame.DrawType = drawType;
+  frame.DrawRigid = drawRigid;
   AddSceneSteps(&frame, &scene);
   DrawWholeFrame(&deviceFrame, frame);
 

@@ -169,6 +169,39 @@ TEST(QevtoolRender, WireframeDrawsTheBoxEdgesOnly) {
   EXPECT_NE(p.AtPoint(-0.5f, 3.5f, 1), 0xFF0000u);
 }
 
+TEST(QevtoolRender, RigidShowsTheBodiesWireEdges) {
+  // A box body of half size (1, 1.5, 1) following the lower bone, three
+  // units up and six to the right of its head: x 5..7, y 3.5..6.5, z -1..1,
+  // away from the mesh. A body that follows its bone is drawn red.
+  qev::fixture::PmdDesc d = qev::test::TwoBoneBox();
+  d.extent = qev::fixture::PmdExtent::kPhysics;
+  qev::fixture::PmdRigidBodyDesc body;
+  body.name = "box";
+  body.bone = 0;
+  body.shape = 1;
+  body.size[0] = 1;
+  body.size[1] = 1.5f;
+  body.size[2] = 1;
+  body.pos[0] = 6;
+  body.pos[1] = 3;
+  body.mode = 0;
+  d.rigidBodies = {body};
+  TempDir dir;
+  dir.WriteFile("body.pmd", qev::fixture::BuildPmd(d));
+  for (bool rigid : {false, true}) {
+    SCOPED_TRACE(rigid);
+    const auto run = Qevtool(dir, std::string("render body.pmd") + (rigid ? " --rigid" : "") + " -o out.png");
+    ASSERT_EQ(run.status, 0) << run.err;
+    Picture p;
+    ASSERT_TRUE(p.Load(dir, "out.png"));
+    // the middles of the four vertical edges and of two horizontal ones
+    const float edges[][3] = {{5, 5, -1}, {7, 5, -1}, {5, 5, 1}, {7, 5, 1}, {6, 6.5f, 1}, {6, 3.5f, 1}};
+    for (const auto& e : edges) EXPECT_EQ(p.Near(e[0], e[1], e[2], 0xFF0000), rigid) << e[0] << " " << e[1] << " " << e[2];
+    // inside a face, away from every edge: nothing
+    EXPECT_EQ(p.AtPoint(6, 4.5f, 1), kBackground);
+  }
+}
+
 TEST(QevtoolRender, SizeKeepsTheViewAndIkGoalsShowUnlessSwitchedOff) {
   TempDir dir;
   std::string error;
