@@ -229,6 +229,34 @@ TEST(QevtoolRender, SizeKeepsTheViewAndIkGoalsShowUnlessSwitchedOff) {
   EXPECT_EQ(magenta(noIk), 0);
 }
 
+TEST(QevtoolRender, SampleFaceCarriesItsTextureTimesTheSkin) {
+  TempDir dir;
+  std::string error;
+  ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
+  ASSERT_EQ(Qevtool(dir, "render sample.pmd --solid -o face.png").status, 0);
+  Picture p;
+  ASSERT_TRUE(p.Load(dir, "face.png"));
+  // The head's front is at the viewer's z = 1.2; the texture's face covers
+  // it from y = 15.8 to 18.6. The skin's diffuse (1.0, 0.84, 0.72) is 255,
+  // 214, 183, which the texels are multiplied by.
+  struct Spot {
+    const char* what;
+    float y;
+    int r, g, b;
+  };
+  const Spot spots[] = {
+      {"forehead (texel F4F4F4)", 18.2f, 244, 205, 175},
+      {"mouth (texel B03A46)", 16.54f, 176, 49, 50},
+  };
+  for (const Spot& s : spots) {
+    SCOPED_TRACE(s.what);
+    const uint32_t c = p.AtPoint(0, s.y, 1.21f);
+    EXPECT_NEAR(int(c >> 16), s.r, 3) << Hex(c);
+    EXPECT_NEAR(int(c >> 8 & 0xFF), s.g, 3) << Hex(c);
+    EXPECT_NEAR(int(c & 0xFF), s.b, 3) << Hex(c);
+  }
+}
+
 TEST(QevtoolRender, FailuresAndUsage) {
   TempDir dir;
   const std::string box = qev::fixture::BuildPmd(qev::test::TwoBoneBox());
