@@ -1,0 +1,173 @@
+// Playback: the frame counter and its wrap, SPACE, switching between pose and
+// motion, failed loads that keep what was playing, and IK on or off.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/scene.h"
+#include "platform/codepage.h"
+#include "tests/common/temp_dir.h"
+#include "tools/fixtures/pmd_fixture.h"
+#include "tools/fixtures/vmd_fixture.h"
+#include "tools/fixtures/vpd_fixture.h"
+
+namespace {
+
+using qev::Sjis;
+using namespace qev::fixture;
+
+// The centre bone (0) of the sample moves along X with the frame number.
+VmdDesc CentreSlide(uint32_t lastFrame) {
+  VmdDesc d;
+  d.extent = VmdExtent::kMorphs;
+  VmdBoneKeyDesc a, b;
+  a.name = b.name = Sjis("センター");
+  b.frame = lastFrame;
+  b.pos[0] = float(lastFrame);
+  d.bones = {a, b};
+  return d;
+}
+
+struct PlaybackRig {
+  qev::test::TempDir dir;
+  CScene scene;
+  std::string failure;
+  PlaybackRig() {
+    dir.WriteFile("m.pmd", BuildPmd(SamplePmd()));
+    EXPECT_EQ(scene.LoadModel(dir.Path("m.pmd").c_str(), nullptr, &failure), 1);
+  }
+  int Motion(const VmdDesc& d, const char* name = "m.vmd") {
+    dir.WriteFile(name, BuildVmd(d));
+    return scene.LoadMotion(dir.Path(name).c_str(), &failure);
+  }
+  int Pose(const VpdDesc& d, const char* name = "p.vpd") {
+    dir.WriteFile(name, BuildVpd(d));
+    return scene.LoadPose(dir.Path(name).c_str(), &failure);
+  }
+  float CentreX() { return scene.W()[0]._41; }
+};
+
+TEST(Playback, AMotionPlaysUpToItsHighestFrameAndWrapsBeforeIt) {
+  PlaybackRig rig;
+  ASSERT_EQ(rig.Motion(CentreSlide(3)), 1);
+  EXPECT_EQ(rig.scene.m_nMode, kMotionPlayback);
+  EXPECT_EQ(rig.scene.m_fFrame, 0.0f);
+  struct Step {
+    int result;
+    float frame;
+  };
+  const Step steps[] = {{1, 1}, {1, 2}, {0, 0}, {1, 1}};
+  for (const Step& s : steps) {
+    EXPECT_EQ(rig.scene.AdvanceMotion(1.0f), s.result);
+    EXPECT_EQ(rig.scene.m_fFrame, s.frame);
+    EXPECT_NEAR(rig.CentreX(), s.frame, 1e-4f);  // frame 3 itself is never shown
+  }
+  // highest frame 0: every step wraps and shows frame 0
+  ASSERT_EQ(rig.Motion(CentreSlide(0)), 1);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(rig.scene.AdvanceMotion(1.0f), 0);
+    EXPECT_EQ(rig.scene.m_fFrame, 0.0f);
+  }
+}
+
+TEST(Playback, SpaceRestartsAMotionOrReappliesAPose) {
+  PlaybackRig rig;
+  ASSERT_EQ(rig.Motion(CentreSlide(10)), 1);
+  rig.scene.UpdateFrame(false);
+  rig.scene.UpdateFrame(false);
+  EXPECT_EQ(rig.scene.m_fFrame, 2.0f);
+  rig.scene.UpdateFrame(true);
+  EXPECT_EQ(rig.scene.m_fFrame, 0.0f);
+  EXPECT_NEAR(rig.CentreX(), 0.0f, 1e-3f);  // the easing's bisection stops near, not at, 0
+  rig.scene.UpdateFrame(true);  // already at frame 0: it restarts all the same
+  EXPECT_EQ(rig.scene.m_fFrame, 0.0f);
+  EXPECT_EQ(rig.scene.BoneNode(0)->m_nKey, 2);
+
+  // F2 after F3: pose playback, the motion keys gone from the trees
+  VpdDesc pose;
+  pose.bones = {{Sjis("センター"), {0, 2, 0}, {0, 0, 0, 1}}};
+  ASSERT_EQ(rig.Pose(pose), 1);
+  EXPECT_EQ(rig.scene.m_nMode, kPosePlayback);
+  EXPECT_EQ(rig.scene.BoneNode(0)->m_nKey, 0);
+  for (int i = 0; i < 3; ++i) rig.scene.UpdateFrame(false);
+  EXPECT_NEAR(rig.scene.W()[0]._42, 10.0f, 1e-5f);  // head 8 plus the pose's 2, still
+  rig.scene.BoneNode(0)->m_mAnim = D3DXMATRIX();  // anything; SPACE puts the pose back
+  rig.scene.UpdateFrame(true);
+  EXPECT_NEAR(rig.scene.W()[0]._42, 10.0f, 1e-5f);
+}
+
+TEST(Playback, AFileThatFailsToLoadKeepsWhatWasPlaying) {
+  PlaybackRig rig;
+  ASSERT_EQ(rig.Motion(CentreSlide(10)), 1);
+  for (int i = 0; i < 4; ++i) rig.scene.UpdateFrame(false);
+  rig.dir.WriteFile("bad.vmd", "short");
+  EXPECT_EQ(rig.scene.LoadMotion(rig.dir.Path("bad.vmd").c_str(), &rig.failure), 0);
+  EXPECT_EQ(rig.failure, Sjis("モーションデータ解析失敗"));
+  EXPECT_EQ(rig.scene.m_motion->m_nMaxFrame, 10);
+  rig.scene.UpdateFrame(false);
+  EXPECT_EQ(rig.scene.m_fFrame, 5.0f);  // still playing, not frozen on frame 0
+  EXPECT_NEAR(rig.CentreX(), 5.0f, 1e-4f);
+
+  VpdDesc pose;
+  pose.bones = {{Sjis("センター"), {0, 2, 0}, {0, 0, 0, 1}}};
+  ASSERT_EQ(rig.Pose(pose), 1);
+  rig.dir.WriteFile("bad.vpd", "not a pose\r\n");
+  EXPECT_EQ(rig.scene.LoadPose(rig.dir.Path("bad.vpd").c_str(), &rig.failure), 0);
+  EXPECT_EQ(rig.failure, Sjis("ポーズデータ解析失敗"));
+  rig.scene.RefreshPose();  // what F4, F8 or SPACE would do next
+  EXPECT_NEAR(rig.scene.W()[0]._42, 10.0f, 1e-5f);
+}
+
+TEST(Playback, AModelLoadKeepsTheModeAndAppliesTheHeldPose) {
+  PlaybackRig rig;
+  VpdDesc pose;
+  pose.bones = {{Sjis("センター"), {0, 2, 0}, {0, 0, 0, 1}}};
+  ASSERT_EQ(rig.Pose(pose), 1);
+  ASSERT_EQ(rig.scene.LoadModel(rig.dir.Path("m.pmd").c_str(), nullptr, &rig.failure), 1);
+  EXPECT_EQ(rig.scene.m_nMode, kPosePlayback);
+  EXPECT_NEAR(rig.scene.W()[0]._42, 10.0f, 1e-5f);
+
+  ASSERT_EQ(rig.Motion(CentreSlide(10)), 1);
+  ASSERT_EQ(rig.scene.LoadModel(rig.dir.Path("m.pmd").c_str(), nullptr, &rig.failure), 1);
+  EXPECT_EQ(rig.scene.m_nMode, kMotionPlayback);
+  EXPECT_EQ(rig.scene.BoneNode(0)->m_nKey, 0);  // the new trees hold no motion until SPACE
+  rig.scene.UpdateFrame(true);
+  EXPECT_EQ(rig.scene.BoneNode(0)->m_nKey, 2);
+}
+
+TEST(Playback, WithIkOffTheLegsDoNotFollowTheirGoals) {
+  // the sample pose moves both leg goals; the ankles follow them only with IK
+  for (int ik : {1, 0}) {
+    SCOPED_TRACE(ik);
+    PlaybackRig rig;
+    rig.scene.CalcIK = ik;
+    ASSERT_EQ(rig.Pose(SampleVpd()), 1);
+    const D3DXMATRIX& goal = rig.scene.G()[0];
+    const int ankle = rig.scene.m_model.m_pIk[0].head.target;
+    const D3DXVECTOR3 gap(goal._41 - rig.scene.W()[ankle]._41, goal._42 - rig.scene.W()[ankle]._42,
+                          goal._43 - rig.scene.W()[ankle]._43);
+    if (ik)
+      EXPECT_LT(D3DXVec3Length(&gap), 0.1f);
+    else
+      EXPECT_GT(D3DXVec3Length(&gap), 0.5f);
+  }
+}
+
+TEST(Playback, TheSameMotionPlayedTwiceGivesTheSameBits) {
+  std::vector<D3DXMATRIX> first;
+  for (int run = 0; run < 2; ++run) {
+    PlaybackRig rig;
+    ASSERT_EQ(rig.Motion(SampleVmd()), 1);
+    for (int f = 0; f < 40; ++f) {
+      rig.scene.UpdateFrame(false);
+      for (uint32_t b = 0; b < rig.scene.m_model.m_nBone; ++b) {
+        if (run == 0)
+          first.push_back(rig.scene.W()[b]);
+        else
+          ASSERT_EQ(rig.scene.W()[b], first[size_t(f) * rig.scene.m_model.m_nBone + b]) << f << "/" << b;
+      }
+    }
+  }
+}
+
+}  // namespace
