@@ -498,6 +498,13 @@ TEST(ModelPhysics, PlayingTwiceGivesTheSameBitsFrameByFrame) {
   EXPECT_EQ(std::memcmp(first.data(), second.data(), first.size() * sizeof(D3DXMATRIX)), 0);
   // and the hair did swing: the result is not just the motion
   EXPECT_NE(first[4 * 10 + 2]._41, first[4 * 10 + 0]._41);
+
+  // The joints' springs stay off: other spring values change no bit.
+  PmdDesc springy = Strand();
+  for (PmdJointDesc& j : springy.joints)
+    for (int a = 0; a < 3; ++a) j.posSpring[a] = 500.0f, j.rotSpring[a] = 80.0f + a;
+  const std::vector<D3DXMATRIX> sprung = Play(springy, Sway(), 200);
+  EXPECT_EQ(std::memcmp(first.data(), sprung.data(), first.size() * sizeof(D3DXMATRIX)), 0);
 }
 
 // A hundred bones in a strand, each with a body (one in ten following its
