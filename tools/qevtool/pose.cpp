@@ -20,10 +20,11 @@ std::string Fixed6(float value) {
 
 void PoseUsage(FILE* out) {
   std::fputs(
-      "usage: qevtool pose MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik]\n"
+      "usage: qevtool pose MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik] [--no-physics]\n"
       "Loads the model as the viewer's F1 does, then the pose (F2) or the motion\n"
       "(F3) played from frame 0 to frame N (default 0) one frame at a time, with\n"
-      "IK unless --no-ik and with physics, and prints one line per bone of the\n"
+      "IK unless --no-ik and physics unless --no-physics (the simulated bodies\n"
+      "then stay on their bones), and prints one line per bone of the\n"
       "skeleton (bones the viewer leaves out, such as IK goals and the shared eye\n"
       "bone, have none):\n"
       "  INDEX<TAB>NAME<TAB>X<TAB>Y<TAB>Z\n"

@@ -43,7 +43,7 @@ bool ParseSize(const char* text, int* width, int* height) {
 
 void RenderUsage(FILE* out) {
   std::fputs(
-      "usage: qevtool render MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik]\n"
+      "usage: qevtool render MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik] [--no-physics]\n"
       "                     [--size WxH] [--solid | --wire] [--rigid] -o OUT.png\n"
       "Draws one frame exactly as the viewer draws it, offscreen (OpenGL through\n"
       "EGL, no display needed): the start-up camera, the floor grid, the IK goal\n"

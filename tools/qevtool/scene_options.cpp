@@ -59,6 +59,10 @@ int TakeSceneArgument(int argc, char** argv, int* i, SceneOptions* o, std::strin
     o->ik = false;
     return 1;
   }
+  if (!std::strcmp(arg, "--no-physics")) {
+    o->physics = false;
+    return 1;
+  }
   if (arg[0] == '-' && arg[1]) return 0;
   if (!o->model.empty()) {
     *error = "one model only ('" + o->model + "' and '" + arg + "')";
@@ -86,6 +90,7 @@ int CheckSceneOptions(const SceneOptions& o, std::string* error) {
 
 int PoseScene(const SceneOptions& o, IDirect3DDevice9* device, CScene* scene, std::string* why) {
   scene->CalcIK = o.ik ? 1 : 0;
+  scene->CalcBullet = o.physics ? 1 : 0;
   std::string box;
   {
     SummaryCapture log;

@@ -15,6 +15,7 @@ struct SceneOptions {
   long frame = 0;      // the motion frame, reached by playing from frame 0
   bool frameGiven = false;
   bool ik = true;
+  bool physics = true;  // the viewer's F8: the world steps with every frame
 };
 
 // The most frames a motion is played for: a bound on the work a command
@@ -22,7 +23,7 @@ struct SceneOptions {
 constexpr long kMaxPlayedFrame = 100000;
 
 // Takes argv[*i] when it is the model or one of the shared options
-// (--pose FILE, --motion FILE, --frame N, --no-ik), moving *i past an
+// (--pose FILE, --motion FILE, --frame N, --no-ik, --no-physics), moving *i past an
 // option's value. 1 when taken, 0 when it is none of them, -1 when it is
 // one but wrong (the message in *error).
 int TakeSceneArgument(int argc, char** argv, int* i, SceneOptions* options, std::string* error);
@@ -31,5 +32,5 @@ int TakeSceneArgument(int argc, char** argv, int* i, SceneOptions* options, std:
 int CheckSceneOptions(const SceneOptions& options, std::string* error);
 // Loads the model (its textures on the device; none without one), then the
 // pose, or the motion played to its frame with one UpdateFrame per frame,
-// IK as the options say. 1, or 0 with "FILE: reason" in *why.
+// IK and physics as the options say. 1, or 0 with "FILE: reason" in *why.
 int PoseScene(const SceneOptions& options, IDirect3DDevice9* device, CScene* scene, std::string* why);

@@ -3,6 +3,7 @@
 // wrap), the bones the skeleton leaves out, failures and usage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -150,6 +151,30 @@ TEST(QevtoolPose, SampleWalkMovesTheFeetAndLoops) {
       const Head& q = f60.at(bone);
       EXPECT_NEAR((&p.x)[a], (&q.x)[a], 1e-4f) << bone << " axis " << a;
     }
+}
+
+TEST(QevtoolPose, NoPhysicsLeavesTheHairOnTheMotion) {
+  TempDir dir;
+  std::string error;
+  ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
+  const auto on = Qevtool(dir, "pose sample.pmd --motion walk.vmd --frame 30");
+  const auto off = Qevtool(dir, "pose --no-physics sample.pmd --motion walk.vmd --frame 30");
+  ASSERT_EQ(on.status, 0) << on.err;
+  ASSERT_EQ(off.status, 0) << off.err;
+  const auto swung = Heads(on.out), still = Heads(off.out);
+  ASSERT_EQ(swung.size(), still.size());
+  const std::string hair[] = {"髪2", "髪3", "髪先"};  // below the first hair body
+  for (const auto& [name, head] : still) {
+    const Head& other = swung.at(name);
+    const float moved = std::hypot(head.x - other.x, head.y - other.y, head.z - other.z);
+    if (std::find(std::begin(hair), std::end(hair), name) != std::end(hair)) {
+      EXPECT_GT(moved, 0.05f) << name;  // the ponytail swings only with physics
+    } else if (name != "髪1") {  // its head is the body's joint: it barely moves
+      EXPECT_LT(moved, 1e-5f) << name;
+    }
+  }
+  // The same frame twice: physics is deterministic.
+  EXPECT_EQ(Qevtool(dir, "pose sample.pmd --motion walk.vmd --frame 30").out, on.out);
 }
 
 TEST(QevtoolPose, FailuresAndUsage) {
