@@ -6,45 +6,18 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <new>
 #include <string>
 
 #include "app/scene.h"
 #include "model/pmd_file.h"
 #include "platform/codepage.h"
+#include "tools/bench/allocation_count.h"
 #include "tools/fixtures/pmd_fixture.h"
 #include "tools/fixtures/vmd_fixture.h"
-
-// Every allocation of the process is counted, so a frame can tell how many
-// it made. Only the count is added to the usual allocator. (GCC takes the
-// free in a replaced delete for a mismatch with the new it cannot see.)
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-namespace {
-std::atomic<long long> g_allocations{0};
-}  // namespace
-
-void* operator new(size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](size_t size) { return operator new(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return std::malloc(size ? size : 1);
-}
-void* operator new[](size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -189,7 +162,7 @@ const Files& BenchFiles() {
 // One displayed frame without the drawing: the motion advanced and
 // evaluated (sampling, matrices, IK), then every material skinned into the
 // drawing buffer. Physics is off: the model has no bodies.
-void BM_CharacterFrame(benchmark::State& state) {
+void BM_CharacterMotionFrame(benchmark::State& state) {
   CScene scene;
   std::string failure;
   scene.CalcBullet = 0;
@@ -200,7 +173,7 @@ void BM_CharacterFrame(benchmark::State& state) {
     return;
   }
   long long frames = 0;
-  const long long before = g_allocations.load();
+  const long before = AllocationCount();
   for (auto _ : state) {
     scene.UpdateFrame(false);
     scene.UpdateSkin();
@@ -210,18 +183,18 @@ void BM_CharacterFrame(benchmark::State& state) {
     benchmark::DoNotOptimize(scene.m_drawBuffer.m_pData);
     ++frames;
   }
-  const long long allocations = g_allocations.load() - before;
+  const long allocations = AllocationCount() - before;
   state.counters["allocations_per_frame"] = frames ? double(allocations) / double(frames) : 0.0;
   state.counters["vertices_skinned"] = double(kIndices);
 }
-BENCHMARK(BM_CharacterFrame)->ArgName("ik")->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CharacterMotionFrame)->ArgName("ik")->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
 
 // Loading the model and assembling its scene (no device: no textures).
 void BM_CharacterLoadWithScene(benchmark::State& state) {
   CScene scene;
   std::string failure;
   long long loads = 0;
-  const long long before = g_allocations.load();
+  const long before = AllocationCount();
   for (auto _ : state) {
     if (!scene.LoadModel(BenchFiles().Model().c_str(), nullptr, &failure)) {
       state.SkipWithError("the synthetic character did not load");
@@ -230,7 +203,7 @@ void BM_CharacterLoadWithScene(benchmark::State& state) {
     ++loads;
   }
   // A load allocates; the count shows the counting works.
-  state.counters["allocations_per_load"] = loads ? double(g_allocations.load() - before) / double(loads) : 0.0;
+  state.counters["allocations_per_load"] = loads ? double(AllocationCount() - before) / double(loads) : 0.0;
 }
 BENCHMARK(BM_CharacterLoadWithScene)->Unit(benchmark::kMillisecond);
 
