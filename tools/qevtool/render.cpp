@@ -44,7 +44,7 @@ bool ParseSize(const char* text, int* width, int* height) {
 void RenderUsage(FILE* out) {
   std::fputs(
       "usage: qevtool render MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik] [--no-physics]\n"
-      "                     [--size WxH] [--solid | --wire] [--rigid] -o OUT.png\n"
+      "                     [--size WxH] [--solid | --wire] [--rigid] [--bones] -o OUT.png\n"
       "Draws one frame exactly as the viewer draws it, offscreen (OpenGL through\n"
       "EGL, no display needed): the start-up camera, the floor grid, the IK goal\n"
       "markers (unless --no-ik) and the model with its textures, in wireframe (the\n"
@@ -52,9 +52,11 @@ void RenderUsage(FILE* out) {
       "`qevtool pose` says: the pose, or the motion played from frame 0 to frame N\n"
       "(default 0) one frame at a time, with its physics. --rigid adds the physics\n"
       "view of F7: every rigid body, the ground and the contact points as lines.\n"
+      "--bones adds the bone markers of F6: an arrow from each bone's head to the\n"
+      "bone its tail names.\n"
       "The picture is 1280x800 as in the viewer unless --size says otherwise\n"
-      "(each side 1 to 4096; the camera keeps its 45-degree vertical view). OUT.png is replaced only once the new picture is\n"
-      "completely written.\n"
+      "(each side 1 to 4096; the camera keeps its 45-degree vertical view).\n"
+      "OUT.png is replaced only once the new picture is completely written.\n"
       "exit status: 0 written, 1 a file could not be read or written or no\n"
       "offscreen device could be made (the reason on stderr), 2 bad usage.\n",
       out);
@@ -65,6 +67,7 @@ int RunRender(int argc, char** argv) {
   int width = 1280, height = 800;
   int drawType = 1;  // the viewer starts in wireframe
   int drawRigid = 0;
+  int drawBone = 0;
   const char* output = nullptr;
   std::string error;
   for (int i = 0; i < argc && error.empty(); ++i) {
@@ -78,6 +81,8 @@ int RunRender(int argc, char** argv) {
       drawType = arg[2] == 's' ? 2 : 1;
     } else if (!std::strcmp(arg, "--rigid")) {
       drawRigid = 1;
+    } else if (!std::strcmp(arg, "--bones")) {
+      drawBone = 1;
     } else if (!std::strcmp(arg, "--size")) {
       if (i + 1 >= argc || !ParseSize(argv[++i], &width, &height))
         error = "--size takes WxH, each side from 1 to " + std::to_string(kMaxSide);
@@ -131,6 +136,7 @@ int RunRender(int argc, char** argv) {
   frame.ikGoalLocator = &ikGoalLocator;
   frame.DrawType = drawType;
   frame.DrawRigid = drawRigid;
+  frame.DrawBone = drawBone;
   AddSceneSteps(&frame, &scene);
   DrawWholeFrame(&deviceFrame, frame);
 

@@ -202,6 +202,30 @@ TEST(QevtoolRender, RigidShowsTheBodiesWireEdges) {
   }
 }
 
+TEST(QevtoolRender, BoneMarkersRunFromHeadToTailWhenAskedFor) {
+  TempDir dir;
+  dir.WriteFile("box.pmd", qev::fixture::BuildPmd(qev::test::TwoBoneBox()));
+  dir.WriteFile("quarter.vpd", qev::fixture::BuildVpd(qev::test::TurnUpper(1.5707964f)));
+  ASSERT_EQ(Qevtool(dir, "render box.pmd --bones -o bones.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, "render box.pmd -o plain.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, "render box.pmd --bones --pose quarter.vpd -o turned.png").status, 0);
+  Picture bones, plain, turned;
+  ASSERT_TRUE(bones.Load(dir, "bones.png"));
+  ASSERT_TRUE(plain.Load(dir, "plain.png"));
+  ASSERT_TRUE(turned.Load(dir, "turned.png"));
+  // The arrows' white sides close in on the tail: near (0, 6.5) for the
+  // lower bone (2 -> 7), near (0, 11.5) for the upper one (7 -> 12), or,
+  // turned a quarter, near (-4.5, 7). The tip bone has no tail: no arrow.
+  const uint32_t white = 0xFFFFFF;
+  EXPECT_TRUE(bones.Near(0, 6.5f, 0, white));
+  EXPECT_TRUE(bones.Near(0, 11.5f, 0, white));
+  EXPECT_FALSE(bones.Near(0, 13.5f, 0, white, 4));
+  EXPECT_FALSE(plain.Near(0, 6.5f, 0, white, 4));
+  EXPECT_FALSE(plain.Near(0, 11.5f, 0, white, 4));
+  EXPECT_TRUE(turned.Near(-4.5f, 7, 0, white));
+  EXPECT_FALSE(turned.Near(0, 11.5f, 0, white, 4));
+}
+
 TEST(QevtoolRender, SizeKeepsTheViewAndIkGoalsShowUnlessSwitchedOff) {
   TempDir dir;
   std::string error;
