@@ -62,6 +62,12 @@ void CBulletDebugDraw::Begin() {
 }
 
 int CBulletDebugDraw::Flush() {
+  const int calls = DrawCollected();
+  m_bCollecting = false;
+  return calls;
+}
+
+int CBulletDebugDraw::DrawCollected() {
   int calls = 0;
   if (m_pDevice && m_collected.size() >= 2) {
     m_pDevice->SetTexture(0, nullptr);
@@ -75,7 +81,6 @@ int CBulletDebugDraw::Flush() {
     }
   }
   m_collected.clear();
-  m_bCollecting = false;
   return calls;
 }
 
@@ -131,10 +136,7 @@ void CBulletDebugDraw::reportErrorWarning(const char* warning) { DebugOutputf("%
 void CBulletDebugDraw::draw3dText(const btVector3&, const char* text) {
   if (!m_pDevice) return;
   // Lines collected so far are drawn first: the label covers them as it would have.
-  if (m_bCollecting) {
-    Flush();
-    m_bCollecting = true;
-  }
+  DrawCollected();
   const std::u16string face = LabelText(qev::Sjis(kLabelFace));
   const std::u16string label = LabelText(text ? text : "");
   m_font.MakeText(face.c_str(), label.c_str());

@@ -52,6 +52,8 @@ class CBulletDebugDraw : public btIDebugDraw {
   int m_nDebugMode = kDebugMode;
 
  private:
+  // The lines collected so far, in as few draws as the device takes; their count.
+  int DrawCollected();
   // One line, drawn now or collected.
   void Line(const btVector3& from, D3DCOLOR fromColor, const btVector3& to, D3DCOLOR toColor);
 
