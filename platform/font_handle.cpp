@@ -28,10 +28,9 @@ struct FaceAlias {
   const char* installed;
 };
 constexpr FaceAlias kFaceAliases[] = {
-    {"ＭＳ ゴシック", "IPAGothic"},    {"MS Gothic", "IPAGothic"},
-    {"ＭＳ 明朝", "IPAGothic"},        {"MS Mincho", "IPAGothic"},
-    {"ＭＳ Ｐゴシック", "IPAPGothic"}, {"MS PGothic", "IPAPGothic"},
-    {"MS UI Gothic", "IPAPGothic"},    {"メイリオ", "IPAPGothic"},
+    {"ＭＳ ゴシック", "IPAGothic"},
+    {"MS Gothic", "IPAGothic"},
+    {"メイリオ", "IPAPGothic"},
     {"Meiryo", "IPAPGothic"},
 };
 

@@ -12,8 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "app/start_up_view.h"
 #include "platform/codepage.h"
 #include "platform/recording_device.h"
+#include "render/d3d_camera.h"
+#include "render/dd_pro90.h"
 #include "tests/common/temp_dir.h"
 
 namespace {
@@ -274,6 +277,50 @@ TEST_F(DebugDrawTest, ALabelWhileCollectingDrawsTheLinesBeforeIt) {
   EXPECT_EQ(draws, (std::vector<std::string>{"DrawPrimitiveUP(D3DPT_LINELIST, 1, 16)",
                                              "DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, 28)",
                                              "DrawPrimitiveUP(D3DPT_LINELIST, 1, 16)"}));
+}
+
+// On the OpenGL device, with the depth test of the frame: the lines drawn
+// one by one and collected give the same picture, bit for bit.
+TEST(BulletDebugDrawGl, CollectedLinesGiveTheSamePicture) {
+  CDDPro90 frame;
+  ASSERT_EQ(frame.Init(nullptr, DeviceBackend::kOffscreenGl, 320, 200), 1) << "offscreen OpenGL is needed";
+  CD3DCamera camera;
+  SetStartUpCamera(&camera, frame.m_pDevice, 1.6f);
+  CBulletDebugDraw drawer;
+  ASSERT_EQ(drawer.Attach(frame.m_pDevice), 1);
+  ShapeWorld w;
+  w.world.setDebugDrawer(&drawer);
+  w.Add(new btSphereShape(2), btVector3(-4, 8, 0), 1);
+  w.Add(new btBoxShape(btVector3(2, 3, 1)), btVector3(0, 10, 0), 1);
+  w.Add(new btCapsuleShape(1, 4), btVector3(4, 8, 2), 1);
+  w.Add(new btStaticPlaneShape(btVector3(0, 1, 0), 0), btVector3(0, 0, 0), 0);
+
+  auto picture = [&](bool collect) {
+    frame.m_dwClearColor = 0x00202020;
+    frame.BeginDraw();
+    IDirect3DDevice9* device = frame.m_pDevice;
+    D3DXMATRIX identity;
+    D3DXMatrixIdentity(&identity);
+    device->SetTransform(D3DTS_VIEW, &camera.m_mView);
+    device->SetTransform(D3DTS_PROJECTION, &camera.m_mProjection);
+    device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+    device->SetTransform(D3DTS_WORLD, &identity);
+    if (collect) drawer.Begin();
+    w.world.debugDrawWorld();
+    if (collect) drawer.Flush();
+    std::vector<D3DCOLOR> pixels;
+    device->ReadBackBuffer(&pixels, nullptr, nullptr);
+    frame.EndDraw();
+    return pixels;
+  };
+  const std::vector<D3DCOLOR> oneByOne = picture(false), collected = picture(true);
+  ASSERT_EQ(oneByOne.size(), 320u * 200u);
+  size_t drawn = 0;
+  for (D3DCOLOR p : oneByOne) drawn += (p & 0xFFFFFF) != 0x202020;
+  EXPECT_GT(drawn, 1000u);
+  EXPECT_TRUE(oneByOne == collected);
+  drawer.Detach();
 }
 
 }  // namespace
