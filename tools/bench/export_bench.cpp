@@ -1,0 +1,189 @@
+// X export speed: the plain mesh writer against a straightforward fprintf
+// writer of the very same text (checked byte for byte before timing), and
+// the normal de-duplication of a large mesh.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "export/x_mesh_writer.h"
+#include "export/x_shared.h"
+#include "model/pmd_file.h"
+#include "support/debug.h"
+#include "tools/fixtures/pmd_fixture.h"
+
+namespace {
+
+// A folder for the written files, in memory when the machine has one, so
+// the figures are the writer's and not the disk's; removed at exit.
+class ExportDir {
+ public:
+  ExportDir() {
+    const std::filesystem::path base =
+        std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+    std::string tmpl = (base / "qevexport-XXXXXX").string();
+    if (mkdtemp(tmpl.data())) m_path = tmpl;
+  }
+  ~ExportDir() {
+    std::error_code ec;
+    if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
+  }
+  std::string Path(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+const ExportDir& Dir() {
+  static const ExportDir dir;
+  return dir;
+}
+
+// 200,000 vertices with fractional positions and texture coordinates and
+// about 100,000 distinct normals, 200,000 triangles, 8 materials.
+const CPmdFile& LargeModel() {
+  static CPmdFile* model = [] {
+    CDebug::Global().Disable();
+    qev::fixture::PmdDesc desc = qev::fixture::LargePmd(200000, 600000, 100, 0, 0);
+    desc.materials.resize(8, desc.materials[0]);
+    for (auto& m : desc.materials) m.indexCount = 600000 / 8 / 3 * 3;
+    desc.materials.back().indexCount += 600000 - 8 * (600000 / 8 / 3 * 3);
+    const std::string bytes = qev::fixture::BuildPmd(desc);
+    auto* m = new CPmdFile;
+    if (!m->LoadFromMemory(bytes.data(), bytes.size())) std::abort();
+    for (int i = 0; i < m->m_nVertex; ++i) {
+      PmdVertex& v = m->m_pVertex[i];
+      v.pos[0] = std::sin(float(i)) * 12.5f;
+      v.pos[1] = float(i % 977) * 0.0173f;
+      v.pos[2] = -std::cos(float(i) * 0.37f) * 3.25f;
+      const int n = i / 2;  // pairs of vertices share a normal
+      v.normal[0] = std::sin(float(n));
+      v.normal[1] = std::cos(float(n));
+      v.normal[2] = 0.0f;
+      v.uv[0] = float(i % 1024) / 1024.0f;
+      v.uv[1] = float(i % 333) / 333.0f;
+    }
+    return m;
+  }();
+  return *model;
+}
+
+// The same text the plain mesh writer makes, one fprintf per item, as a
+// first version of the writer would: the measure of the formatting work.
+int FprintfMesh(const CPmdFile& model, const char* path) {
+  FILE* f = std::fopen(path, "wb");
+  if (!f) return 0;
+  qev::xfile::NormalList normals;
+  qev::xfile::CollectNormals(model.m_pVertex.get(), model.m_nVertex, &normals);
+  const int nv = model.m_nVertex, nf = model.m_nIndex / 3, nn = normals.Count();
+  auto sep = [](int i, int n) { return i + 1 < n ? ",\r\n" : ";\r\n"; };
+  std::fprintf(f, "xof 0303txt 0032\r\n\r\nMesh {\r\n %d;\r\n", nv);
+  for (int i = 0; i < nv; ++i) {
+    const float* p = model.m_pVertex[i].pos;
+    std::fprintf(f, " %f;%f;%f;%s", p[0], p[1], p[2], sep(i, nv));
+  }
+  std::fprintf(f, " %d;\r\n", nf);
+  for (int i = 0; i < nf; ++i) {
+    const uint16_t* t = &model.m_pIndex[3 * i];
+    std::fprintf(f, " 3;%d,%d,%d;%s", t[0], t[1], t[2], sep(i, nf));
+  }
+  std::fprintf(f, "\r\n MeshNormals {\r\n  %d;\r\n", nn);
+  for (int i = 0; i < nn; ++i) {
+    const float* n = &normals.xyz[3 * size_t(i)];
+    std::fprintf(f, "  %f,%f,%f;%s", n[0], n[1], n[2], sep(i, nn));
+  }
+  std::fprintf(f, "  %d;\r\n", nf);
+  for (int i = 0; i < nf; ++i) {
+    const uint16_t* t = &model.m_pIndex[3 * i];
+    std::fprintf(f, "  3;%d,%d,%d;%s", normals.index[t[0]], normals.index[t[1]], normals.index[t[2]], sep(i, nf));
+  }
+  std::fprintf(f, " }\r\n\r\n MeshTextureCoords {\r\n  %d;\r\n", nv);
+  for (int i = 0; i < nv; ++i) {
+    const float* uv = model.m_pVertex[i].uv;
+    std::fprintf(f, "  %f;%f;%s", uv[0], uv[1], sep(i, nv));
+  }
+  std::fprintf(f, " }\r\n\r\n MeshMaterialList {\r\n  %d;\r\n  %d;\r\n", model.m_nMaterial, nf);
+  for (int m = 0; m < model.m_nMaterial; ++m) {
+    const int triangles = int(model.m_pMaterial[m].indexCount / 3);
+    for (int t = 0; t < triangles; ++t)
+      std::fprintf(f, "  %d%s", m, m + 1 == model.m_nMaterial && t + 1 == triangles ? ";\r\n" : ",\r\n");
+  }
+  for (int m = 0; m < model.m_nMaterial; ++m) {
+    const PmdMaterial& mat = model.m_pMaterial[m];
+    std::fprintf(f, "  Material {\r\n   %f;%f;%f;%f;;\r\n   %f;\r\n   %f;%f;%f;;\r\n   0.0;0.0;0.0;;\r\n",
+                 mat.diffuse[0], mat.diffuse[1], mat.diffuse[2], mat.diffuse[3], mat.specularPower / 100.0f,
+                 mat.specular[0], mat.specular[1], mat.specular[2]);
+    if (mat.texture[0])
+      std::fprintf(f, "   TextureFilename {\r\n    \"%s\";\r\n   }\r\n",
+                   qev::xfile::TextureName(mat.texture, sizeof(mat.texture)).c_str());
+    std::fprintf(f, "  }\r\n");
+  }
+  std::fprintf(f, " }\r\n}\r\n\r\n");
+  std::fflush(f);
+  const int synced = fsync(fileno(f)) == 0;
+  return std::fclose(f) == 0 && synced;
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Both writers must give the same bytes, or the comparison means nothing.
+void CheckSameText(benchmark::State& state) {
+  static const bool same = [] {
+    const std::string a = Dir().Path("check_ours.x"), b = Dir().Path("check_fprintf.x");
+    return qev::xfile::WriteXMesh(LargeModel(), a.c_str(), nullptr) && FprintfMesh(LargeModel(), b.c_str()) &&
+           Slurp(a) == Slurp(b);
+  }();
+  if (!same) state.SkipWithError("the two writers differ");
+}
+
+void BM_WriteXMesh(benchmark::State& state) {
+  const CPmdFile& model = LargeModel();
+  CheckSameText(state);
+  const std::string path = Dir().Path("ours.x");
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    if (!qev::xfile::WriteXMesh(model, path.c_str(), nullptr)) state.SkipWithError("write failed");
+    bytes += int64_t(std::filesystem::file_size(path));
+  }
+  state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_WriteXMesh)->Unit(benchmark::kMillisecond);
+
+void BM_WriteXMeshFprintf(benchmark::State& state) {
+  const CPmdFile& model = LargeModel();
+  CheckSameText(state);
+  const std::string path = Dir().Path("fprintf.x");
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    if (!FprintfMesh(model, path.c_str())) state.SkipWithError("write failed");
+    bytes += int64_t(std::filesystem::file_size(path));
+  }
+  state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_WriteXMeshFprintf)->Unit(benchmark::kMillisecond);
+
+void BM_CollectNormals(benchmark::State& state) {
+  const CPmdFile& model = LargeModel();
+  qev::xfile::NormalList normals;
+  for (auto _ : state) {
+    qev::xfile::CollectNormals(model.m_pVertex.get(), model.m_nVertex, &normals);
+    benchmark::DoNotOptimize(normals.index.data());
+  }
+  state.counters["distinct"] = double(normals.Count());
+  state.SetItemsProcessed(int64_t(state.iterations()) * model.m_nVertex);
+}
+BENCHMARK(BM_CollectNormals)->Unit(benchmark::kMillisecond);
+
+}  // namespace
