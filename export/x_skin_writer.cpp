@@ -164,8 +164,12 @@ int WriteAnimation(CXText& out, CSafeFile& file, const std::vector<SkinRecord>& 
     file.Fail(why);
     return 0;
   }
+  if (bake.start && !bake.start()) {
+    file.Fail("the bake was given up before its first frame");
+    return 0;
+  }
   for (int32_t n = 0; n < frames; ++n) {
-    if (!bake.ready || !bake.ready(n)) {
+    if (bake.ready && !bake.ready(n)) {
       file.Fail("the bake was given up at frame " + std::to_string(n));
       return 0;
     }

@@ -15,11 +15,13 @@ namespace qev::xfile {
 // keys 1/7.5 s apart: the files play a quarter as fast as the viewer).
 constexpr int64_t kTicksPerFrame = 640;
 
-// The motion to bake: frames 0 .. frames - 1. ready(n) is called once per
-// frame in order and returns when the bone tree shows frame n (1), or 0 to
-// give the export up. The writer never touches the playback itself.
+// The motion to bake, frames 0 .. frames - 1. The writer never touches the
+// playback itself: start() puts the motion at frame 0, then ready(n) is
+// called for every frame in order and returns once the bone tree shows
+// frame n. Either returns 0 to give the export up.
 struct XBake {
   int32_t frames = 0;
+  std::function<int()> start;
   std::function<int(int32_t frame)> ready;
 };
 
