@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/qevtool/bake.h"
 #include "tools/qevtool/convert.h"
 #include "tools/qevtool/info.h"
 #include "tools/qevtool/pose.h"
@@ -19,9 +20,10 @@ struct Command {
 
 const Command kCommands[] = {
     {"info", "FILE...", "what the readers make of models, motions and poses", RunInfo},
-    {"convert", "MODEL.pmd -o OUT.x", "the plain mesh as a DirectX text file (F10)", RunConvert},
     {"render", "MODEL ... -o OUT.png", "one frame drawn as the viewer draws it, offscreen", RunRender},
     {"pose", "MODEL ...", "where every bone's head stands, posed as in the viewer", RunPose},
+    {"convert", "MODEL.pmd -o OUT.x", "the plain mesh as a DirectX text file (F10)", RunConvert},
+    {"bake", "MODEL.pmd [MOTION.vmd] ... -o OUT.x", "the skinned model, a motion baked in (F9)", RunBake},
 };
 
 void Usage(FILE* out) {

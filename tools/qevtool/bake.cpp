@@ -1,0 +1,126 @@
+#include "tools/qevtool/bake.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "app/scene.h"
+#include "app/x_export.h"
+#include "platform/codepage.h"
+
+namespace {
+
+// "\rbaking frame n/F [####......]" on a terminal, redrawn as the bake goes.
+class ProgressBar {
+ public:
+  ProgressBar() : m_bShown(isatty(STDERR_FILENO) == 1) {}
+  ~ProgressBar() {
+    if (m_bDrawn) std::fputc('\n', stderr);
+  }
+  void Show(int32_t frame, int32_t frames) {
+    if (!m_bShown || frames <= 0) return;
+    const int width = 40;
+    const int filled = int(int64_t(frame + 1) * width / frames);
+    if (m_bDrawn && filled == m_nFilled && frame + 1 != frames && frame % 50 != 0) return;
+    m_nFilled = filled;
+    m_bDrawn = true;
+    std::fprintf(stderr, "\rbaking frame %d/%d [%s%s]", frame + 1, frames, std::string(size_t(filled), '#').c_str(),
+                 std::string(size_t(width - filled), '.').c_str());
+    std::fflush(stderr);
+  }
+
+ private:
+  bool m_bShown;
+  bool m_bDrawn = false;
+  int m_nFilled = -1;
+};
+
+// Why a file was not loaded: it cannot be read at all, or the message box
+// text the viewer would show (code page 932 there, UTF-8 here).
+std::string LoadFailure(const char* path, const std::string& message) {
+  struct stat st {};
+  if (stat(path, &st) != 0) return std::strerror(errno);
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  return qev::Cp932ToUtf8(message);
+}
+
+}  // namespace
+
+void BakeUsage(FILE* out) {
+  std::fputs(
+      "usage: qevtool bake MODEL.pmd [MOTION.vmd] [--no-ik] [--no-physics] -o OUT.x\n"
+      "Writes the model as a skinned DirectX text file (mesh, skin weights, bones\n"
+      "as nested frames), exactly as the viewer's F9 does. With a motion, the\n"
+      "motion is played from frame 0 up to the frame before its last key, frame by\n"
+      "frame as the viewer plays it, and every bone's matrix of every frame is\n"
+      "written as an animation key (640 ticks a frame at 4800 ticks a second).\n"
+      "  --no-ik       the IK chains are not solved (F4 off)\n"
+      "  --no-physics  the model's rigid bodies are left out\n"
+      "An existing OUT.x is replaced, but only once the new file is completely\n"
+      "written. A progress bar is drawn on stderr when it is a terminal.\n"
+      "exit status: 0 written, 1 a file could not be read or written (the reason\n"
+      "on stderr), 2 bad usage.\n",
+      out);
+}
+
+int RunBake(int argc, char** argv) {
+  const char* model = nullptr;
+  const char* motion = nullptr;
+  const char* output = nullptr;
+  bool ik = true, physics = true;
+  for (int i = 0; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+      BakeUsage(stdout);
+      return 0;
+    }
+    if (!std::strcmp(argv[i], "-o") && i + 1 < argc && !output) {
+      output = argv[++i];
+    } else if (!std::strcmp(argv[i], "--no-ik")) {
+      ik = false;
+    } else if (!std::strcmp(argv[i], "--no-physics")) {
+      physics = false;
+    } else if (argv[i][0] == '-' && argv[i][1]) {
+      std::fprintf(stderr, "qevtool bake: unknown option '%s'\n", argv[i]);
+      BakeUsage(stderr);
+      return 2;
+    } else if (!model) {
+      model = argv[i];
+    } else if (!motion) {
+      motion = argv[i];
+    } else {
+      std::fprintf(stderr, "qevtool bake: more than a model and a motion given\n");
+      BakeUsage(stderr);
+      return 2;
+    }
+  }
+  if (!model || !output || !output[0]) {
+    BakeUsage(stderr);
+    return 2;
+  }
+
+  CScene scene;
+  scene.CalcIK = ik ? 1 : 0;
+  std::string failure;
+  if (!scene.LoadModel(model, nullptr, &failure)) {
+    std::fprintf(stderr, "qevtool bake: %s: %s\n", model, LoadFailure(model, failure).c_str());
+    return 1;
+  }
+  if (!physics) scene.m_physics.Clear();
+  if (motion && !scene.LoadMotion(motion, &failure)) {
+    std::fprintf(stderr, "qevtool bake: %s: %s\n", motion, LoadFailure(motion, failure).c_str());
+    return 1;
+  }
+  int written;
+  {
+    ProgressBar bar;
+    written = ExportXSkin(scene, output, [&bar](int32_t n, int32_t frames) { bar.Show(n, frames); }, &failure);
+  }
+  if (!written) {
+    std::fprintf(stderr, "qevtool bake: %s: %s\n", output, failure.c_str());
+    return 1;
+  }
+  return 0;
+}
