@@ -1,0 +1,140 @@
+// The skinned X files of the scene opened by an independent reader (the
+// Open Asset Import Library): mesh, bones, weights and animation keys come
+// back as we wrote them.
+#include <assimp/Importer.hpp>
+#include <assimp/scene.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/scene.h"
+#include "app/x_export.h"
+#include "tests/common/temp_dir.h"
+#include "tools/fixtures/sample_character.h"
+
+namespace {
+
+// Six decimals were written: what comes back is within half a unit of the last.
+void ExpectNear(const aiVector3D& got, const aiVector3D& wrote) {
+  EXPECT_NEAR(got.x, wrote.x, 6e-7f * std::max(1.0f, std::fabs(wrote.x)));
+  EXPECT_NEAR(got.y, wrote.y, 6e-7f * std::max(1.0f, std::fabs(wrote.y)));
+  EXPECT_NEAR(got.z, wrote.z, 6e-7f * std::max(1.0f, std::fabs(wrote.z)));
+}
+
+// Every corner of every face carries our vertex. The reader turns what it
+// reads into its own conventions: z negated, every face's corners in
+// reverse order, texture rows counted from the bottom; its meshes follow
+// the material order, one per material that draws.
+void ExpectSameMesh(const aiScene* scene, const CPmdFile& model) {
+  unsigned face = 0;
+  for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+    const aiMesh* mesh = scene->mMeshes[m];
+    ASSERT_TRUE(mesh->HasNormals());
+    ASSERT_TRUE(mesh->HasTextureCoords(0));
+    for (unsigned f = 0; f < mesh->mNumFaces; ++f, ++face) {
+      ASSERT_EQ(mesh->mFaces[f].mNumIndices, 3u);
+      ASSERT_LT(face, unsigned(model.m_nIndex / 3));
+      for (unsigned k = 0; k < 3; ++k) {
+        const unsigned corner = mesh->mFaces[f].mIndices[k];
+        const PmdVertex& v = model.m_pVertex[model.m_pIndex[3 * face + 2 - k]];
+        SCOPED_TRACE(testing::Message() << "face " << face << " corner " << k);
+        ExpectNear(mesh->mVertices[corner], aiVector3D(v.pos[0], v.pos[1], -v.pos[2]));
+        ExpectNear(mesh->mNormals[corner], aiVector3D(v.normal[0], v.normal[1], -v.normal[2]));
+        ExpectNear(mesh->mTextureCoords[0][corner], aiVector3D(v.uv[0], 1.0f - v.uv[1], 0));
+      }
+    }
+  }
+  EXPECT_EQ(face, unsigned(model.m_nIndex / 3));
+  EXPECT_EQ(scene->mNumMaterials, unsigned(model.m_nMaterial));
+}
+
+// Per SkinWeights block of our text: its name and vertex indices.
+std::map<std::string, std::vector<int>> WrittenWeights(const std::string& text) {
+  std::map<std::string, std::vector<int>> out;
+  const std::string head = "  SkinWeights {\r\n   \"";
+  for (size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
+    const size_t name = at + head.size();
+    std::vector<int>& list = out[text.substr(name, text.find('"', name) - name)];
+    const char* p = text.c_str() + text.find('\n', name) + 1;
+    const int n = std::atoi(p);
+    for (int i = 0; i < n; ++i) {
+      p = std::strchr(p, '\n') + 1;
+      list.push_back(std::atoi(p));
+    }
+  }
+  return out;
+}
+
+const aiNode* FindNode(const aiNode* node, const std::string& name) {
+  if (name == node->mName.C_Str()) return node;
+  for (unsigned i = 0; i < node->mNumChildren; ++i)
+    if (const aiNode* found = FindNode(node->mChildren[i], name)) return found;
+  return nullptr;
+}
+
+// The sample character in the scene, skinned, with or without its walk.
+void ExpectSkinnedSampleReadsBack(bool walk) {
+  qev::test::TempDir dir;
+  std::string error;
+  ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
+  CScene scene;
+  ASSERT_EQ(scene.LoadModel(dir.Path("sample.pmd").c_str(), nullptr, &error), 1) << error;
+  if (walk) ASSERT_EQ(scene.LoadMotion(dir.Path("walk.vmd").c_str(), &error), 1) << error;
+  ASSERT_EQ(ExportXSkin(scene, dir.Path("s.x").c_str(), nullptr, &error), 1) << error;
+  const std::string text = dir.ReadFile("s.x");
+
+  Assimp::Importer importer;
+  const aiScene* read = importer.ReadFile(dir.Path("s.x"), 0);
+  ASSERT_NE(read, nullptr) << importer.GetErrorString();
+  ExpectSameMesh(read, scene.m_model);
+
+  // Every bone with weights comes back with one weight per face corner of
+  // each of its vertices (the reader gives every corner its own vertex).
+  const auto written = WrittenWeights(text);
+  size_t records = 0, weighted = 0;
+  std::map<std::string, unsigned> expected, got;
+  for (const auto& [name, vertices] : written) {
+    ++records;
+    if (vertices.empty()) continue;
+    ++weighted;
+    std::vector<int> uses(size_t(scene.m_model.m_nVertex), 0);
+    for (int i = 0; i < scene.m_model.m_nIndex; ++i) ++uses[scene.m_model.m_pIndex[i]];
+    for (int v : vertices) expected[name] += unsigned(uses[size_t(v)]);
+    EXPECT_NE(FindNode(read->mRootNode, name), nullptr) << name;
+  }
+  for (unsigned m = 0; m < read->mNumMeshes; ++m)
+    for (unsigned b = 0; b < read->mMeshes[m]->mNumBones; ++b)
+      got[read->mMeshes[m]->mBones[b]->mName.C_Str()] += read->mMeshes[m]->mBones[b]->mNumWeights;
+  EXPECT_EQ(got, expected);
+  EXPECT_GE(weighted, 10u);
+
+  if (!walk) {
+    EXPECT_EQ(read->mNumAnimations, 0u);
+    return;
+  }
+  ASSERT_EQ(read->mNumAnimations, 1u);
+  const aiAnimation* anim = read->mAnimations[0];
+  EXPECT_EQ(anim->mTicksPerSecond, 4800.0);
+  EXPECT_EQ(anim->mNumChannels, records);
+  const unsigned frames = unsigned(scene.m_motion->m_nMaxFrame);
+  for (unsigned c = 0; c < anim->mNumChannels; ++c) {
+    const aiNodeAnim* channel = anim->mChannels[c];
+    SCOPED_TRACE(channel->mNodeName.C_Str());
+    EXPECT_EQ(written.count(channel->mNodeName.C_Str()), 1u);
+    ASSERT_EQ(channel->mNumPositionKeys, frames);
+    ASSERT_EQ(channel->mNumRotationKeys, frames);
+    EXPECT_EQ(channel->mPositionKeys[1].mTime, 640.0);
+    EXPECT_EQ(channel->mPositionKeys[frames - 1].mTime, 640.0 * (frames - 1));
+  }
+}
+
+TEST(XAssimp, SkinnedSampleCharacterStanding) { ExpectSkinnedSampleReadsBack(false); }
+TEST(XAssimp, SkinnedSampleCharacterWalking) { ExpectSkinnedSampleReadsBack(true); }
+
+}  // namespace
