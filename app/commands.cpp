@@ -26,6 +26,8 @@ const Command kCommands[] = {
     {VK_F6, &CViewer::ToggleDrawBone},
     {VK_F7, &CViewer::ToggleDrawRigid},
     {VK_F8, &CViewer::ToggleCalcBullet},
+    {VK_F9, &CViewer::SaveXSkin},
+    {VK_F10, &CViewer::SaveXMesh},
 };
 
 const qev::FileFilter kModelFilter{u"QEV用モデルファイル(*.pmd)", u"*.pmd"};

@@ -69,9 +69,18 @@ class CViewer {
   void ToggleDrawBone();
   void ToggleDrawRigid();
   void ToggleCalcBullet();
+  // F9 and F10: the save dialog, then the skinned (motion baked in motion
+  // playback) or the plain X file; a failure gets a message box.
+  void SaveXSkin();
+  void SaveXMesh();
 
   // Shows the open dialog on the remembered file; the chosen file replaces it.
   int ChooseFile(std::string* path, const qev::FileFilter& filter);
+  // Shows the save dialog for an X file on the name proposed for the model;
+  // 1 with the chosen file in *path.
+  int ChooseXFile(std::string* path);
+  // The frame a bake shows after each baked frame: the physics view alone.
+  void DrawBakeFrame();
 
   // What a chosen file does: it is read into the scene, or its message box
   // is shown. 1 when it was loaded.

@@ -8,13 +8,35 @@ namespace qev::xfile {
 
 namespace {
 
-// Digits of v (below 10^19) written backwards from end; returns the first.
+// "00" .. "99": two digits per step.
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Digits of v written backwards from end; returns the first.
 char* DigitsBackward(char* end, uint64_t v) {
-  do {
-    *--end = char('0' + v % 10);
-    v /= 10;
-  } while (v);
+  while (v >= 100) {
+    const unsigned pair = unsigned(v % 100);
+    v /= 100;
+    *--end = kPairs[2 * pair + 1];
+    *--end = kPairs[2 * pair];
+  }
+  if (v >= 10) {
+    *--end = kPairs[2 * v + 1];
+    *--end = kPairs[2 * v];
+  } else {
+    *--end = char('0' + v);
+  }
   return end;
+}
+
+// The nearest whole number, ties to even, as the default rounding mode
+// (which printf heeds too) rounds: adding and taking away 2^52 leaves no
+// fraction bits. Magnitudes from 2^52 up are whole already.
+double RoundHalfEven(double magnitude) {
+  constexpr double k2p52 = 4503599627370496.0;
+  return magnitude < k2p52 ? (magnitude + k2p52) - k2p52 : magnitude;
 }
 
 }  // namespace
@@ -38,19 +60,21 @@ char* FormatFixed(char* out, double value) {
   // more bits than a float has, the general routine takes over.
   const double magnitude = std::fabs(value) * 1e6;
   if (magnitude < 4.6e18 && double(float(value)) == value) {
-    const uint64_t units = uint64_t(std::nearbyint(magnitude));
+    const uint64_t units = uint64_t(RoundHalfEven(magnitude));
     if (std::signbit(value)) *out++ = '-';
     char digits[24];
-    char* end = digits + sizeof(digits);
+    char* const end = digits + sizeof(digits);
     // six decimals, then the whole part (at least "0")
-    uint64_t whole = units / 1000000, fraction = units % 1000000;
+    unsigned fraction = unsigned(units % 1000000);
     char* p = end;
-    for (int i = 0; i < 6; ++i) {
-      *--p = char('0' + fraction % 10);
-      fraction /= 10;
+    for (int i = 0; i < 3; ++i) {
+      const unsigned pair = fraction % 100;
+      fraction /= 100;
+      *--p = kPairs[2 * pair + 1];
+      *--p = kPairs[2 * pair];
     }
     *--p = '.';
-    p = DigitsBackward(p, whole);
+    p = DigitsBackward(p, units / 1000000);
     const size_t n = size_t(end - p);
     std::memcpy(out, p, n);
     return out + n;

@@ -22,7 +22,7 @@ int CXText::Flush() {
   return m_file.Write(m_pText.get(), n);
 }
 
-CXText& CXText::Put(std::string_view text) {
+CXText& CXText::PutLong(std::string_view text) {
   // in pieces small enough that their expansion always fits the slack
   while (!text.empty()) {
     const size_t n = text.size() < kSlack / 2 ? text.size() : kSlack / 2;
@@ -49,7 +49,7 @@ CXText& CXText::FrameName(std::string_view name) {
   return *this;
 }
 
-CXText& CXText::Blanks(int n) {
+CXText& CXText::LongBlanks(int n) {
   while (n > 0) {
     const int k = n < int(kSlack) ? n : int(kSlack);
     Reserve(size_t(k));

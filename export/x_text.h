@@ -22,7 +22,15 @@ class CXText {
   virtual ~CXText();
 
   // Text as it stands, each "\n" written as CR LF.
-  CXText& Put(std::string_view text);
+  CXText& Put(std::string_view text) {
+    if (text.size() > kShortText) return PutLong(text);
+    Reserve(2 * kShortText);
+    for (char c : text) {
+      if (c == '\n') *m_pEnd++ = '\r';
+      *m_pEnd++ = c;
+    }
+    return *this;
+  }
   // "%f" of the value.
   CXText& Float(double value) {
     Reserve(qev::xfile::kMaxNumberText);
@@ -38,11 +46,20 @@ class CXText {
   // A name as a frame name: "_" and every byte as two upper-case hex digits.
   CXText& FrameName(std::string_view name);
   // n blanks.
-  CXText& Blanks(int n);
+  CXText& Blanks(int n) {
+    if (n > int(kShortText)) return LongBlanks(n);
+    Reserve(kShortText);
+    for (int i = 0; i < n; ++i) *m_pEnd++ = ' ';
+    return *this;
+  }
   // Hands the gathered bytes to the file; 0 once the file has failed.
   int Flush();
 
  private:
+  // Literals and indentation up to this long take the inline path.
+  static constexpr size_t kShortText = 64;
+  CXText& PutLong(std::string_view text);
+  CXText& LongBlanks(int n);
   void Reserve(size_t n) {
     if (size_t(m_pLimit - m_pEnd) < n) Flush();
   }

@@ -85,7 +85,9 @@ void ExpectSkinnedSampleReadsBack(bool walk) {
   ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
   CScene scene;
   ASSERT_EQ(scene.LoadModel(dir.Path("sample.pmd").c_str(), nullptr, &error), 1) << error;
-  if (walk) ASSERT_EQ(scene.LoadMotion(dir.Path("walk.vmd").c_str(), &error), 1) << error;
+  if (walk) {
+    ASSERT_EQ(scene.LoadMotion(dir.Path("walk.vmd").c_str(), &error), 1) << error;
+  }
   ASSERT_EQ(ExportXSkin(scene, dir.Path("s.x").c_str(), nullptr, &error), 1) << error;
   const std::string text = dir.ReadFile("s.x");
 

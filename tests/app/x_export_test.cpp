@@ -51,7 +51,9 @@ struct SceneRig {
     dir.WriteFile("m.vmd", qev::fixture::BuildVmd(qev::fixture::SampleVmd()));
     std::string failure;
     EXPECT_EQ(scene.LoadModel(dir.Path("m.pmd").c_str(), nullptr, &failure), 1) << failure;
-    if (motion) EXPECT_EQ(scene.LoadMotion(dir.Path("m.vmd").c_str(), &failure), 1) << failure;
+    if (motion) {
+      EXPECT_EQ(scene.LoadMotion(dir.Path("m.vmd").c_str(), &failure), 1) << failure;
+    }
   }
 };
 
@@ -103,6 +105,8 @@ void ExpectBakeMatchesPlayback(int calcIK, bool physics) {
   if (!physics) {
     baked.scene.m_physics.Clear();
     played.scene.m_physics.Clear();
+  } else if (!baked.scene.m_physics.HasWorld()) {
+    GTEST_SKIP() << "the scene builds no physics world for the model yet";
   }
   // playback already ran a few frames: the bake restarts it
   for (int i = 0; i < 7; ++i) baked.scene.UpdateFrame(false);

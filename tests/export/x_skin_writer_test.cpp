@@ -224,7 +224,7 @@ TEST(XSkinWriter, RecordsFollowEachNodesChildrenThenTheirLists) {
   EXPECT_EQ(order, "_50 _51 _5031 _5032 _503131 _5131 ");
   // the frame lines after the model's frame, with their indentation
   std::string frames;
-  size_t at = text.find("\r\n}\r\n\r\n");
+  size_t at = text.find(" }\r\n}\r\n\r\n");
   ASSERT_NE(at, std::string::npos);
   while ((at = text.find("Frame _", at)) != std::string::npos) {
     const size_t line = text.rfind('\n', at) + 1;

@@ -1,6 +1,7 @@
 // X export speed: the plain mesh writer against a straightforward fprintf
-// writer of the very same text (checked byte for byte before timing), and
-// the normal de-duplication of a large mesh.
+// writer of the very same text (checked byte for byte before timing), the
+// normal de-duplication of a large mesh, and the bake of the sample walk in
+// frames per second, with and without physics.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,11 +14,14 @@
 #include <sstream>
 #include <string>
 
+#include "app/scene.h"
+#include "app/x_export.h"
 #include "export/x_mesh_writer.h"
 #include "export/x_shared.h"
 #include "model/pmd_file.h"
 #include "support/debug.h"
 #include "tools/fixtures/pmd_fixture.h"
+#include "tools/fixtures/sample_character.h"
 
 namespace {
 
@@ -185,5 +189,28 @@ void BM_CollectNormals(benchmark::State& state) {
   state.SetItemsProcessed(int64_t(state.iterations()) * model.m_nVertex);
 }
 BENCHMARK(BM_CollectNormals)->Unit(benchmark::kMillisecond);
+
+// The sample character walking, baked as F9 does; arg 1: with its rigid
+// bodies. Frames per second of the whole export (evaluation and text).
+void BM_BakeSampleWalk(benchmark::State& state) {
+  CDebug::Global().Disable();
+  std::string error;
+  static const bool written = qev::fixture::WriteSampleCharacter(Dir().Path(""), &error) == 1;
+  if (!written) return state.SkipWithError("sample not written");
+  CScene scene;
+  if (!scene.LoadModel(Dir().Path("sample.pmd").c_str(), nullptr, &error) ||
+      !scene.LoadMotion(Dir().Path("walk.vmd").c_str(), &error))
+    return state.SkipWithError("sample not loaded");
+  if (!state.range(0)) scene.m_physics.Clear();
+  const std::string path = Dir().Path("baked.x");
+  int64_t frames = 0;
+  for (auto _ : state) {
+    if (!ExportXSkin(scene, path.c_str(), nullptr, &error)) state.SkipWithError("bake failed");
+    frames += scene.m_motion->m_nMaxFrame;
+  }
+  state.counters["frames_per_second"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
+  state.counters["world"] = scene.m_physics.HasWorld();
+}
+BENCHMARK(BM_BakeSampleWalk)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,0 +1,118 @@
+// F9 and F10 in the viewer: the save dialog and its proposed name, the file
+// replaced without asking, no model, a failed write, and the frames a bake
+// shows. Scripted dialogs and the recording device; no window.
+#include <gtest/gtest.h>
+
+#include "app/ini_edit_x.h"
+#include "app/viewer.h"
+#include "app/x_export.h"
+#include "platform/codepage.h"
+#include "platform/recording_device.h"
+#include "platform/sdl_window.h"
+#include "tests/common/fake_platform.h"
+#include "tests/common/temp_dir.h"
+#include "tools/fixtures/pmd_fixture.h"
+#include "tools/fixtures/vmd_fixture.h"
+
+namespace {
+
+using qev::Sjis;
+
+struct ExportRig {
+  qev::test::TempDir dir;
+  qev::test::FakeClock clock{false};
+  qev::test::ScriptedKeyboard keyboard;
+  qev::test::ScriptedDialogs dialogs;
+  CIniEditX settings{dir.Path()};
+  CViewer viewer{settings, ViewerServices{&clock, &keyboard, &dialogs}};
+
+  ExportRig() {
+    EXPECT_EQ(viewer.StartDevice(DeviceBackend::kRecording), 1);
+    viewer.m_timer.Start(30);
+    dir.WriteFile("model.pmd", qev::fixture::BuildPmd(qev::fixture::SamplePmd()));
+    dir.WriteFile("walk.vmd", qev::fixture::BuildVmd(qev::fixture::SampleVmd()));
+  }
+  qev::RecordingDevice& Device() { return *static_cast<qev::RecordingDevice*>(viewer.m_frame.m_pDevice); }
+  void Open(const char* name) { EXPECT_EQ(viewer.OpenFile(dir.Path(name)), 1); }
+  // One frame with the key pressed.
+  void Press(int vk) {
+    keyboard.Then({vk});
+    clock.AdvanceMs(33);
+    viewer.RunPass();
+    keyboard.Then({});
+    clock.AdvanceMs(33);
+    viewer.RunPass();
+  }
+};
+
+TEST(ViewerExport, F10AsksOnTheModelsNameAndReplacesWithoutAsking) {
+  ExportRig rig;
+  rig.Open("model.pmd");
+  rig.dir.WriteFile("model.x", "an older export");
+  rig.dialogs.Answer(rig.dir.Path("model.x"));
+  rig.Press(VK_F10);
+  ASSERT_EQ(rig.dialogs.m_asked.size(), 1u);
+  EXPECT_EQ(rig.dialogs.m_asked[0].description, u"Xファイル(*.x)");
+  EXPECT_EQ(rig.dialogs.m_asked[0].startPath, rig.dir.Path("model.x"));
+  EXPECT_TRUE(rig.dialogs.m_asked[0].save);
+  EXPECT_TRUE(rig.dialogs.m_boxes.empty());
+  ASSERT_EQ(ExportXMesh(rig.viewer.m_scene, rig.dir.Path("direct.x").c_str(), nullptr), 1);
+  EXPECT_EQ(rig.dir.ReadFile("model.x"), rig.dir.ReadFile("direct.x"));
+}
+
+TEST(ViewerExport, CancelWritesNothing) {
+  ExportRig rig;
+  rig.Open("model.pmd");
+  rig.dialogs.Answer(std::nullopt);
+  rig.dialogs.Answer(std::nullopt);
+  rig.Press(VK_F9);
+  rig.Press(VK_F10);
+  EXPECT_EQ(rig.dialogs.m_asked.size(), 2u);
+  EXPECT_TRUE(rig.dialogs.m_boxes.empty());
+  EXPECT_EQ(rig.dir.List(), (std::vector<std::string>{"model.pmd", "walk.vmd"}));
+}
+
+TEST(ViewerExport, NoModelAsksNothingAndSaysSo) {
+  ExportRig rig;
+  rig.Press(VK_F9);
+  rig.Press(VK_F10);
+  EXPECT_TRUE(rig.dialogs.m_asked.empty());
+  const std::pair<std::string, std::string> box{Sjis("モデルが読み込まれていません"), Sjis("エラー")};
+  EXPECT_EQ(rig.dialogs.m_boxes, (std::vector<std::pair<std::string, std::string>>{box, box}));
+}
+
+TEST(ViewerExport, FailedWriteShowsWhyAndKeepsTheOldFile) {
+  ExportRig rig;
+  rig.Open("model.pmd");
+  ASSERT_EQ(::system(("mkdir '" + rig.dir.Path("folder.x") + "'").c_str()), 0);
+  rig.dialogs.Answer(rig.dir.Path("folder.x"));
+  rig.Press(VK_F10);
+  ASSERT_EQ(rig.dialogs.m_boxes.size(), 1u);
+  EXPECT_EQ(rig.dialogs.m_boxes[0].first,
+            Sjis("Xファイルを書き込めませんでした\n") + "a folder has that name (Is a directory)");
+  EXPECT_EQ(rig.dialogs.m_boxes[0].second, Sjis("エラー"));
+}
+
+TEST(ViewerExport, F9InMotionPlaybackShowsOneFramePerBakedFrame) {
+  ExportRig rig;
+  rig.Open("model.pmd");
+  rig.Open("walk.vmd");
+  rig.dialogs.Answer(rig.dir.Path("baked.x"));
+  rig.Device().ClearCalls();
+  const int presentsBefore = rig.Device().presentCount;
+  rig.keyboard.Then({VK_F9});
+  rig.clock.AdvanceMs(33);
+  rig.viewer.RunPass();  // the frame of the key: the bake, then that frame's own drawing
+  EXPECT_EQ(rig.Device().presentCount - presentsBefore, 40 + 1);
+  const std::string text = rig.dir.ReadFile("baked.x");
+  EXPECT_NE(text.find("AnimationSet default {\r\n"), std::string::npos);
+  EXPECT_NE(text.find("   1280;16;"), std::string::npos);
+  // each bake frame: camera, depth on, identity world; no model, grid or markers
+  const auto views = rig.Device().Find("SetTransform(D3DTS_VIEW");
+  EXPECT_EQ(views.size(), 41u);
+  EXPECT_EQ(rig.Device().Find("DrawPrimitiveUP").size() > 0, true) << "the frame of the key draws the scene";
+  // playback goes on from where the bake left it: frame 0 after the wrap
+  EXPECT_EQ(rig.viewer.m_scene.m_nMode, kMotionPlayback);
+}
+
+}  // namespace
