@@ -147,6 +147,12 @@ void CModelPhysics::Build(CScene& scene) {
       D3DXMatrixInverse(&s.inverseOffsets[n], nullptr, &s.offsets[n]);
       D3DXMatrixMultiply(&placements[n], &s.offsets[n], &atHead);
       DebugPrintf(kPlaced.c_str(), name.c_str(), placements[n]._41, placements[n]._42, placements[n]._43);
+      if (!Finite(placements[n])) {  // a bone head out of range, or a sum that overflowed
+        DebugPrintf(kBadNumber.c_str(), name.c_str());
+        s.offsets[n] = s.inverseOffsets[n] = Identity();
+        bullet.AppendBody();
+        continue;
+      }
     }
     s.links[n].node = node;
     s.links[n].bone = node ? r.bone : -1;
@@ -245,7 +251,9 @@ void CModelPhysics::Impl::PlaceBodies(bool simulated) {
     if (!body->m_pBody) continue;
     D3DXMATRIX m;
     D3DXMatrixMultiply(&m, &offsets[i], &W[link.bone]);
-    body->ResetTransform(TransformFromMatrix(m));
+    // A bone gone non-finite (from a hostile model) keeps the body where it
+    // was rather than bring the numbers into the world.
+    if (Finite(m)) body->ResetTransform(TransformFromMatrix(m));
   }
 }
 
