@@ -107,20 +107,13 @@ bool MatchFile(std::string_view family, int charset, std::string& file, int& ind
 }
 
 // Scales the face so that its cell (the ascent and descent the window system
-// lays text out with) is height pixels; the ascent in whole pixels. A face
-// standing in for one of the home platform's takes that face's proportions,
-// whose cell is its em.
-bool SizeToCell(FT_Face face, int height, bool emIsCell, int& ascent) {
+// lays text out with) is height pixels; the ascent in whole pixels.
+bool SizeToCell(FT_Face face, int height, int& ascent) {
   const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
   FT_Size_RequestRec request{};
   request.width = 0;
   const long cell = os2 && os2->version != 0xFFFF ? long(os2->usWinAscent) + long(os2->usWinDescent) : 0;
-  if (FT_IS_SCALABLE(face) && emIsCell && face->units_per_EM > 0) {
-    request.type = FT_SIZE_REQUEST_TYPE_NOMINAL;
-    request.height = long(height) * 64;
-    if (FT_Request_Size(face, &request) != 0) return false;
-    ascent = int((long(height) * face->ascender * 2 + face->units_per_EM) / (2 * long(face->units_per_EM)));
-  } else if (FT_IS_SCALABLE(face) && cell > 0) {
+  if (FT_IS_SCALABLE(face) && cell > 0) {
     request.type = FT_SIZE_REQUEST_TYPE_NOMINAL;
     request.height = long(height) * 64 * face->units_per_EM / cell;  // 26.6 pixels of the em
     if (FT_Request_Size(face, &request) != 0) return false;
@@ -153,7 +146,7 @@ FontHandle* CreateFontHandle(std::string_view family, int height, int charset) {
   font->file = file;
   font->height = height;
   if (FT_Init_FreeType(&font->library) != 0 || FT_New_Face(font->library, file.c_str(), index, &font->face) != 0 ||
-      !SizeToCell(font->face, height, AliasOf(family) != nullptr, font->ascent)) {
+      !SizeToCell(font->face, height, font->ascent)) {
     DeleteFontHandle(font);
     return nullptr;
   }
