@@ -8,13 +8,6 @@
 #include "platform/codepage.h"
 #include "support/font.h"
 
-namespace {
-
-// The widest image made: far past the atlas, short of any size overflow.
-constexpr int kMaxImageWidth = 1 << 20;
-
-}  // namespace
-
 CAntiFont32::~CAntiFont32() { Free(); }
 
 void CAntiFont32::Free() {
@@ -41,7 +34,7 @@ int CAntiFont32::Make(const char16_t* face, const char16_t* text) {
     if (qev::GetGlyphGray8(font.m_hFont, chars[k], &gm, 0, nullptr, m_mat2) == qev::GDI_ERROR) gm = {};
     width += std::max<int64_t>(int64_t(gm.gmptGlyphOrigin.x) + gm.gmBlackBoxX, gm.gmCellIncX);
   }
-  if (width < 0 || width > kMaxImageWidth) return 0;
+  if (width < 0 || width > kMaxGlyphImageWidth) return 0;
   const int w = int(width), h = tm.tmHeight;
   const size_t bytes = size_t(w) * size_t(h) * 4;
   auto* bits = new (std::nothrow) uint8_t[bytes ? bytes : 1];

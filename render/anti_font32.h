@@ -26,6 +26,9 @@ class CAntiFont32 {
   int m_nPitch = 0;             // bytes a row: width x 4
 };
 
+// The widest string image made, in pixels: far past the atlas and any label
+// of 2047 characters, small enough that outlining it stays quick.
+constexpr int kMaxGlyphImageWidth = 1 << 16;
 // The cell height every string is rendered at, in pixels.
 constexpr int kGlyphFontHeight = 16;
 // Alpha of a grey level: 65 steps, so the densest level (64) gives 251.

@@ -7,7 +7,7 @@
 namespace {
 
 // Outline radii beyond this are refused: the pass reads (2e + 1)^2 pixels each.
-constexpr int kMaxEdge = 64;
+constexpr int kMaxEdge = 16;
 
 }  // namespace
 

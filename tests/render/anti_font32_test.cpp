@@ -107,6 +107,12 @@ TEST(AntiFont32, HostileTextsStayInsideTheImage) {
     EXPECT_EQ(image.m_nHeight, 16);
     EXPECT_GE(image.m_nWidth, 0);
   }
+  // Wider than any label can be: refused, not allocated.
+  CAntiFont32 image;
+  const std::u16string tooWide(kMaxGlyphImageWidth / 15 + 1, u'漢');
+  EXPECT_EQ(image.Make(u"ＭＳ ゴシック", tooWide.c_str()), 0);
+  EXPECT_EQ(image.m_pBits, nullptr);
+  EXPECT_EQ(image.m_nWidth, 0);
 }
 
 }  // namespace

@@ -99,7 +99,7 @@ TEST(EdgeFont32, OneCharacterHasATransparentRimAndEmptyTextIsTwoWide) {
 TEST(EdgeFont32, RefusesRadiiItCannotMake) {
   CEdgeFont32 edge;
   ASSERT_EQ(edge.Make(u"a", kFace, 0, 1), 1);
-  for (int e : {-1, -100000, 100000}) {
+  for (int e : {-1, -100000, 17, 100000}) {
     EXPECT_EQ(edge.Make(u"a", kFace, 0, e), 0) << e;
     EXPECT_EQ(edge.m_pBits, nullptr);
     EXPECT_EQ(edge.m_nWidth, 0);
