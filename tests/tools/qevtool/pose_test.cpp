@@ -177,6 +177,17 @@ TEST(QevtoolPose, NoPhysicsLeavesTheHairOnTheMotion) {
   EXPECT_EQ(Qevtool(dir, "pose sample.pmd --motion walk.vmd --frame 30").out, on.out);
 }
 
+TEST(QevtoolPose, ModelWithoutBonesPrintsNothing) {
+  TempDir dir;
+  qev::fixture::PmdDesc empty;
+  empty.extent = qev::fixture::PmdExtent::kBody;
+  dir.WriteFile("empty.pmd", qev::fixture::BuildPmd(empty));
+  const auto run = Qevtool(dir, "pose empty.pmd");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+}
+
 TEST(QevtoolPose, FailuresAndUsage) {
   TempDir dir;
   const std::string box = qev::fixture::BuildPmd(qev::test::TwoBoneBox());

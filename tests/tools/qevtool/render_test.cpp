@@ -281,6 +281,31 @@ TEST(QevtoolRender, SampleFaceCarriesItsTextureTimesTheSkin) {
   }
 }
 
+TEST(QevtoolRender, ModelWithoutMaterialsOrBonesLeavesTheGridAlone) {
+  TempDir dir;
+  qev::fixture::PmdDesc empty;
+  empty.extent = qev::fixture::PmdExtent::kBody;
+  dir.WriteFile("empty.pmd", qev::fixture::BuildPmd(empty));
+  qev::fixture::PmdDesc bare = qev::test::TwoBoneBox();
+  bare.materials.clear();  // vertices, faces and bones, but nothing draws them
+  dir.WriteFile("bare.pmd", qev::fixture::BuildPmd(bare));
+  for (const char* model : {"empty.pmd", "bare.pmd"}) {
+    SCOPED_TRACE(model);
+    const auto run = Qevtool(dir, std::string("render ") + model + " --solid -o out.png");
+    ASSERT_EQ(run.status, 0) << run.err;
+    Picture p;
+    ASSERT_TRUE(p.Load(dir, "out.png"));
+    int other = 0;
+    for (int y = 0; y < p.image.height; ++y)
+      for (int x = 0; x < p.image.width; ++x) {
+        const uint32_t c = p.At(x, y);
+        other += c != kBackground && c != 0x808080 && c != 0xFF0000 && c != 0x0000FF && c != 0x00FF00;
+      }
+    EXPECT_EQ(other, 0);
+    EXPECT_EQ(p.AtPoint(0, 4.5f, 0), kBackground);
+  }
+}
+
 TEST(QevtoolRender, FailuresAndUsage) {
   TempDir dir;
   const std::string box = qev::fixture::BuildPmd(qev::test::TwoBoneBox());
