@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <limits>
 #include <string>
 
 #include "tests/common/temp_dir.h"
@@ -161,6 +162,21 @@ TEST(XMeshWriter, TextureNames) {
     else
       EXPECT_EQ(text.find("TextureFilename"), std::string::npos) << text;
   }
+}
+
+TEST(XMeshWriter, ValuesNoModelShouldHoldAreWrittenAsPrintfWritesThem) {
+  PmdDesc d = OneTriangle();
+  const float inf = std::numeric_limits<float>::infinity();
+  d.vertices[0].pos[0] = std::numeric_limits<float>::quiet_NaN();
+  d.vertices[0].pos[1] = -std::numeric_limits<float>::quiet_NaN();
+  d.vertices[0].pos[2] = inf;  // mirrored on load
+  d.vertices[1].uv[0] = 3.0e38f;
+  d.materials[0].specularPower = -inf;
+  const std::string text = Written(d);
+  EXPECT_NE(text.find(Crlf(" nan;-nan;-inf;,\n")), std::string::npos) << text;
+  EXPECT_NE(text.find(Crlf("  300000000549775575777803994281145270272.000000;0.000000;,\n")), std::string::npos)
+      << text;
+  EXPECT_NE(text.find(Crlf("   -inf;\n")), std::string::npos) << text;
 }
 
 TEST(XMeshWriter, EmptyModelStillGivesAWellFormedFile) {

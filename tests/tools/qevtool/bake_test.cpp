@@ -97,6 +97,24 @@ TEST(QevtoolBake, FailuresAndUsage) {
   EXPECT_TRUE(Has(help.out, "--no-physics")) << help.out;
 }
 
+TEST(QevtoolBake, AMotionTooLongForMemoryIsRefusedBeforeItPlays) {
+  Files f;
+  // one key at frame 2,000,000,000: keys for every bone of every frame would
+  // take terabytes
+  qev::fixture::VmdDesc motion;
+  qev::fixture::VmdBoneKeyDesc key;
+  key.name = qev::fixture::SamplePmd().bones[0].name;
+  key.frame = 2000000000u;
+  motion.bones = {key};
+  f.dir.WriteFile("long.vmd", qev::fixture::BuildVmd(motion));
+  f.dir.WriteFile("keep.x", "old");
+  const auto run = Qevtool(f.dir, "bake m.pmd long.vmd -o keep.x");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Has(run.err, "qevtool bake: keep.x: the baked keys need ")) << run.err;
+  EXPECT_TRUE(Has(run.err, " MiB, more than half the memory\n")) << run.err;
+  EXPECT_EQ(f.dir.ReadFile("keep.x"), "old");
+}
+
 TEST(QevtoolBake, ProgressBarOnATerminal) {
   Files f;
   // script(1) gives the tool a terminal for its stderr
