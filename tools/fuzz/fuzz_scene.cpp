@@ -1,7 +1,7 @@
 // Fuzz target for scene assembly: any model bytes go through LoadModel; a
 // model that loads plays a few frames of a motion with IK and physics and is
-// drawn on the recording device, which must never read outside an array or
-// make the world NaN.
+// drawn on the recording device, the physics view of F7 too, which must
+// never read outside an array or make the world NaN.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/scene.h"
+#include "physics/bullet_debug_draw.h"
 #include "platform/recording_device.h"
 #include "tools/fixtures/pmd_fixture.h"
 #include "tools/fixtures/sample_character.h"
@@ -45,9 +46,19 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteFile(g_model, data, size);
+  // The debug drawer and its device are made once (its atlas is 2 MB); the
+  // drawer outlives every scene's world.
+  static qev::RecordingDevice viewDevice;
+  static CBulletDebugDraw debugDraw;
+  if (!debugDraw.m_pDevice) {
+    viewDevice.BeginScene();
+    debugDraw.Attach(&viewDevice);
+  }
+  viewDevice.ClearCalls();
   qev::RecordingDevice device;
   device.BeginScene();
   CScene scene;
+  scene.m_physics.SetDebugDrawer(&debugDraw);
   std::string failure;
   if (!scene.LoadModel(g_model.c_str(), &device, &failure)) return 0;
   scene.DrawModel(&device);
@@ -56,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     scene.UpdateFrame(f == 1);
     scene.DrawModel(&device);
     scene.DrawBones(&device);
+    scene.m_physics.DebugDraw();
   }
   return 0;
 }
