@@ -1,7 +1,6 @@
 #include "render/anti_font32.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 #include <vector>
 
@@ -26,15 +25,15 @@ int CAntiFont32::Make(const char16_t* face, const char16_t* text) {
   const std::u16string_view chars = text ? std::u16string_view(text) : std::u16string_view();
 
   // Width: each character takes its advance, or its black box when that
-  // reaches further.
-  std::vector<qev::GLYPHMETRICS> metrics(chars.size());
+  // reaches further. A text past the widest image is refused as soon as it is.
   int64_t width = 0;
   for (size_t k = 0; k < chars.size(); ++k) {
-    qev::GLYPHMETRICS& gm = metrics[k];
+    qev::GLYPHMETRICS gm;
     if (qev::GetGlyphGray8(font.m_hFont, chars[k], &gm, 0, nullptr, m_mat2) == qev::GDI_ERROR) gm = {};
     width += std::max<int64_t>(int64_t(gm.gmptGlyphOrigin.x) + gm.gmBlackBoxX, gm.gmCellIncX);
+    if (width > kMaxGlyphImageWidth) return 0;
   }
-  if (width < 0 || width > kMaxGlyphImageWidth) return 0;
+  if (width < 0) return 0;
   const int w = int(width), h = tm.tmHeight;
   const size_t bytes = size_t(w) * size_t(h) * 4;
   auto* bits = new (std::nothrow) uint8_t[bytes ? bytes : 1];
@@ -52,8 +51,9 @@ int CAntiFont32::Make(const char16_t* face, const char16_t* text) {
   std::vector<uint8_t> levels;
   int pen = 0;
   for (size_t k = 0; k < chars.size(); ++k) {
-    qev::GLYPHMETRICS gm;
+    qev::GLYPHMETRICS gm;  // zero for a glyph that cannot be made, as in the width pass
     const uint32_t size = qev::GetGlyphGray8(font.m_hFont, chars[k], &gm, 0, nullptr, m_mat2);
+    if (size == qev::GDI_ERROR) gm = {};
     if (size != 0 && size != qev::GDI_ERROR) {
       levels.assign(size, 0);
       const uint32_t rowBytes = (gm.gmBlackBoxX * 8 + 31) / 32 * 4;
@@ -74,7 +74,7 @@ int CAntiFont32::Make(const char16_t* face, const char16_t* text) {
         }
       }
     }
-    pen += metrics[k].gmCellIncX;
+    pen += gm.gmCellIncX;
   }
   return 1;
 }
