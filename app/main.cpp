@@ -1,6 +1,7 @@
 // Entry point: the settings are read from the directory the program was
 // started from, before the viewer moves into its own folder, and written back
 // after it has shut down.
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -9,6 +10,9 @@
 #include "app/viewer.h"
 
 int main(int argc, char** argv) {
+  // A file-size limit fails the write that passes it (the export or the
+  // settings file is then not replaced) instead of ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   CIniEditX settings;
   int result = 0;
   {

@@ -1,5 +1,6 @@
 // qevtool: the headless companion of the viewer. Each subcommand builds only
 // the objects it needs; nothing here opens a window.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -41,6 +42,9 @@ void Usage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file-size limit fails the write that passes it, which is reported,
+  // instead of ending the tool with a half-written temporary file behind.
+  std::signal(SIGXFSZ, SIG_IGN);
   if (argc < 2) {
     Usage(stderr);
     return 2;

@@ -31,6 +31,20 @@ TEST(QevtoolConvert, WritesTheFileOfTheViewersWriter) {
   EXPECT_EQ(dir.ReadFile("out.x").rfind("xof 0303txt 0032\r\n\r\nMesh {\r\n 8;\r\n", 0), 0u);
 }
 
+TEST(QevtoolConvert, AFileSizeLimitFailsTheWriteAndKeepsTheOldFile) {
+  qev::test::TempDir dir;
+  dir.WriteFile("m.pmd", qev::fixture::BuildPmd(qev::fixture::SamplePmd()));
+  ASSERT_EQ(Qevtool(dir, "convert m.pmd -o whole.x").status, 0);
+  ASSERT_GT(dir.ReadFile("whole.x").size(), 512u);
+  dir.WriteFile("keep.x", "old");
+  // a limit of one 512-byte block: the tool lives on to say why
+  const auto run = qev::test::RunIn(dir, "ulimit -f 1; '" QEV_BINARY_DIR "/qevtool' convert m.pmd -o keep.x");
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_TRUE(Has(run.err, "qevtool convert: keep.x: write failed (File too large)\n")) << run.err;
+  EXPECT_EQ(dir.ReadFile("keep.x"), "old");
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"keep.x", "m.pmd", "stderr.txt", "whole.x"}));
+}
+
 TEST(QevtoolConvert, FailuresAndUsage) {
   qev::test::TempDir dir;
   dir.WriteFile("m.pmd", qev::fixture::BuildPmd(qev::fixture::SamplePmd()));
