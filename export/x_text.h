@@ -1,6 +1,6 @@
 // CXText: the text of an X file as it is built, in one large buffer that
-// goes to a CSafeFile whenever it fills. Every line feed is stored as CR LF
-// (the files are text files of the platform they were first written on).
+// goes to a CSafeFile whenever it fills. Every line feed is stored as CR LF,
+// the line end these files are read with everywhere.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -65,7 +65,7 @@ class CXText {
   }
 
   CSafeFile& m_file;
-  std::unique_ptr<char[]> m_pText;  // kChunk plus room for the longest item
+  std::unique_ptr<char[]> m_pText;  // kChunk and some slack
   char* m_pEnd;
-  char* m_pLimit;  // past this the buffer goes to the file
+  char* m_pLimit;  // the buffer's end: an item that would pass it sends the buffer to the file first
 };
