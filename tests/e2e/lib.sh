@@ -11,10 +11,11 @@ e2e_under_xvfb() {
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# Waits (up to 20 s) for a window whose name contains $1; prints its id.
+# Waits (up to 60 s: a busy machine starts slowly) for a window whose name
+# contains $1; prints its id.
 wait_window() {
   local id=""
-  for _ in $(seq 1 200); do
+  for _ in $(seq 1 600); do
     id=$(xdotool search --name "$1" 2>/dev/null | head -n1 || true)
     [ -n "$id" ] && { echo "$id"; return 0; }
     sleep 0.1
