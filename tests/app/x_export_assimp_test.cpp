@@ -16,6 +16,7 @@
 #include "app/scene.h"
 #include "app/x_export.h"
 #include "tests/common/temp_dir.h"
+#include "tests/export/x_test_util.h"
 #include "tools/fixtures/sample_character.h"
 
 namespace {
@@ -99,6 +100,7 @@ void ExpectSkinnedSampleReadsBack(bool walk) {
   // Every bone with weights comes back with one weight per face corner of
   // each of its vertices (the reader gives every corner its own vertex).
   const auto written = WrittenWeights(text);
+  const auto keys = qev::test::ReadKeys(text);
   size_t records = 0, weighted = 0;
   std::map<std::string, unsigned> expected, got;
   for (const auto& [name, vertices] : written) {
@@ -133,6 +135,13 @@ void ExpectSkinnedSampleReadsBack(bool walk) {
     ASSERT_EQ(channel->mNumRotationKeys, frames);
     EXPECT_EQ(channel->mPositionKeys[1].mTime, 640.0);
     EXPECT_EQ(channel->mPositionKeys[frames - 1].mTime, 640.0 * (frames - 1));
+    // each key's translation is the fourth row of the matrix we wrote, in
+    // the reader's space (z negated)
+    const auto& ours = keys.at(channel->mNodeName.C_Str());
+    for (unsigned k = 0; k < frames; k += 7) {
+      const D3DXMATRIX& m = ours[k];
+      ExpectNear(channel->mPositionKeys[k].mValue, aiVector3D(m._41, m._42, -m._43));
+    }
   }
 }
 

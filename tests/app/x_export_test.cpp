@@ -12,6 +12,7 @@
 #include "app/scene.h"
 #include "platform/codepage.h"
 #include "tests/common/temp_dir.h"
+#include "tests/export/x_test_util.h"
 #include "tools/fixtures/pmd_fixture.h"
 #include "tools/fixtures/vmd_fixture.h"
 
@@ -56,28 +57,6 @@ struct SceneRig {
     }
   }
 };
-
-// The keys of every animation of a written file, by encoded frame name.
-std::map<std::string, std::vector<D3DXMATRIX>> ReadKeys(const std::string& text) {
-  std::map<std::string, std::vector<D3DXMATRIX>> keys;
-  for (size_t at = text.find(" Animation {\r\n  { "); at != std::string::npos;
-       at = text.find(" Animation {\r\n  { ", at + 1)) {
-    const size_t nameAt = at + 18;
-    std::vector<D3DXMATRIX>& list = keys[text.substr(nameAt, text.find(' ', nameAt) - nameAt)];
-    const size_t end = text.find("  }\r\n }\r\n", nameAt);
-    for (size_t key = text.find(";16;", nameAt); key < end; key = text.find(";16;", key + 1)) {
-      const char* p = text.c_str() + key + 4;
-      float m[16];
-      for (float& f : m) {
-        char* next;
-        f = std::strtof(p, &next);
-        p = next + 1;  // the "," or the first ";"
-      }
-      list.emplace_back(m);
-    }
-  }
-  return keys;
-}
 
 std::string Encoded(const char* name) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -132,7 +111,7 @@ void ExpectBakeMatchesPlayback(int calcIK, bool physics) {
   EXPECT_EQ(progress.back(), 39);
   EXPECT_EQ(baked.scene.m_fFrame, 0.0f) << "the bake leaves playback wrapped to frame 0";
 
-  const auto keys = ReadKeys(baked.dir.ReadFile("out.x"));
+  const auto keys = qev::test::ReadKeys(baked.dir.ReadFile("out.x"));
   const CPmdFile& model = played.scene.m_model;
   int compared = 0;
   for (int32_t frame = 0; frame < 40; ++frame) {

@@ -1,9 +1,13 @@
 // Helpers of the X writer tests: small models built in code and loaded as
 // the viewer loads them, and expected texts written with plain line feeds.
 #pragma once
+#include <cstdlib>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "model/pmd_file.h"
+#include "platform/d3dx9_math.h"
 #include "tools/fixtures/pmd_fixture.h"
 
 namespace qev::test {
@@ -44,6 +48,28 @@ inline qev::fixture::PmdDesc OneTriangle() {
   d.materials = {m};
   d.bones = {{"center", -1, 0, 0, 0, {0, 0, 0}, ""}};
   return d;
+}
+
+// The keys of every animation of a written file, by encoded frame name.
+inline std::map<std::string, std::vector<D3DXMATRIX>> ReadKeys(const std::string& text) {
+  std::map<std::string, std::vector<D3DXMATRIX>> keys;
+  for (size_t at = text.find(" Animation {\r\n  { "); at != std::string::npos;
+       at = text.find(" Animation {\r\n  { ", at + 1)) {
+    const size_t nameAt = at + 18;
+    std::vector<D3DXMATRIX>& list = keys[text.substr(nameAt, text.find(' ', nameAt) - nameAt)];
+    const size_t end = text.find("  }\r\n }\r\n", nameAt);
+    for (size_t key = text.find(";16;", nameAt); key < end; key = text.find(";16;", key + 1)) {
+      const char* p = text.c_str() + key + 4;
+      float m[16];
+      for (float& f : m) {
+        char* next;
+        f = std::strtof(p, &next);
+        p = next + 1;  // the "," or the first ";"
+      }
+      list.emplace_back(m);
+    }
+  }
+  return keys;
 }
 
 }  // namespace qev::test

@@ -1,15 +1,13 @@
 #include "tools/qevtool/bake.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "app/scene.h"
 #include "app/x_export.h"
-#include "platform/codepage.h"
+#include "tools/qevtool/scene_options.h"
 
 namespace {
 
@@ -37,15 +35,6 @@ class ProgressBar {
   bool m_bDrawn = false;
   int m_nFilled = -1;
 };
-
-// Why a file was not loaded: it cannot be read at all, or the message box
-// text the viewer would show (code page 932 there, UTF-8 here).
-std::string LoadFailure(const char* path, const std::string& message) {
-  struct stat st {};
-  if (stat(path, &st) != 0) return std::strerror(errno);
-  if (!S_ISREG(st.st_mode)) return "not a regular file";
-  return qev::Cp932ToUtf8(message);
-}
 
 }  // namespace
 
@@ -101,18 +90,20 @@ int RunBake(int argc, char** argv) {
     return 2;
   }
 
+  // loaded as the viewer loads them: the motion started at frame 0
+  SceneOptions options;
+  options.model = model;
+  if (motion) options.motion = motion;
+  options.ik = ik;
   CScene scene;
-  scene.CalcIK = ik ? 1 : 0;
   std::string failure;
-  if (!scene.LoadModel(model, nullptr, &failure)) {
-    std::fprintf(stderr, "qevtool bake: %s: %s\n", model, LoadFailure(model, failure).c_str());
+  if (!PoseScene(options, nullptr, &scene, &failure)) {
+    std::fprintf(stderr, "qevtool bake: %s\n", failure.c_str());
     return 1;
   }
+  // the bake steps every world there is, so leaving the bodies out is the
+  // only way to bake without physics
   if (!physics) scene.m_physics.Clear();
-  if (motion && !scene.LoadMotion(motion, &failure)) {
-    std::fprintf(stderr, "qevtool bake: %s: %s\n", motion, LoadFailure(motion, failure).c_str());
-    return 1;
-  }
   int written;
   {
     ProgressBar bar;

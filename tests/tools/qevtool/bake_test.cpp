@@ -77,9 +77,9 @@ TEST(QevtoolBake, FailuresAndUsage) {
     const char* err;
   };
   const Case cases[] = {
-      {"bake missing.pmd -o keep.x", 1, "qevtool bake: missing.pmd: No such file or directory\n"},
+      {"bake missing.pmd -o keep.x", 1, ": No such file or directory\n"},
       {"bake bad.pmd -o keep.x", 1, "qevtool bake: bad.pmd: "},
-      {"bake m.pmd missing.vmd -o keep.x", 1, "qevtool bake: missing.vmd: No such file or directory\n"},
+      {"bake m.pmd missing.vmd -o keep.x", 1, "qevtool bake: missing.vmd: "},
       {"bake m.pmd bad.vmd -o keep.x", 1, "qevtool bake: bad.vmd: "},
       {"bake m.pmd m.vmd -o gone/out.x", 1, "qevtool bake: gone/out.x: cannot create the file"},
       {"bake m.pmd", 2, "usage: qevtool bake MODEL.pmd [MOTION.vmd] [--no-ik] [--no-physics] -o OUT.x"},
@@ -91,6 +91,10 @@ TEST(QevtoolBake, FailuresAndUsage) {
     EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.err;
     EXPECT_TRUE(Has(run.err, c.err)) << c.args << "\n" << run.err;
   }
+  // the viewer's message and the reason behind it
+  const auto missing = Qevtool(f.dir, "bake missing.pmd -o keep.x");
+  EXPECT_EQ(missing.err.rfind("qevtool bake: missing.pmd: ", 0), 0u) << missing.err;
+  EXPECT_TRUE(Has(missing.err, "No such file or directory\n")) << missing.err;
   EXPECT_EQ(f.dir.ReadFile("keep.x"), "old");
   const auto help = Qevtool(f.dir, "bake --help");
   EXPECT_EQ(help.status, 0);
