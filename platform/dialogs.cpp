@@ -119,10 +119,8 @@ bool RunFileDialog(HWND owner, std::string* path, const FileFilter& filter, bool
   if (!zenity.empty()) {
     args = {zenity, "--file-selection", "--title=" + description,
             "--file-filter=" + description + " | " + CaseFreePattern(pattern)};
-    if (save) {
-      args.push_back("--save");
-      args.push_back("--confirm-overwrite");
-    }
+    // no question before an existing file is replaced: the exports replace it
+    if (save) args.push_back("--save");
     if (!path->empty()) args.push_back("--filename=" + *path);
   } else if (!kdialog.empty()) {
     args = {kdialog, save ? "--getsavefilename" : "--getopenfilename", path->empty() ? "." : *path,

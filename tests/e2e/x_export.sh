@@ -48,6 +48,7 @@ press F10
 wait_file "$start/out1.x" || fail "F10 wrote no file"
 grep -qx -- "--save" "$start/asked1" || fail "F10's dialog was no save dialog: $(cat "$start/asked1")"
 grep -qx -- "--filename=$start/sample.x" "$start/asked1" || fail "F10 proposed no sample.x: $(cat "$start/asked1")"
+! grep -q -- "--confirm-overwrite" "$start/asked1" || fail "F10's dialog asks before replacing a file"
 "$build/qevtool" convert "$start/sample.pmd" -o "$start/convert.x"
 cmp -s "$start/out1.x" "$start/convert.x" || fail "F10's file is not the plain mesh qevtool writes"
 

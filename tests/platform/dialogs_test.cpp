@@ -68,6 +68,19 @@ TEST(Dialogs, OpenDialogAnswersAndCancels) {
   }
 }
 
+TEST(Dialogs, SaveDialogProposesTheNameAndAsksNothingBeforeReplacing) {
+  StubDialogProgram stub("/picked/out.x\\n", 0);
+  qev::PlatformDialogs dialogs;
+  std::string path = "/m/model.x";
+  EXPECT_TRUE(dialogs.GetSaveFileName(nullptr, &path, qev::FileFilter{u"Xファイル(*.x)", u"*.x"}));
+  EXPECT_EQ(path, "/picked/out.x");
+  const std::string args = stub.Args();
+  EXPECT_NE(args.find("--save\n"), std::string::npos) << args;
+  EXPECT_NE(args.find("--filename=/m/model.x\n"), std::string::npos) << args;
+  EXPECT_NE(args.find("--title=Xファイル(*.x)\n"), std::string::npos) << args;
+  EXPECT_EQ(args.find("--confirm-overwrite"), std::string::npos) << args;
+}
+
 TEST(Dialogs, AChildReapedForUsStillAnswers) {
   // A program started with child exits ignored (inherited from whatever
   // launched it) never sees the dialog's exit status; the dialog must still
