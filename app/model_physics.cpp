@@ -21,6 +21,24 @@ namespace {
 constexpr float kGravity = -98.0f;           // model units per second squared
 constexpr uint16_t kNoBone = 0xFFFF;
 
+// The largest size or distance from the origin a body may have, model units
+// (a character is about 20). Past it the library's own arithmetic (squares of
+// sizes, distances between bodies) overflows, and it drops moving bodies
+// whose bounds are wider than this anyway.
+constexpr float kLargestExtent = 1e6f;
+
+// Three floats of a record. The records are packed as in the file, so a
+// float pointer into one may be misaligned: the numbers are copied out.
+struct Float3 {
+  float v[3];
+};
+
+Float3 Get3(const void* field) {
+  Float3 f;
+  std::memcpy(f.v, field, sizeof f.v);
+  return f;
+}
+
 bool Finite(const float* v, int n) {
   for (int i = 0; i < n; ++i)
     if (!std::isfinite(v[i])) return false;
@@ -28,6 +46,15 @@ bool Finite(const float* v, int n) {
 }
 
 bool Finite(const D3DXMATRIX& m) { return Finite(&m._11, 16); }
+bool Finite(const Float3& f) { return Finite(f.v, 3); }
+
+bool WithinReach(const float* v, int n) {
+  for (int i = 0; i < n; ++i)
+    if (!(std::fabs(v[i]) <= kLargestExtent)) return false;
+  return true;
+}
+
+bool WithinReach(const Float3& f) { return WithinReach(f.v, 3); }
 
 D3DXMATRIX Identity() {
   D3DXMATRIX m;
@@ -37,27 +64,29 @@ D3DXMATRIX Identity() {
 
 // rotation(yaw = y, pitch = x, roll = z) x translation(pos): how a record's
 // Euler angles and position place it.
-D3DXMATRIX RotationThenTranslation(const float rot[3], const float pos[3]) {
+D3DXMATRIX RotationThenTranslation(const Float3& rot, const Float3& pos) {
   D3DXMATRIX r, t, m;
-  D3DXMatrixRotationYawPitchRoll(&r, rot[1], rot[0], rot[2]);
-  D3DXMatrixTranslation(&t, pos[0], pos[1], pos[2]);
+  D3DXMatrixRotationYawPitchRoll(&r, rot.v[1], rot.v[0], rot.v[2]);
+  D3DXMatrixTranslation(&t, pos.v[0], pos.v[1], pos.v[2]);
   D3DXMatrixMultiply(&m, &r, &t);
   return m;
 }
 
 std::string Name(const char (&field)[20]) { return std::string(PmdName(field)); }
 
-// Every number of a record that the world would take in: the spring values
-// are left out, they are stored but never act.
-bool FiniteRecord(const PmdRigidBody& r) {
-  return Finite(r.size, 3) && Finite(r.pos, 3) && Finite(r.rot, 3) && std::isfinite(r.mass) &&
-         std::isfinite(r.linearDamping) && std::isfinite(r.angularDamping) &&
-         std::isfinite(r.restitution) && std::isfinite(r.friction);
+// Every number of a record that the world would take in, sizes and position
+// within reach.
+bool SoundRecord(const PmdRigidBody& r) {
+  return WithinReach(Get3(&r.size)) && WithinReach(Get3(&r.pos)) && Finite(Get3(&r.rot)) &&
+         std::isfinite(r.mass) && r.mass >= 0 && std::isfinite(r.linearDamping) &&
+         std::isfinite(r.angularDamping) && std::isfinite(r.restitution) && std::isfinite(r.friction);
 }
 
-bool FiniteRecord(const PmdJoint& j) {
-  return Finite(j.pos, 3) && Finite(j.rot, 3) && Finite(j.posLower, 3) && Finite(j.posUpper, 3) &&
-         Finite(j.rotLower, 3) && Finite(j.rotUpper, 3);
+// The same for a joint; the spring values are left out: they are stored but
+// never act.
+bool SoundRecord(const PmdJoint& j) {
+  return WithinReach(Get3(&j.pos)) && Finite(Get3(&j.rot)) && Finite(Get3(&j.posLower)) &&
+         Finite(Get3(&j.posUpper)) && Finite(Get3(&j.rotLower)) && Finite(Get3(&j.rotUpper));
 }
 
 }  // namespace
@@ -127,7 +156,7 @@ void CModelPhysics::Build(CScene& scene) {
   for (int n = 0; n < bodyCount; ++n) {
     const PmdRigidBody& r = model.m_pRigidBody[n];
     const std::string name = Name(r.name);
-    if (!FiniteRecord(r) || r.mass < 0) {
+    if (!SoundRecord(r)) {
       DebugPrintf(kBadNumber.c_str(), name.c_str());
       bullet.AppendBody();  // keeps the later records' indices
       continue;
@@ -140,14 +169,14 @@ void CModelPhysics::Build(CScene& scene) {
       if (!node) DebugPrintf(kBadBone.c_str(), name.c_str(), int(r.bone));
     }
     if (node) {
-      const float* head = model.m_pBone[r.bone].head;
+      const Float3 head = Get3(&model.m_pBone[r.bone].head);
       D3DXMATRIX atHead;
-      D3DXMatrixTranslation(&atHead, head[0], head[1], head[2]);
-      s.offsets[n] = RotationThenTranslation(r.rot, r.pos);
+      D3DXMatrixTranslation(&atHead, head.v[0], head.v[1], head.v[2]);
+      s.offsets[n] = RotationThenTranslation(Get3(&r.rot), Get3(&r.pos));
       D3DXMatrixInverse(&s.inverseOffsets[n], nullptr, &s.offsets[n]);
       D3DXMatrixMultiply(&placements[n], &s.offsets[n], &atHead);
       DebugPrintf(kPlaced.c_str(), name.c_str(), placements[n]._41, placements[n]._42, placements[n]._43);
-      if (!Finite(placements[n])) {  // a bone head out of range, or a sum that overflowed
+      if (!Finite(placements[n]) || !WithinReach(&placements[n]._41, 3)) {  // a bone head out of reach
         DebugPrintf(kBadNumber.c_str(), name.c_str());
         s.offsets[n] = s.inverseOffsets[n] = Identity();
         bullet.AppendBody();
@@ -179,7 +208,7 @@ void CModelPhysics::Build(CScene& scene) {
     const int mask = r.mask;
 
     CRigidBody* body = bullet.AppendBody();
-    if (!body->SetShape(r.shape, r.size)) {
+    if (!body->SetShape(r.shape, Get3(&r.size).v)) {
       DebugPrintf("%s", kUnknown.c_str());
       continue;  // an empty entry: every pass and joint skips it
     }
@@ -211,7 +240,7 @@ void CModelPhysics::Build(CScene& scene) {
     p.bodyB = int32_t(j.bodyB);
     const bool indicesOk = p.bodyA != p.bodyB && p.bodyA >= 0 && p.bodyA < count && p.bodyB >= 0 && p.bodyB < count;
     if (indicesOk) {
-      const D3DXMATRIX J = RotationThenTranslation(j.rot, j.pos);
+      const D3DXMATRIX J = RotationThenTranslation(Get3(&j.rot), Get3(&j.pos));
       D3DXMATRIX inverse, frame;
       const D3DXMATRIX placeA = placementOf(p.bodyA), placeB = placementOf(p.bodyB);
       D3DXMatrixInverse(&inverse, nullptr, &placeA);
@@ -220,7 +249,7 @@ void CModelPhysics::Build(CScene& scene) {
       D3DXMatrixInverse(&inverse, nullptr, &placeB);
       D3DXMatrixMultiply(&frame, &J, &inverse);
       p.frameB = TransformFromMatrixRotation(frame);
-      if (!FiniteRecord(j) || !IsFinite(p.frameA) || !IsFinite(p.frameB)) {
+      if (!SoundRecord(j) || !IsFinite(p.frameA) || !IsFinite(p.frameB)) {
         DebugPrintf(kBadJoint.c_str(), name.c_str());
         continue;
       }
@@ -318,13 +347,13 @@ CBullet& CModelPhysics::Bullet() { return m_impl->bullet; }
 void CModelPhysics::Step(float timeStep) {
   CBullet& bullet = m_impl->bullet;
   bullet.Step(timeStep);
-  // A body whose bounds overflowed during the step (from overflowing
-  // velocities) was taken out of the simulation by the library, for good
-  // unless it is brought back.
+  // Numbers that overflowed in the step (a body the library took out of the
+  // simulation for its overflowing bounds, or any body left with a place or
+  // a speed that is no number) go no further: the body goes back and stops.
   const int count = bullet.BodyCount();
   for (int i = 0; i < count; ++i) {
     CRigidBody* body = bullet.Body(i);
-    if (!body->OutOfSimulation()) continue;
+    if (!body->OutOfSimulation() && body->HasFiniteState()) continue;
     m_impl->ReportRepair(i);
     m_impl->ResetToBone(i);
     body->ReturnToSimulation();

@@ -98,6 +98,15 @@ void CRigidBody::ReturnToSimulation() {
   if (m_pBody) m_pBody->forceActivationState(m_bDynamic ? ACTIVE_TAG : DISABLE_DEACTIVATION);
 }
 
+bool CRigidBody::HasFiniteState() const {
+  if (!m_pBody) return true;
+  const btVector3& v = m_pBody->getLinearVelocity();
+  const btVector3& w = m_pBody->getAngularVelocity();
+  for (int i = 0; i < 3; ++i)
+    if (!std::isfinite(v[i]) || !std::isfinite(w[i])) return false;
+  return IsFinite(m_pBody->getCenterOfMassTransform());
+}
+
 void CRigidBody::setWorldTransform(const btTransform& transform) {
   btDefaultMotionState::setWorldTransform(transform);
   if (m_pCallback) m_pCallback(m_nIndex, transform, m_pUser);

@@ -59,6 +59,9 @@ class CRigidBody : public btDefaultMotionState {
   // a body whose bounds overflowed), and putting it back in.
   bool OutOfSimulation() const;
   void ReturnToSimulation();
+  // Whether the body's transform and velocities are all finite (also true
+  // for an empty entry).
+  bool HasFiniteState() const;
 
   // From the library during a step: stored, then handed to the callback.
   void setWorldTransform(const btTransform& transform) override;
