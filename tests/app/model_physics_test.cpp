@@ -513,6 +513,13 @@ TEST(ModelPhysics, ABodyGoneNonFiniteIsPutBackOnItsBoneWithOneLogLine) {
   for (size_t i = firstLoad; i < log.Lines().size(); ++i)
     repairs += log.Lines()[i].find(qev::Sjis("剛体の姿勢")) != std::string::npos;
   EXPECT_EQ(repairs, 1u);
+
+  // A body that follows its bone, left with no number (as the solver may
+  // leave it), is back on its bone after the step.
+  rig.Body(0)->ResetTransform(bad);
+  rig.scene.m_physics.Step(1.0f / 30.0f);
+  EXPECT_TRUE(rig.Body(0)->HasFiniteState());
+  ExpectNear(rig.BodyMatrix(0), Translation(0, 20, 0), 1e-6f, "back on base");
 }
 
 // Every bone matrix of every frame of a model played with physics.
