@@ -26,6 +26,33 @@ void CScene::UpdateSkin() {
   const D3DXMATRIX* w = W();
   const D3DXMATRIX* b = B();
   for (size_t i = 0; i < m_skin.size(); ++i) D3DXMatrixMultiply(&m_skin[i], &b[i], &w[i]);
+
+  // Every vertex is posed once; the materials then copy it for each use. A
+  // vertex gives the same bits however often it is used, so this is the
+  // picture of skinning every face index on its own, at a third of the work.
+  const D3DXMATRIX* skin = m_skin.data();
+  for (int i = 0; i < m_model.m_nVertex; ++i) {
+    const PmdVertex& v = m_model.m_pVertex[i];
+    // Both bones were checked against the skeleton at load (the second only
+    // where it has weight), so they index inside the arrays.
+    const int w8 = v.weight;
+    float M[4][3];
+    const D3DXMATRIX& s0 = skin[v.bone[0]];
+    if (w8 >= 100) {
+      for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 3; ++c) M[r][c] = s0.m[r][c];
+    } else {
+      const D3DXMATRIX& s1 = skin[v.bone[1]];
+      const float w0 = float(w8) / 100.0f, w1 = float(100 - w8) / 100.0f;
+      for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 3; ++c) M[r][c] = w0 * s0.m[r][c] + w1 * s1.m[r][c];
+    }
+    const float x = v.pos[0], y = v.pos[1], z = v.pos[2];
+    D3DXVECTOR3& o = m_posed[size_t(i)];
+    o.x = x * M[0][0] + y * M[1][0] + z * M[2][0] + M[3][0];
+    o.y = x * M[0][1] + y * M[1][1] + z * M[2][1] + M[3][1];
+    o.z = x * M[0][2] + y * M[1][2] + z * M[2][2] + M[3][2];
+  }
 }
 
 int CScene::SkinMaterial(int m) {
@@ -34,26 +61,13 @@ int CScene::SkinMaterial(int m) {
   auto* out = reinterpret_cast<SkinnedVertex*>(m_drawBuffer.m_pData);
   const uint16_t* index = m_model.m_pIndex.get() + mat.firstIndex;
   const int n = int(mat.indexCount);
-  const D3DXMATRIX* skin = m_skin.data();
   for (int k = 0; k < n; ++k) {
     const PmdVertex& v = m_model.m_pVertex[index[k]];
-    // Both bones were checked against the skeleton at load (the second only
-    // where it has weight), so they index inside the arrays.
-    const int w = v.weight;
-    float M[4][3];
-    const D3DXMATRIX& s0 = skin[v.bone[0]];
-    if (w >= 100) {
-      for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 3; ++c) M[r][c] = s0.m[r][c];
-    } else {
-      const D3DXMATRIX& s1 = skin[v.bone[1]];
-      const float w0 = float(w) / 100.0f, w1 = float(100 - w) / 100.0f;
-      for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 3; ++c) M[r][c] = w0 * s0.m[r][c] + w1 * s1.m[r][c];
-    }
-    const float x = v.pos[0], y = v.pos[1], z = v.pos[2];
+    const D3DXVECTOR3& p = m_posed[index[k]];
     SkinnedVertex& o = out[k];
-    for (int c = 0; c < 3; ++c) o.pos[c] = x * M[0][c] + y * M[1][c] + z * M[2][c] + M[3][c];
+    o.pos[0] = p.x;
+    o.pos[1] = p.y;
+    o.pos[2] = p.z;
     // Drawn unlit, so the normal takes no part in the picture: the model's own.
     o.normal[0] = v.normal[0];
     o.normal[1] = v.normal[1];

@@ -48,10 +48,10 @@ class CScene {
   void DiscardModel();
   // The model skinned on the processor from B x W and drawn material by material.
   void DrawModel(IDirect3DDevice9* device);
-  // The skinning matrix B x W of every bone, once per frame.
+  // The skinning matrix B x W of every bone and from them every vertex's
+  // posed position, once per frame.
   void UpdateSkin();
-  // Fills the drawing buffer with material m's vertices skinned by those
-  // matrices; their count.
+  // Fills the drawing buffer with material m's vertices as last posed; their count.
   int SkinMaterial(int m);
 
   // ---- Pose and motion playback ----
@@ -102,6 +102,7 @@ class CScene {
   std::unique_ptr<CDDTexPro90[]> m_pTextures;  // one per material
   std::vector<CPmdBone*> m_nodes;              // bone index -> skeleton node, or null
   std::vector<D3DXMATRIX> m_skin;              // B x W per bone, refreshed per draw
+  std::vector<D3DXVECTOR3> m_posed;            // each vertex skinned, refreshed per draw
   CModelPhysics m_physics;
 
  private:
