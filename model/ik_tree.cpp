@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "model/bone_pose.h"
 #include "model/pmd_bone.h"
 #include "model/pmd_file.h"
 #include "model/vmd_file.h"
@@ -12,16 +13,6 @@
 #include "platform/codepage.h"
 
 namespace {
-
-std::string BoneName(const PmdBoneRec& rec) { return std::string(PmdName(rec.name)); }
-
-D3DXMATRIX PoseMatrix(const D3DXQUATERNION& q, const D3DXVECTOR3& t) {
-  D3DXMATRIX r, tr, out;
-  D3DXMatrixRotationQuaternion(&r, &q);
-  D3DXMatrixTranslation(&tr, t.x, t.y, t.z);
-  D3DXMatrixMultiply(&out, &r, &tr);
-  return out;
-}
 
 // Solver constants
 constexpr float kReached = 0.02f;       // effector this close to the goal: the list is done
@@ -105,25 +96,13 @@ void CIKTree::ApplyPose(const CVpdFile& pose) {
 
 void CIKTree::AttachMotion(const CVmdFile& motion) {
   ResetPose();
-  if (m_pRecord) {
-    const VmdBoneTrack* track = motion.FindBoneTrack(BoneName(*m_pRecord).c_str());
-    if (track && track->nKey > 0) {
-      m_pKey = std::make_unique<VmdBoneKey[]>(track->nKey);
-      std::copy(track->pKey.get(), track->pKey.get() + track->nKey, m_pKey.get());
-      m_nKey = track->nKey;
-    }
-  }
+  if (m_pRecord) CopyTrack(motion, *m_pRecord, &m_pKey, &m_nKey);
   for (auto& child : m_children) child->AttachMotion(motion);
 }
 
 void CIKTree::SampleMotion(float frame) {
   if (!(frame >= 0.0f)) frame = 0.0f;
-  D3DXVECTOR3 pos;
-  D3DXQUATERNION rot;
-  if (SampleBoneKeys(m_pKey.get(), m_nKey, frame, &pos, &rot))
-    m_mAnim = PoseMatrix(rot, pos);
-  else
-    D3DXMatrixIdentity(&m_mAnim);
+  m_mAnim = SampleTrack(m_pKey.get(), m_nKey, frame);
   for (auto& child : m_children) child->SampleMotion(frame);
 }
 

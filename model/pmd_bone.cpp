@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "model/bone_pose.h"
 #include "model/pmd_file.h"
 #include "model/vmd_file.h"
 #include "model/vpd_file.h"
@@ -12,10 +13,6 @@
 #include "support/debug.h"
 
 namespace {
-
-// The bone name as a terminated string: the field is 20 bytes and a name
-// that fills it has no terminator.
-std::string BoneName(const PmdBoneRec& rec) { return std::string(PmdName(rec.name)); }
 
 const std::string& RightEye() {
   static const std::string s = qev::Sjis("右目");
@@ -28,21 +25,6 @@ const std::string& LeftEye() {
 const std::string& BothEyes() {
   static const std::string s = qev::Sjis("両目");
   return s;
-}
-
-D3DXMATRIX Translation(float x, float y, float z) {
-  D3DXMATRIX m;
-  D3DXMatrixTranslation(&m, x, y, z);
-  return m;
-}
-
-// R(q) x T(t): the pose of a bone in its own space.
-D3DXMATRIX PoseMatrix(const D3DXQUATERNION& q, const D3DXVECTOR3& t) {
-  D3DXMATRIX r, out;
-  D3DXMatrixRotationQuaternion(&r, &q);
-  const D3DXMATRIX tr = Translation(t.x, t.y, t.z);
-  D3DXMatrixMultiply(&out, &r, &tr);
-  return out;
 }
 
 // Turns +X onto the unit direction n. Straight along +X or -X the axis
@@ -160,26 +142,13 @@ void CPmdBone::ApplyPose(const CVpdFile& pose) {
 
 void CPmdBone::AttachMotion(const CVmdFile& motion) {
   ResetOwnPose();
-  if (m_pRecord) {
-    if (const VmdBoneTrack* track = motion.FindBoneTrack(BoneName(*m_pRecord).c_str())) {
-      if (track->nKey > 0) {
-        m_pKey = std::make_unique<VmdBoneKey[]>(track->nKey);
-        std::copy(track->pKey.get(), track->pKey.get() + track->nKey, m_pKey.get());
-        m_nKey = track->nKey;
-      }
-    }
-  }
+  if (m_pRecord) CopyTrack(motion, *m_pRecord, &m_pKey, &m_nKey);
   for (auto& child : m_children) child->AttachMotion(motion);
 }
 
 void CPmdBone::SampleMotion(float frame) {
   if (!(frame >= 0.0f)) frame = 0.0f;
-  D3DXVECTOR3 pos;
-  D3DXQUATERNION rot;
-  if (SampleBoneKeys(m_pKey.get(), m_nKey, frame, &pos, &rot))
-    m_mAnim = PoseMatrix(rot, pos);
-  else
-    D3DXMatrixIdentity(&m_mAnim);
+  m_mAnim = SampleTrack(m_pKey.get(), m_nKey, frame);
   for (auto& child : m_children) child->SampleMotion(frame);
 }
 

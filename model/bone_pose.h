@@ -1,0 +1,27 @@
+// What the skeleton and the IK goal tree share: a bone's name as a string,
+// the pose matrix R(q) x T(t), and a node's own copy of its motion track and
+// its sampling at a frame.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/d3dx9_math.h"
+
+class CVmdFile;
+struct PmdBoneRec;
+struct VmdBoneKey;
+
+// The name as a terminated string: a name filling its 20 bytes has no terminator.
+std::string BoneName(const PmdBoneRec& rec);
+
+// R(q) x T(t): a bone's pose in its own space.
+D3DXMATRIX PoseMatrix(const D3DXQUATERNION& q, const D3DXVECTOR3& t);
+
+// The keys of the motion's track of that bone's name, copied; none when the
+// motion has no such track.
+void CopyTrack(const CVmdFile& motion, const PmdBoneRec& rec, std::unique_ptr<VmdBoneKey[]>* keys, int32_t* count);
+
+// The animation from n keys at a frame (clamped below at 0); the identity
+// without keys.
+D3DXMATRIX SampleTrack(const VmdBoneKey* keys, int32_t n, float frame);
