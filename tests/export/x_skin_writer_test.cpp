@@ -207,6 +207,22 @@ TEST(XSkinWriter, MotionOfHighestFrameThreeGivesKeysAt0_640_1280) {
   EXPECT_TRUE(log.Contains(qev::Sjis("最大フレーム数 : 3\n"))) << log.Text();
 }
 
+TEST(XSkinWriter, MotionOfHighestFrameZeroRestartsAndWritesNoKeys) {
+  Rig rig(ThreeBones());
+  int starts = 0, frames = 0;
+  XBake bake;
+  bake.frames = 0;
+  bake.start = [&] { return ++starts; };
+  bake.ready = [&](int32_t) { return ++frames; };
+  auto none = [](const char* name) {
+    return std::string(" Animation {\n  { ") + name + " }\n  AnimationKey {\n   4;\n   0;\n  }\n }\n";
+  };
+  EXPECT_EQ(rig.Write(&bake),
+            Crlf(ThreeBonesText() + "AnimationSet default {\n" + none("_41") + none("_42") + none("_4131") + "}\n"));
+  EXPECT_EQ(starts, 1);
+  EXPECT_EQ(frames, 0);
+}
+
 TEST(XSkinWriter, RecordsFollowEachNodesChildrenThenTheirLists) {
   // root: P, Q; P: P1, P2; P1: P11; Q: Q1. Each node's list is its children
   // and then its children's lists: P Q P1 P2 P11 Q1 (not breadth-first,
