@@ -19,7 +19,8 @@
 
 namespace {
 
-// One file for every run, in memory when the machine has such a folder.
+// One file for every run (removed after it), in memory when the machine has
+// such a folder.
 const std::string& OutPath() {
   static const std::string path = [] {
     const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -42,7 +43,6 @@ bool WholeFile(const std::string& path) {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   CDebug::Global().Disable();
-  std::atexit([] { std::remove(OutPath().c_str()); });
   qev::fuzz::SeedCorpus(*argc, *argv,
                         {{"sample.pmd", qev::fixture::BuildPmd(qev::fixture::SamplePmd())},
                          {"character.pmd", qev::fixture::BuildPmd(qev::fixture::SampleCharacter())}});
@@ -69,5 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   if (!qev::xfile::WriteXSkin(model, root, &bake, OutPath().c_str(), nullptr) || !WholeFile(OutPath()))
     std::abort();
+  std::remove(OutPath().c_str());
   return 0;
 }
