@@ -54,6 +54,7 @@ void ReportNoModel(qev::PlatformDialogs* dialogs, HWND owner) {
 }  // namespace
 
 void CViewer::SaveXSkin() {
+  m_scene.m_skeleton.Dump(0);  // the tree the file's bones come from, before anything is asked
   if (!m_scene.Loaded()) return ReportNoModel(m_services.dialogs, m_window.GetHandle());
   std::string path, failure;
   if (!ChooseXFile(&path)) return;
@@ -62,6 +63,7 @@ void CViewer::SaveXSkin() {
 }
 
 void CViewer::SaveXMesh() {
+  m_scene.m_skeleton.Dump(0);
   if (!m_scene.Loaded()) return ReportNoModel(m_services.dialogs, m_window.GetHandle());
   std::string path, failure;
   if (!ChooseXFile(&path)) return;

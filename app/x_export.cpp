@@ -31,13 +31,11 @@ std::string ProposedXPath(const std::string& modelPath) {
 
 int ExportXMesh(CScene& scene, const char* path, std::string* failure) {
   if (!scene.Loaded()) return NoModel(failure);
-  scene.m_skeleton.Dump(0);
   return qev::xfile::WriteXMesh(scene.m_model, path, failure);
 }
 
 int ExportXSkin(CScene& scene, const char* path, const BakeProgress& progress, std::string* failure) {
   if (!scene.Loaded()) return NoModel(failure);
-  scene.m_skeleton.Dump(0);
   if (scene.m_nMode != kMotionPlayback || !scene.m_motion)
     return qev::xfile::WriteXSkin(scene.m_model, scene.m_skeleton, nullptr, path, failure);
 

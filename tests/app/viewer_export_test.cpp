@@ -67,19 +67,23 @@ TEST(ViewerExport, F10AsksOnTheModelsNameAndReplacesWithoutAsking) {
 TEST(ViewerExport, CancelWritesNothing) {
   ExportRig rig;
   rig.Open("model.pmd");
+  qev::test::LogCapture log;
   rig.dialogs.Answer(std::nullopt);
   rig.dialogs.Answer(std::nullopt);
   rig.Press(VK_F9);
   rig.Press(VK_F10);
   EXPECT_EQ(rig.dialogs.m_asked.size(), 2u);
   EXPECT_TRUE(rig.dialogs.m_boxes.empty());
+  EXPECT_EQ(log.Lines().front(), "[ROOT]\n") << "the bone tree is dumped before the dialog";
   EXPECT_EQ(rig.dir.List(), (std::vector<std::string>{"model.pmd", "walk.vmd"}));
 }
 
 TEST(ViewerExport, NoModelAsksNothingAndSaysSo) {
   ExportRig rig;
+  qev::test::LogCapture log;
   rig.Press(VK_F9);
   rig.Press(VK_F10);
+  EXPECT_EQ(log.Text(), "[ROOT]\n[ROOT]\n") << "the empty tree dumped, nothing written";
   EXPECT_TRUE(rig.dialogs.m_asked.empty());
   const std::pair<std::string, std::string> box{Sjis("モデルが読み込まれていません"), Sjis("エラー")};
   EXPECT_EQ(rig.dialogs.m_boxes, (std::vector<std::pair<std::string, std::string>>{box, box}));
