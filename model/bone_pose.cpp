@@ -1,11 +1,26 @@
 #include "model/bone_pose.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "model/pmd_file.h"
 #include "model/vmd_file.h"
 
 std::string BoneName(const PmdBoneRec& rec) { return std::string(PmdName(rec.name)); }
+
+D3DXVECTOR3 BoneHead(const PmdBoneRec& rec) {
+  float h[3];
+  std::memcpy(h, reinterpret_cast<const char*>(&rec) + offsetof(PmdBoneRec, head), sizeof h);
+  return D3DXVECTOR3(h[0], h[1], h[2]);
+}
+
+D3DXMATRIX LocalMatrix(const PmdBoneRec& rec, const PmdBoneRec* parent) {
+  D3DXVECTOR3 offset = BoneHead(rec);
+  if (parent) offset -= BoneHead(*parent);
+  D3DXMATRIX m;
+  D3DXMatrixTranslation(&m, offset.x, offset.y, offset.z);
+  return m;
+}
 
 D3DXMATRIX PoseMatrix(const D3DXQUATERNION& q, const D3DXVECTOR3& t) {
   D3DXMATRIX r, tr, out;

@@ -15,6 +15,14 @@ struct VmdBoneKey;
 // The name as a terminated string: a name filling its 20 bytes has no terminator.
 std::string BoneName(const PmdBoneRec& rec);
 
+// The head position of a record (model space). Records are packed, so the
+// floats are copied out rather than read in place.
+D3DXVECTOR3 BoneHead(const PmdBoneRec& rec);
+
+// The bind-pose offset of a bone from its parent's head: T(head - parent
+// head), or T(head) when the parent stands for no bone.
+D3DXMATRIX LocalMatrix(const PmdBoneRec& rec, const PmdBoneRec* parent);
+
 // R(q) x T(t): a bone's pose in its own space.
 D3DXMATRIX PoseMatrix(const D3DXQUATERNION& q, const D3DXVECTOR3& t);
 

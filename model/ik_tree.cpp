@@ -54,13 +54,7 @@ CIKTree* CIKTree::AddChild(int ik, int index, const CPmdFile& model) {
   node->m_nIndex = index;
   node->m_pRecord = &model.m_pBone[index];
   node->m_pIkRec = &model.m_pIk[ik];
-  const float* head = node->m_pRecord->head;
-  if (m_pRecord) {
-    const float* ph = m_pRecord->head;
-    D3DXMatrixTranslation(&node->m_mLocal, head[0] - ph[0], head[1] - ph[1], head[2] - ph[2]);
-  } else {
-    D3DXMatrixTranslation(&node->m_mLocal, head[0], head[1], head[2]);
-  }
+  node->m_mLocal = LocalMatrix(*node->m_pRecord, m_pRecord);
   return node;
 }
 

@@ -69,20 +69,14 @@ CPmdBone* CPmdBone::AddChild(int index, const CPmdFile& model) {
   node->m_pRecord = &rec;
   node->m_pParent = this;
 
-  const float* head = rec.head;
-  D3DXMatrixTranslation(&node->m_mInvBind, -head[0], -head[1], -head[2]);
-  if (m_pRecord) {
-    const float* ph = m_pRecord->head;
-    D3DXMatrixTranslation(&node->m_mLocal, head[0] - ph[0], head[1] - ph[1], head[2] - ph[2]);
-  } else {
-    D3DXMatrixTranslation(&node->m_mLocal, head[0], head[1], head[2]);
-  }
+  const D3DXVECTOR3 head = BoneHead(rec);
+  D3DXMatrixTranslation(&node->m_mInvBind, -head.x, -head.y, -head.z);
+  node->m_mLocal = LocalMatrix(rec, m_pRecord);
 
   // A tail past the bone array points nowhere: no marker rather than a read
   // outside the records.
   if (rec.tail != 0 && rec.tail < model.m_nBone) {
-    const float* th = model.m_pBone[rec.tail].head;
-    const D3DXVECTOR3 d(th[0] - head[0], th[1] - head[1], th[2] - head[2]);
+    const D3DXVECTOR3 d = BoneHead(model.m_pBone[rec.tail]) - head;
     D3DXVECTOR3 n;
     D3DXVec3Normalize(&n, &d);
     node->m_mMarkerRot = MarkerRotation(n);
@@ -183,8 +177,8 @@ void CPmdBone::Dump(int depth) const {
     DebugPrintf("%s[ROOT]\n", indent.c_str());
   } else {
     static const std::string format = qev::Sjis("%s[%s(%s)] : 位置(%6.2f,%6.2f,%6.2f)\n");
-    const float* h = m_pRecord->head;
-    DebugPrintf(format.c_str(), indent.c_str(), BoneName(*m_pRecord).c_str(), "", h[0], h[1], h[2]);
+    const D3DXVECTOR3 h = BoneHead(*m_pRecord);
+    DebugPrintf(format.c_str(), indent.c_str(), BoneName(*m_pRecord).c_str(), "", h.x, h.y, h.z);
   }
   for (const auto& child : m_children) child->Dump(depth + 1);
 }
