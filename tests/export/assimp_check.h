@@ -1,0 +1,48 @@
+// What the tests that open our X files with an independent reader (the Open
+// Asset Import Library) check alike: the mesh it finds is the model's.
+#pragma once
+#include <assimp/scene.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "model/pmd_file.h"
+
+namespace qev::test {
+
+// Six decimals were written: what comes back is within half a unit of the last.
+inline void ExpectNear(const aiVector3D& got, const aiVector3D& wrote) {
+  EXPECT_NEAR(got.x, wrote.x, 6e-7f * std::max(1.0f, std::fabs(wrote.x)));
+  EXPECT_NEAR(got.y, wrote.y, 6e-7f * std::max(1.0f, std::fabs(wrote.y)));
+  EXPECT_NEAR(got.z, wrote.z, 6e-7f * std::max(1.0f, std::fabs(wrote.z)));
+}
+
+// Every corner of every face carries our vertex. The reader turns what it
+// reads into its own conventions: z negated, every face's corners in
+// reverse order, texture rows counted from the bottom; its meshes follow
+// the material order, one per material that draws.
+inline void ExpectSameMesh(const aiScene* scene, const CPmdFile& model) {
+  unsigned face = 0;
+  for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+    const aiMesh* mesh = scene->mMeshes[m];
+    ASSERT_TRUE(mesh->HasNormals());
+    ASSERT_TRUE(mesh->HasTextureCoords(0));
+    for (unsigned f = 0; f < mesh->mNumFaces; ++f, ++face) {
+      ASSERT_EQ(mesh->mFaces[f].mNumIndices, 3u);
+      ASSERT_LT(face, unsigned(model.m_nIndex / 3));
+      for (unsigned k = 0; k < 3; ++k) {
+        const unsigned corner = mesh->mFaces[f].mIndices[k];
+        const PmdVertex& v = model.m_pVertex[model.m_pIndex[3 * face + 2 - k]];
+        SCOPED_TRACE(testing::Message() << "face " << face << " corner " << k);
+        ExpectNear(mesh->mVertices[corner], aiVector3D(v.pos[0], v.pos[1], -v.pos[2]));
+        ExpectNear(mesh->mNormals[corner], aiVector3D(v.normal[0], v.normal[1], -v.normal[2]));
+        ExpectNear(mesh->mTextureCoords[0][corner], aiVector3D(v.uv[0], 1.0f - v.uv[1], 0));
+      }
+    }
+  }
+  EXPECT_EQ(face, unsigned(model.m_nIndex / 3));
+  EXPECT_EQ(scene->mNumMaterials, unsigned(model.m_nMaterial));
+}
+
+}  // namespace qev::test
