@@ -36,3 +36,14 @@ wait_exit() {
   done
   return 1
 }
+
+# Presses key $1 on the window $wid: held over a few of the viewer's
+# 30-per-second keyboard polls and released over a few more, so that a
+# second press is a new one.
+press() {
+  xdotool windowfocus --sync "$wid" 2>/dev/null || true
+  xdotool keydown "$1"
+  sleep 0.4
+  xdotool keyup "$1"
+  sleep 0.4
+}

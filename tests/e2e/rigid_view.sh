@@ -15,16 +15,6 @@ cd "$start"
 pid=$!
 wid=$(wait_window "QEV") || fail "no window appeared"
 
-# A key held over a few of the viewer's 30-per-second keyboard polls, and
-# released over a few more, so that a second press is a new one.
-press() {
-  xdotool windowfocus --sync "$wid" 2>/dev/null || true
-  xdotool keydown "$1"
-  sleep 0.4
-  xdotool keyup "$1"
-  sleep 0.4
-}
-
 # Pixels around the head (x 540..740, y 20..200 of the 1280 x 800 picture,
 # where neither the grid nor the IK goal markers reach): red ones, and any
 # but the background.

@@ -25,14 +25,6 @@ model_pixels() {
     -fill white +opaque black -format '%[fx:round(mean*w*h)]' info:
 }
 
-# A key held over a few of the viewer's 30-per-second keyboard polls.
-press() {
-  xdotool windowfocus --sync "$wid" 2>/dev/null || true
-  xdotool keydown "$1"
-  sleep 0.4
-  xdotool keyup "$1"
-}
-
 # Screenshots into $2 until `model_pixels` of it passes the test $1 (a
 # shell condition on $n), for up to 5 seconds: a busy machine draws late.
 shoot_until() {

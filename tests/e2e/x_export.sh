@@ -27,13 +27,6 @@ PATH="$start/bin:$PATH" "$build/qevtest" "$start/sample.pmd" "$start/walk.vmd" &
 pid=$!
 wid=$(wait_window "QEV") || fail "no window appeared"
 
-press() {
-  xdotool windowfocus --sync "$wid" 2>/dev/null || true
-  xdotool keydown "$1"
-  sleep 0.4
-  xdotool keyup "$1"
-  sleep 0.4
-}
 # Waits (up to 20 s) for a file to appear.
 wait_file() {
   for _ in $(seq 1 200); do
