@@ -97,7 +97,7 @@ int CViewer::OpenFile(const std::string& path) {
   if (HasExtension(path, ".pmd")) return OpenModel(m_szModelPath = path);
   if (HasExtension(path, ".vpd")) return OpenPose(m_szPosePath = path);
   if (HasExtension(path, ".vmd")) return OpenMotion(m_szMotionPath = path);
-  DebugPrintf("dropped file not opened, its extension is not .pmd, .vpd or .vmd: %s\n",
+  DebugPrintf("file not opened, its extension is not .pmd, .vpd or .vmd: %s\n",
               qev::Utf8ToCp932(path).c_str());
   return 0;
 }

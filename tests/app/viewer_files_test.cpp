@@ -77,7 +77,11 @@ TEST(ViewerFiles, FilesOpenByTheirExtensionInAnyCaseAndAreRemembered) {
   rig.dir.WriteFile("notes.txt", "hello");
   // a pose named before its model still applies to it: models open first
   rig.viewer.SetStartupFiles({rig.dir.Path("Pose.Vpd"), rig.dir.Path("UP.PMD"), rig.dir.Path("notes.txt")});
-  for (const std::string& path : rig.viewer.m_startupFiles) rig.viewer.OpenFile(path);
+  qev::test::LogCapture log;
+  int opened = 0;
+  for (const std::string& path : rig.viewer.m_startupFiles) opened += rig.viewer.OpenFile(path);
+  EXPECT_EQ(opened, 2);
+  EXPECT_TRUE(log.Contains("file not opened, its extension is not .pmd, .vpd or .vmd: " + rig.dir.Path("notes.txt")));
   EXPECT_TRUE(rig.viewer.m_scene.Loaded());
   EXPECT_EQ(rig.viewer.m_szModelPath, rig.dir.Path("UP.PMD"));
   EXPECT_EQ(rig.viewer.m_szPosePath, rig.dir.Path("Pose.Vpd"));
