@@ -554,25 +554,7 @@ TEST(ModelPhysics, PlayingTwiceGivesTheSameBitsFrameByFrame) {
 // to the ground).
 PmdDesc HundredBodies() {
   PmdDesc d = LargePmd(30, 30, 100, 0, 100);
-  for (int i = 0; i < 100; ++i) {
-    PmdRigidBodyDesc& b = d.rigidBodies[size_t(i)];
-    b.shape = uint8_t(i % 3);
-    b.size[0] = 0.3f;
-    b.size[1] = 0.5f;
-    b.size[2] = 0.3f;
-    b.pos[1] = 0.5f;
-    b.mode = uint8_t(i % 10 == 0 ? 0 : 1 + i % 2);
-    b.group = uint8_t(i % 16);
-  }
-  for (PmdJointDesc& j : d.joints) {
-    j.pos[1] = float(j.bodyB);
-    for (int a = 0; a < 3; ++a) j.rotLower[a] = -0.3f, j.rotUpper[a] = 0.3f;
-  }
-  PmdJointDesc toGround = d.joints[0];
-  toGround.name = "ground";
-  toGround.bodyA = 99;
-  toGround.bodyB = 100;
-  d.joints.push_back(toGround);
+  MakeBodyStrand(&d, 0);
   return d;
 }
 

@@ -31,26 +31,7 @@ constexpr int kIndices = 30000;
 // strand, the last also to the ground: 90 joints.
 PmdDesc Character() {
   PmdDesc d = LargePmd(10000, kIndices, kBones, 0, kBodies);
-  for (int i = 0; i < kBodies; ++i) {
-    PmdRigidBodyDesc& b = d.rigidBodies[size_t(i)];
-    b.bone = uint16_t(20 + i);
-    b.shape = uint8_t(i % 3);
-    b.size[0] = 0.3f;
-    b.size[1] = 0.5f;
-    b.size[2] = 0.3f;
-    b.pos[1] = 0.5f;
-    b.mode = uint8_t(i % 10 == 0 ? 0 : 1 + i % 2);
-    b.group = uint8_t(i % 16);
-  }
-  for (PmdJointDesc& j : d.joints) {
-    j.pos[1] = float(20 + j.bodyB);
-    for (int a = 0; a < 3; ++a) j.rotLower[a] = -0.3f, j.rotUpper[a] = 0.3f;
-  }
-  PmdJointDesc ground = d.joints[0];
-  ground.name = "ground";
-  ground.bodyA = kBodies - 1;
-  ground.bodyB = kBodies;
-  d.joints.push_back(ground);
+  MakeBodyStrand(&d, 20);
 
   // IK goals hang from the root; each pulls the end of a short chain.
   for (int k = 0; k < 2; ++k) {
