@@ -78,7 +78,10 @@ std::shared_ptr<GlContext> GlContext::CreateForWindow(SDL_Window* window) {
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
   const SDL_GLContext context = SDL_GL_CreateContext(window);
-  if (!context) return nullptr;
+  if (!context) {
+    std::fprintf(stderr, "OpenGL context could not be created: %s\n", SDL_GetError());
+    return nullptr;
+  }
   std::shared_ptr<GlContext> out(new GlContext());
   out->m_window = window;
   out->m_sdlContext = context;

@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <vector>
 
@@ -45,6 +46,7 @@ bool EnsureVideo() {
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    std::fprintf(stderr, "video could not start: %s\n", SDL_GetError());
     s.videoFailed = true;
     return false;
   }
@@ -195,7 +197,10 @@ HWND CreateWindowEx(const WindowCreateParams& p) {
   SDL_Window* sdl = SDL_CreateWindow(title.c_str(), p.x, p.y, p.width, p.height, visible | SDL_WINDOW_OPENGL);
   if (!sdl)  // no OpenGL here: a plain window still carries messages and keys
     sdl = SDL_CreateWindow(title.c_str(), p.x, p.y, p.width, p.height, visible);
-  if (!sdl) return nullptr;
+  if (!sdl) {
+    std::fprintf(stderr, "window could not be created: %s\n", SDL_GetError());
+    return nullptr;
+  }
   auto* w = new PlatformWindow;
   w->sdl = sdl;
   w->id = SDL_GetWindowID(sdl);
