@@ -1,19 +1,15 @@
 #include "app/ini_edit_x.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "export/safe_file.h"
 #include "platform/codepage.h"
 #include "support/buffer.h"
-#include "support/debug.h"
-#include "support/file.h"
 #include "support/parse_string.h"
 
 namespace {
@@ -163,43 +159,14 @@ int CIniEditX::Save() {
     text += u"\r\n";
   }
 
-  // A settings file that is a link is rewritten where it lives, and a file
-  // keeps its permissions: the replacement must look like the file it replaces.
-  std::string target = m_path;
-  if (char* real = ::realpath(m_path.c_str(), nullptr)) {
-    target = real;
-    std::free(real);
-  }
-  struct stat old {};
-  const bool existed = ::stat(target.c_str(), &old) == 0;
-
-  CFile file;
-  const char* failure = nullptr;
-  if (!file.CreateTemp(target.c_str())) {
-    DebugPrintf("settings file %s not written: %s\n", qev::Utf8ToCp932(m_path).c_str(), std::strerror(errno));
-    return 0;
-  }
+  // The file is replaced only once all of it is written; a link is
+  // rewritten where it ends and a file keeps its permissions.
+  CSafeFile file("settings file");
+  if (!file.Open(m_path.c_str())) return 0;
   const uint8_t bom[2] = {0xFF, 0xFE};
-  if (existed && ::fchmod(file.m_hFile, old.st_mode & 07777) != 0) {
-    failure = "permissions not kept";
-  } else if (!file.Write(bom, sizeof(bom))) {
-    failure = "write failed";
-  } else {
-    file.SetUtf16();
-    if (!text.empty() && !file.WriteTextW(text.c_str()))
-      failure = "write failed";
-    else if (!file.Sync())
-      failure = "flush failed";
-  }
-  if (!file.Close() && !failure) failure = "close failed";
-  if (!failure && std::rename(file.TempPath().c_str(), target.c_str()) != 0) failure = "replace failed";
-  if (failure) {
-    const int error = errno;
-    std::remove(file.TempPath().c_str());
-    DebugPrintf("settings file %s not written: %s (%s)\n", qev::Utf8ToCp932(m_path).c_str(), failure,
-                std::strerror(error));
-    return 0;
-  }
+  file.Write(bom, sizeof(bom));
+  file.WriteTextW(text.c_str());  // a failure is reported by Commit
+  if (!file.Commit()) return 0;
   m_bModified = 0;
   return 1;
 }

@@ -1,6 +1,8 @@
 #include "support/file.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -29,6 +31,27 @@ size_t ExpandedLength(const Ch* text, size_t length) {
   return n;
 }
 
+// The dot, the dot before the suffix and the six letters of a temporary name.
+constexpr size_t kTempExtra = 8;
+
+// Six letters and digits, from the kernel's random source when it answers
+// at once, else from the process id, a counter and the clock.
+std::string RandomLetters() {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::atomic<unsigned> counter{0};
+  uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != ssize_t(sizeof bits)) {
+    const uint64_t now = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+    bits = now * 0x9E3779B97F4A7C15ull ^ (uint64_t(::getpid()) << 32) ^ counter.fetch_add(1);
+  }
+  std::string letters(6, 'A');
+  for (char& c : letters) {
+    c = kAlphabet[bits % 62];
+    bits /= 62;
+  }
+  return letters;
+}
+
 }  // namespace
 
 CFile::~CFile() { Close(); }
@@ -43,23 +66,39 @@ int CFile::Open(int fd) {
 int CFile::Create(const char* path) {
   Close();
   if (!path) return 0;
-  return Open(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  // a terminal named as the file must not become the controlling one
+  return Open(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
 }
 
 int CFile::CreateTemp(const char* path) {
   Close();
-  if (!path) return 0;
-  // a name no one else holds: process id, a counter and the clock, and
-  // O_EXCL so an existing file is never taken over; the mode is a plain
-  // create's (the umask applies)
-  static std::atomic<unsigned> counter{0};
+  if (!path || !path[0]) {
+    errno = ENOENT;
+    return 0;
+  }
+  // A dot file beside the target, "." + the target's name + "." + six random
+  // letters, with the name cut (at a character boundary, names are UTF-8)
+  // so the whole fits the folder's name limit: the temporary name must never
+  // be what fails when the target's own name would do.
+  const std::string full(path);
+  const size_t slash = full.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : full.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? full : full.substr(slash + 1);
+  long nameMax = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  if (nameMax <= 0 || nameMax > NAME_MAX) nameMax = NAME_MAX;
+  const size_t room = size_t(nameMax) > kTempExtra ? size_t(nameMax) - kTempExtra : 0;
+  if (name.size() > room) {
+    size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  // O_EXCL: an existing file is never taken over. The mode is a plain
+  // create's (the umask applies).
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    const std::string name = std::string(path) + "." + std::to_string(::getpid()) + "." +
-                             std::to_string(counter++) + "." + std::to_string(now % 1000000) + ".tmp";
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const std::string temp = folder + "." + name + "." + RandomLetters();
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      m_tempPath = name;
+      m_tempPath = temp;
       return Open(fd);
     }
     if (errno != EEXIST) return 0;

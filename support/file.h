@@ -19,8 +19,10 @@ class CFile {
 
   // Creates or truncates the file at a native path for writing. 1 or 0.
   int Create(const char* path);
-  // Creates a new file named after the given path plus a unique suffix, in
-  // the same folder, for writing; TempPath() tells its name. 1 or 0.
+  // Creates a new file for writing in the folder of the given path, a dot
+  // file named after it with a random suffix and short enough for the
+  // folder wherever the path's own name fits; TempPath() tells its name.
+  // 1, or 0 with errno telling why.
   int CreateTemp(const char* path);
   // Text written from now on is UTF-16 (the byte order mark is the caller's).
   void SetUtf16() { if (m_nFlags & kWritable) m_nFlags |= kUtf16; }

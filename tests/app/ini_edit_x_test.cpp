@@ -321,6 +321,22 @@ TEST(IniEditX, ALinkedFileIsRewrittenWhereItLivesWithItsPermissions) {
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"QEVTest.ini", "kept"}));
 }
 
+// A settings file made read-only is left as it is, by the superuser too.
+TEST(IniEditX, ReadOnlyFileIsNotRewritten) {
+  TempDir dir;
+  const std::string old = Utf16File("[QEVTest]\r\nPMDFILE=/old/model.pmd\r\n\r\n");
+  dir.WriteFile("QEVTest.ini", old);
+  ASSERT_EQ(chmod(dir.Path("QEVTest.ini").c_str(), 0444), 0);
+  CIniEditX ini(dir.Path());
+  ini.SetSetting(u"PMDFILE", u"/new/model.pmd");
+  qev::test::LogCapture log;
+  EXPECT_EQ(ini.Save(), 0);
+  EXPECT_EQ(log.Text(),
+            "settings file " + dir.Path("QEVTest.ini") + " not written: not writable (Permission denied)\n");
+  EXPECT_EQ(dir.ReadFile("QEVTest.ini"), old);
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"QEVTest.ini"});
+}
+
 TEST(IniEditX, UnreplaceableOrVanishedFileIsNotWritten) {
   {
     // the settings name is taken by a folder: the rename fails

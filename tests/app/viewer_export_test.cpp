@@ -90,15 +90,33 @@ TEST(ViewerExport, NoModelAsksNothingAndSaysSo) {
 }
 
 TEST(ViewerExport, FailedWriteShowsWhyAndKeepsTheOldFile) {
-  ExportRig rig;
-  rig.Open("model.pmd");
-  ASSERT_EQ(::system(("mkdir '" + rig.dir.Path("folder.x") + "'").c_str()), 0);
-  rig.dialogs.Answer(rig.dir.Path("folder.x"));
-  rig.Press(VK_F10);
-  ASSERT_EQ(rig.dialogs.m_boxes.size(), 1u);
-  EXPECT_EQ(rig.dialogs.m_boxes[0].first,
-            Sjis("Xファイルを書き込めませんでした\n") + "a folder has that name (Is a directory)");
-  EXPECT_EQ(rig.dialogs.m_boxes[0].second, Sjis("エラー"));
+  struct Case {
+    const char* name;
+    const char* setUp;  // shell commands run in the folder
+    const char* why;
+    const char* kept;  // the file's text afterwards, when it is a file
+  };
+  const Case cases[] = {
+      {"folder.x", "mkdir folder.x", "a folder has that name (Is a directory)", nullptr},
+      {"kept.x", "echo old > kept.x && chmod 0444 kept.x", "not writable (Permission denied)", "old\n"},
+      {"loop.x", "ln -s loop.x loop.x", "cannot follow the name (Too many levels of symbolic links)", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ExportRig rig;
+    rig.Open("model.pmd");
+    ASSERT_EQ(::system(("cd '" + rig.dir.Path() + "' && " + c.setUp).c_str()), 0);
+    const auto before = rig.dir.List();
+    rig.dialogs.Answer(rig.dir.Path(c.name));
+    rig.Press(VK_F10);
+    ASSERT_EQ(rig.dialogs.m_boxes.size(), 1u);
+    EXPECT_EQ(rig.dialogs.m_boxes[0].first, Sjis("Xファイルを書き込めませんでした\n") + c.why);
+    EXPECT_EQ(rig.dialogs.m_boxes[0].second, Sjis("エラー"));
+    EXPECT_EQ(rig.dir.List(), before);
+    if (c.kept) {
+      EXPECT_EQ(rig.dir.ReadFile(c.name), c.kept);
+    }
+  }
 }
 
 TEST(ViewerExport, F9InMotionPlaybackShowsOneFramePerBakedFrame) {

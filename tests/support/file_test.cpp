@@ -3,9 +3,12 @@
 #include "support/file.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "platform/codepage.h"
@@ -145,7 +148,9 @@ TEST(File, TemporaryFileBesideItsTarget) {
   ASSERT_EQ(a.CreateTemp(target.c_str()), 1);
   ASSERT_EQ(b.CreateTemp(target.c_str()), 1);
   EXPECT_NE(a.TempPath(), b.TempPath());
-  EXPECT_EQ(a.TempPath().rfind(target + ".", 0), 0u) << a.TempPath();
+  // a dot file in the same folder: ".settings.ini." and six letters
+  EXPECT_EQ(a.TempPath().rfind(dir.Path(".settings.ini."), 0), 0u) << a.TempPath();
+  EXPECT_EQ(a.TempPath().size(), dir.Path(".settings.ini.").size() + 6) << a.TempPath();
   EXPECT_EQ(a.Write("xy", 2), 1);
   EXPECT_EQ(a.Sync(), 1);
   EXPECT_EQ(a.Close(), 1);
@@ -158,6 +163,36 @@ TEST(File, TemporaryFileBesideItsTarget) {
   ASSERT_EQ(stat(target.c_str(), &plainStat), 0);
   EXPECT_EQ(tempStat.st_mode, plainStat.st_mode);
   EXPECT_EQ(a.CreateTemp(dir.Path("missing/settings.ini").c_str()), 0);
+  EXPECT_EQ(errno, ENOENT);
+}
+
+// The temporary name never outgrows the folder's name limit where the
+// target's own name fits: a long name is cut, between characters.
+TEST(File, TemporaryNameOfALongTargetFitsTheFolder) {
+  qev::test::TempDir dir;
+  std::string kana;
+  for (int i = 0; i < 85; ++i) kana += "\xE3\x81\x82";  // 3 bytes each, 255 in all
+  struct Case {
+    std::string name;
+    size_t kept;  // bytes of the name in the temporary one
+  };
+  const Case cases[] = {
+      {std::string(253, 'a') + ".x", 247},
+      {std::string(247, 'b'), 247},
+      {std::string(248, 'c'), 247},
+      {kana, 246},  // 247 would split the 83rd character
+      {"a", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name.size());
+    CFile file;
+    ASSERT_EQ(file.CreateTemp(dir.Path(c.name).c_str()), 1) << strerror(errno);
+    const std::string name = file.TempPath().substr(dir.Path().size() + 1);
+    EXPECT_LE(name.size(), 255u);
+    EXPECT_EQ(name, "." + c.name.substr(0, c.kept) + "." + name.substr(name.size() - 6));
+    EXPECT_EQ(file.Close(), 1);
+    EXPECT_EQ(unlink(file.TempPath().c_str()), 0);
+  }
 }
 
 }  // namespace

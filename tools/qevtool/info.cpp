@@ -10,6 +10,7 @@
 #include "model/vpd_file.h"
 #include "platform/codepage.h"
 #include "tools/qevtool/info_picture.h"
+#include "tools/qevtool/standard_output.h"
 #include "tools/qevtool/summary_capture.h"
 
 namespace {
@@ -152,14 +153,14 @@ int RunInfo(int argc, char** argv) {
   int status = 0;
   for (const char* path : files) {
     std::printf("file: %s\n", path);
-    std::fflush(stdout);
+    FlushStandardOutput();
     const std::string ext = Extension(path);
     std::string why;
     const int loaded = ext == "pmd"   ? InfoPmd(path, &why)
                        : ext == "vmd" ? InfoVmd(path, &why)
                        : ext == "vpd" ? InfoVpd(path, &why)
                                       : InfoPicture(path, &why);
-    std::fflush(stdout);
+    FlushStandardOutput();
     if (!loaded) {
       std::fprintf(stderr, "qevtool info: %s: %s\n", path, why.c_str());
       status = 1;

@@ -1,14 +1,20 @@
 // qevtool: the headless companion of the viewer. Each subcommand builds only
 // the objects it needs; nothing here opens a window.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 
+#include "export/safe_file.h"
 #include "tools/qevtool/bake.h"
 #include "tools/qevtool/convert.h"
 #include "tools/qevtool/info.h"
 #include "tools/qevtool/pose.h"
 #include "tools/qevtool/render.h"
+#include "tools/qevtool/standard_output.h"
 
 namespace {
 
@@ -39,12 +45,21 @@ void Usage(FILE* out) {
       out);
 }
 
-}  // namespace
+// A standard stream the tool was started without gets /dev/null, opened
+// for reading only: no file the tool opens later can take its number and
+// receive what is printed, and printing to stdout still fails, as it must.
+void HoldClosedStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int held = ::open("/dev/null", fd == 2 ? O_WRONLY : O_RDONLY);
+    if (held >= 0 && held != fd) {
+      ::dup2(held, fd);
+      ::close(held);
+    }
+  }
+}
 
-int main(int argc, char** argv) {
-  // A file-size limit fails the write that passes it, which is reported,
-  // instead of ending the tool with a half-written temporary file behind.
-  std::signal(SIGXFSZ, SIG_IGN);
+int Run(int argc, char** argv) {
   if (argc < 2) {
     Usage(stderr);
     return 2;
@@ -58,4 +73,16 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "qevtool: unknown command '%s'\n", argv[1]);
   Usage(stderr);
   return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  HoldClosedStandardStreams();
+  // A file-size limit fails the write that passes it, which is reported,
+  // instead of ending the tool with a half-written temporary file behind.
+  std::signal(SIGXFSZ, SIG_IGN);
+  // An interrupted bake, convert or render leaves no temporary file.
+  CSafeFile::RemoveTemporaryFilesOnSignals();
+  return CloseStandardOutput(Run(argc, argv));
 }

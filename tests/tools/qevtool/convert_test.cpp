@@ -1,7 +1,12 @@
 // `qevtool convert`, run as a user runs it: the file F10 writes, failures
 // and usage.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "export/x_mesh_writer.h"
@@ -77,6 +82,86 @@ TEST(QevtoolConvert, FailuresAndUsage) {
   const auto help = Qevtool(dir, "convert --help");
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(Has(help.out, "usage: qevtool convert MODEL.pmd -o OUT.x")) << help.out;
+}
+
+// Where -o leads decides how the file is written: a read-only file is
+// refused, a link is followed to where it ends and stays a link.
+TEST(QevtoolConvert, ReadOnlyFilesAndLinks) {
+  struct Case {
+    const char* setUp;  // shell commands run in the folder
+    const char* target;
+    int status;
+    const char* err;
+    const char* written;  // where the X file lands
+  };
+  const Case cases[] = {
+      {"echo old > ro.x && chmod 0444 ro.x", "ro.x", 1, "qevtool convert: ro.x: not writable (Permission denied)\n",
+       nullptr},
+      {"ln -s real.x dangling.x", "dangling.x", 0, "", "real.x"},
+      {"mkdir sub && ln -s ../real.x sub/up.x", "sub/up.x", 0, "", "real.x"},
+      {"ln -s gone/real.x nowhere.x", "nowhere.x", 1,
+       "qevtool convert: nowhere.x: cannot create the file (No such file or directory)\n", nullptr},
+      {"ln -s b.x a.x && ln -s a.x b.x", "a.x", 1,
+       "qevtool convert: a.x: cannot follow the name (Too many levels of symbolic links)\n", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    qev::test::TempDir dir;
+    dir.WriteFile("m.pmd", qev::fixture::BuildPmd(qev::fixture::SamplePmd()));
+    ASSERT_EQ(Qevtool(dir, "convert m.pmd -o direct.x").status, 0);
+    // every name but the X file's with its kind, mode and link target
+    const std::string list = std::string("find . ! -name '*.txt' ! -name direct.x ") +
+                             (c.written ? std::string("! -path './") + c.written + "' " : "") +
+                             "-printf '%p %y %m %l\\n' | sort > ";
+    ASSERT_EQ(::system(("cd '" + dir.Path() + "' && " + c.setUp + " && " + list + "before.txt").c_str()), 0);
+    const auto run = Qevtool(dir, std::string("convert m.pmd -o ") + c.target);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.err, c.err);
+    if (c.written) {
+      EXPECT_EQ(dir.ReadFile(c.written), dir.ReadFile("direct.x"));
+    }
+    ASSERT_EQ(::system(("cd '" + dir.Path() + "' && " + list + "after.txt").c_str()), 0);
+    EXPECT_EQ(dir.ReadFile("after.txt"), dir.ReadFile("before.txt")) << "a link or a file changed, or a file was left";
+  }
+}
+
+// A device or a FIFO takes the text in place, as it would from any program
+// that opens it for writing; a full device fails the run.
+TEST(QevtoolConvert, DevicesAndFifosAreWrittenInPlace) {
+  qev::test::TempDir dir;
+  dir.WriteFile("m.pmd", qev::fixture::BuildPmd(qev::fixture::SamplePmd()));
+  ASSERT_EQ(Qevtool(dir, "convert m.pmd -o direct.x").status, 0);
+  // the superuser writes to twins made here: a writer that replaced the
+  // device would otherwise replace the system's own
+  const bool root = geteuid() == 0;
+  if (root && (mknod(dir.Path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+               mknod(dir.Path("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0))
+    GTEST_SKIP() << "no device node can be made here";
+  const std::string null = root ? dir.Path("null") : "/dev/null";
+  const std::string full = root ? dir.Path("full") : "/dev/full";
+  struct stat st {};
+
+  auto run = Qevtool(dir, "convert m.pmd -o " + null);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(lstat(null.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) << "the device was replaced";
+
+  run = Qevtool(dir, "convert m.pmd -o " + full);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "qevtool convert: " + full + ": write failed (No space left on device)\n");
+  EXPECT_TRUE(lstat(full.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) << "the device was replaced";
+
+  // a reader in the background, which a writer that never opens the FIFO
+  // leaves waiting for its time-out
+  ASSERT_EQ(mkfifo(dir.Path("fifo.x").c_str(), 0644), 0);
+  run = qev::test::RunIn(dir, "{ timeout 20 cat fifo.x > got.x & '" QEV_BINARY_DIR
+                              "/qevtool' convert m.pmd -o fifo.x; s=$?; wait; exit $s; }");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(dir.ReadFile("got.x"), dir.ReadFile("direct.x"));
+  EXPECT_TRUE(lstat(dir.Path("fifo.x").c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) << "the FIFO was replaced";
+  const std::vector<std::string> names = dir.List();
+  EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& n) { return n[0] == '.'; }), 0)
+      << "a temporary file was left";
 }
 
 }  // namespace
