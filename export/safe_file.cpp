@@ -114,6 +114,9 @@ int FollowLinks(std::string* path) {
   }
 }
 
+// Why a name leads nowhere a file can be made.
+const char* Unreachable(int error) { return error == ELOOP ? "cannot follow the name" : "cannot create the file"; }
+
 }  // namespace
 
 CSafeFile::~CSafeFile() { Abandon(); }
@@ -162,7 +165,7 @@ int CSafeFile::Open(const char* path) {
   if (::stat(m_path.c_str(), &st) != 0) {
     // nothing there, or a link to nothing: the file is made where the name
     // leads (a missing folder on the way fails the create)
-    if (errno != ENOENT || !FollowLinks(&m_target)) return Refuse("cannot follow the name", errno);
+    if (errno != ENOENT || !FollowLinks(&m_target)) return Refuse(Unreachable(errno), errno);
     return OpenBeside(m_target, -1);
   }
   if (S_ISDIR(st.st_mode)) return Refuse("a folder has that name", EISDIR);
@@ -175,7 +178,7 @@ int CSafeFile::Open(const char* path) {
   // The rename replaces the name the links end at. A regular file that no
   // name reaches any more (a descriptor's link to a deleted file) can only
   // be written in place.
-  if (!FollowLinks(&m_target)) return Refuse("cannot follow the name", errno);
+  if (!FollowLinks(&m_target)) return Refuse(Unreachable(errno), errno);
   struct stat end {};
   if (::stat(m_target.c_str(), &end) != 0 || end.st_dev != st.st_dev || end.st_ino != st.st_ino)
     return OpenInPlace();

@@ -1,6 +1,8 @@
 // `qevtool render`, run as a user runs it: the colours of fixture models land
 // where the start-up camera puts them, in solid and in wireframe, a turned
 // bone moves them, and failures and bad usage are told apart.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -317,6 +319,8 @@ TEST(QevtoolRender, FailuresAndUsage) {
   dir.WriteFile("onik.pmd", qev::fixture::BuildPmd(onIk));
   dir.WriteFile("bad.vpd", "Vocaloid Pose\r\n");
   dir.WriteFile("keep.png", "old");
+  dir.WriteFile("ro.png", "old");
+  ASSERT_EQ(chmod(dir.Path("ro.png").c_str(), 0444), 0);
   struct Case {
     std::string args;
     int status;
@@ -329,6 +333,7 @@ TEST(QevtoolRender, FailuresAndUsage) {
       {"render box.pmd --pose bad.vpd -o keep.png", 1, "qevtool render: bad.vpd: ポーズデータ解析失敗: Header error"},
       {"render box.pmd --motion missing.vmd -o out.png", 1, "qevtool render: missing.vmd: "},
       {"render box.pmd -o no/such/folder/out.png", 1, "qevtool render: no/such/folder/out.png: "},
+      {"render box.pmd -o ro.png", 1, "qevtool render: ro.png: not writable (Permission denied)\n"},
       {"render box.pmd", 2, "no output file (-o OUT.png)"},
       {"render -o out.png", 2, "no model given"},
       {"render box.pmd other.pmd -o out.png", 2, "one model only"},
@@ -355,6 +360,7 @@ TEST(QevtoolRender, FailuresAndUsage) {
     }
   }
   EXPECT_EQ(dir.ReadFile("keep.png"), "old") << "a failed render leaves the old picture";
+  EXPECT_EQ(dir.ReadFile("ro.png"), "old") << "a read-only picture is left as it is";
   for (const std::string& name : dir.List()) EXPECT_NE(name, "out.png");
   const auto help = Qevtool(dir, "render --help");
   EXPECT_EQ(help.status, 0);
