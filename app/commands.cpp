@@ -28,6 +28,7 @@ const Command kCommands[] = {
     {VK_F8, &CViewer::ToggleCalcBullet},
     {VK_F9, &CViewer::SaveXSkin},
     {VK_F10, &CViewer::SaveXMesh},
+    {VK_F11, &CViewer::SaveVideo},
 };
 
 const qev::FileFilter kModelFilter{u"QEV用モデルファイル(*.pmd)", u"*.pmd"};

@@ -73,6 +73,9 @@ class CViewer {
   // playback) or the plain X file; a failure gets a message box.
   void SaveXSkin();
   void SaveXMesh();
+  // F11: the save dialog, then the motion from the frame shown to its last
+  // recorded as a video in the window's size; a failure gets a message box.
+  void SaveVideo();
 
   // Shows the open dialog on the remembered file; the chosen file replaces it.
   int ChooseFile(std::string* path, const qev::FileFilter& filter);

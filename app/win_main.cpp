@@ -27,7 +27,7 @@ std::u16string CViewer::Title() {
   // stored as the system's narrow text, shown as UTF-16
   return qev::Cp932ToUtf16(qev::Sjis(
       "QEVテスト v0.92 ([F1]LoadPMD [F2]LoadVPD [F3]LoadVMD [F4]CalcIK   [F5]DrawType [F6]DrawBone "
-      "[F7]DrawRigid [F8]CalcBullet   [F9]SaveXSkin [F10]SaveXMesh   [SPC]ResetBullet)"));
+      "[F7]DrawRigid [F8]CalcBullet   [F9]SaveXSkin [F10]SaveXMesh [F11]SaveVideo   [SPC]ResetBullet)"));
 }
 
 int CViewer::WinMain() {

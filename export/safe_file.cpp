@@ -221,6 +221,16 @@ int CSafeFile::Write(const void* data, size_t size) {
   return 1;
 }
 
+int64_t CSafeFile::Seek(int64_t offset, int whence) {
+  if (!Seekable()) return -1;
+  const off_t at = ::lseek(m_file.m_hFile, off_t(offset), whence);
+  if (at < 0) {
+    SetFailure("seek failed", errno);
+    return -1;
+  }
+  return int64_t(at);
+}
+
 int CSafeFile::WriteTextW(const char16_t* text) {
   if (!m_bOpen || m_bFailed) return 0;
   if (!text || !text[0]) return 1;

@@ -7,6 +7,7 @@
 // as a plain open for writing would; a read-only file is refused.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "support/file.h"
@@ -26,9 +27,17 @@ class CSafeFile {
   // an existing file keeps its permissions, a new one gets the usual ones.
   // 1, or 0 with the reason kept and one log line.
   int Open(const char* path);
-  // Appends bytes as they are. After the first failure nothing more is
-  // written and every call returns 0; Commit reports it.
+  // Writes bytes as they are where the file stands: at its end unless Seek
+  // moved it. After the first failure nothing more is written and every
+  // call returns 0; Commit reports it.
   int Write(const void* data, size_t size);
+  // Moves where the next Write goes, as lseek does (whence SEEK_SET,
+  // SEEK_CUR or SEEK_END); the new offset, or -1. A file written in place
+  // (a device, a FIFO) is never moved: -1, and the caller writes straight
+  // on. A seek the system refuses fails the file.
+  int64_t Seek(int64_t offset, int whence);
+  // Whether Seek can move this file: an open temporary file, not a device.
+  bool Seekable() const { return m_bOpen && !m_bInPlace && !m_bFailed; }
   // Appends UTF-16 text as little-endian units, each lone LF as CR LF.
   int WriteTextW(const char16_t* text);
   // Flushes, closes and renames the file over the target. 1 when the target

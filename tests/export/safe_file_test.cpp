@@ -205,6 +205,45 @@ TEST(SafeFile, ACharacterDeviceIsWrittenInPlace) {
   }
 }
 
+// Muxers go back to fill in sizes once they know them.
+TEST(SafeFile, SeekGoesBackInTheTemporaryFileButNeverInADevice) {
+  TempDir dir;
+  dir.WriteFile("a.bin", "old");
+  {
+    CSafeFile file;
+    ASSERT_EQ(file.Open(dir.Path("a.bin").c_str()), 1);
+    EXPECT_TRUE(file.Seekable());
+    file.Write("size?...body", 12);
+    EXPECT_EQ(file.Seek(0, SEEK_SET), 0);
+    file.Write("SIZE!", 5);
+    EXPECT_EQ(file.Seek(0, SEEK_END), 12);
+    file.Write("+", 1);
+    ASSERT_EQ(file.Commit(), 1) << file.Reason();
+    EXPECT_FALSE(file.Seekable()) << "nothing is open after the commit";
+  }
+  EXPECT_EQ(dir.ReadFile("a.bin"), "SIZE!...body+");
+  {
+    qev::test::LogCapture log;
+    CSafeFile file;
+    ASSERT_EQ(file.Open(dir.Path("a.bin").c_str()), 1);
+    file.Write("new", 3);
+    EXPECT_EQ(file.Seek(-5, SEEK_SET), -1);
+    EXPECT_FALSE(file.Seekable());
+    EXPECT_EQ(file.Commit(), 0);
+    EXPECT_EQ(file.Reason(), "seek failed (Invalid argument)");
+  }
+  EXPECT_EQ(dir.ReadFile("a.bin"), "SIZE!...body+") << "a failed seek costs the new file, not the old";
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"a.bin"});
+  const std::string device = CharDevice(dir, "null", 3);
+  if (device.empty()) GTEST_SKIP() << "no device node can be made here";
+  CSafeFile file;
+  ASSERT_EQ(file.Open(device.c_str()), 1);
+  EXPECT_FALSE(file.Seekable());
+  EXPECT_EQ(file.Seek(0, SEEK_SET), -1);
+  file.Write("text", 4);
+  EXPECT_EQ(file.Commit(), 1) << "a device that is not moved is written on: " << file.Reason();
+}
+
 TEST(SafeFile, AFifoGetsTheBytesAsTheyAreWritten) {
   TempDir dir;
   const std::string fifo = dir.Path("pipe.x");

@@ -6,7 +6,6 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,118 +13,12 @@
 
 #include "app/scene.h"
 #include "model/pmd_file.h"
-#include "platform/codepage.h"
 #include "tools/bench/allocation_count.h"
-#include "tools/fixtures/pmd_fixture.h"
-#include "tools/fixtures/vmd_fixture.h"
+#include "tools/fixtures/synthetic_character.h"
 
 namespace {
 
-constexpr int kVertices = 30000;
-constexpr int kBones = 224;
-constexpr int kLimbs = 6;         // each: hip, knee, ankle and an IK goal
-constexpr int kIndices = 90000;   // 30,000 triangles
-constexpr int kMaterials = 10;
-constexpr int kMotionFrames = 120;
-
-// A trunk of bones up from the centre with six legs around it, each solved
-// by its own IK list (knee then hip); every skeleton bone carries vertices,
-// half of them blended with the bone's parent.
-qev::fixture::PmdDesc SyntheticCharacter() {
-  qev::fixture::PmdDesc d;
-  d.name = "synthetic";
-  auto bone = [&](const std::string& name, int parent, uint8_t type, float x, float y, float z) {
-    qev::fixture::PmdBoneDesc b;
-    b.name = qev::Sjis(name);
-    b.parent = int16_t(parent);
-    b.type = type;
-    b.head[0] = x;
-    b.head[1] = y;
-    b.head[2] = z;
-    d.bones.push_back(b);
-    return int(d.bones.size() - 1);
-  };
-  bone("センター", -1, 1, 0, 10, 0);
-  for (int l = 0; l < kLimbs; ++l) {
-    const float a = float(l) * 1.0471976f, x = 2 * std::cos(a), z = 2 * std::sin(a);
-    const int hip = bone("足" + std::to_string(l), 0, 0, x, 10, z);
-    const int knee = bone("ひざ" + std::to_string(l), hip, 0, x, 5.5f, z - 0.2f);
-    const int ankle = bone("足首" + std::to_string(l), knee, 0, x, 1, z);
-    const int goal = bone("足ＩＫ" + std::to_string(l), -1, 2, x, 1, z);
-    qev::fixture::PmdIkDesc ik;
-    ik.ikBone = uint16_t(goal);
-    ik.target = uint16_t(ankle);
-    ik.iterations = 40;
-    ik.weight = 0.5f;
-    ik.chain = {uint16_t(knee), uint16_t(hip)};
-    d.iks.push_back(ik);
-  }
-  // The trunk: chains of eight bones, each chain starting at the centre.
-  int parent = 0;
-  for (int i = int(d.bones.size()); i < kBones; ++i) {
-    if (i % 8 == 0) parent = 0;
-    parent = bone("幹" + std::to_string(i), parent, 0, float(i % 8) * 0.3f, 10.5f + float(i % 8), float(i / 8) * 0.1f);
-  }
-  for (qev::fixture::PmdBoneDesc& b : d.bones) b.tail = 0;
-
-  std::vector<int> skeleton;  // bones that carry vertices: not the IK goals
-  for (int i = 0; i < kBones; ++i)
-    if (d.bones[size_t(i)].type != 2) skeleton.push_back(i);
-  d.vertices.resize(kVertices);
-  for (int i = 0; i < kVertices; ++i) {
-    qev::fixture::PmdVertexDesc& v = d.vertices[size_t(i)];
-    const int b = skeleton[size_t(i) % skeleton.size()];
-    const qev::fixture::PmdBoneDesc& rec = d.bones[size_t(b)];
-    v.pos[0] = rec.head[0] + float(i % 7) * 0.1f;
-    v.pos[1] = rec.head[1] - float(i % 5) * 0.2f;
-    v.pos[2] = rec.head[2] + float(i % 3) * 0.1f;
-    v.bone[0] = uint16_t(b);
-    v.bone[1] = uint16_t(rec.parent >= 0 ? rec.parent : b);
-    v.weight = uint8_t(i % 2 ? 100 : 30 + i % 60);
-  }
-  d.indices.resize(kIndices);
-  for (int i = 0; i < kIndices; ++i) d.indices[size_t(i)] = uint16_t((i * 7 + i / 3) % kVertices);
-  for (int m = 0; m < kMaterials; ++m) {
-    qev::fixture::PmdMaterialDesc mat;
-    mat.indexCount = kIndices / kMaterials;
-    d.materials.push_back(mat);
-  }
-  d.extent = qev::fixture::PmdExtent::kToon;
-  return d;
-}
-
-// Every bone turns back and forth on eased curves over 120 frames; the
-// centre bobs and the IK goals lift and swing.
-qev::fixture::VmdDesc SyntheticMotion(const qev::fixture::PmdDesc& model) {
-  qev::fixture::VmdDesc d;
-  d.extent = qev::fixture::VmdExtent::kMorphs;
-  for (size_t b = 0; b < model.bones.size(); ++b) {
-    const bool goal = model.bones[b].type == 2;
-    for (uint32_t f = 0; f <= kMotionFrames; f += 15) {
-      qev::fixture::VmdBoneKeyDesc k;
-      k.name = model.bones[b].name;
-      k.frame = f;
-      const float phase = float(f) / kMotionFrames * 6.2831853f + float(b);
-      if (goal) {
-        k.pos[1] = 1.5f + std::sin(phase);
-        k.pos[2] = 2 * std::cos(phase);
-      } else {
-        const float angle = 0.2f * std::sin(phase);
-        k.rot[0] = std::sin(angle / 2);
-        k.rot[3] = std::cos(angle / 2);
-        if (b == 0) k.pos[1] = 0.3f * std::sin(phase);
-      }
-      for (auto& channel : k.interp) {
-        channel[0] = 50;
-        channel[1] = 0;
-        channel[2] = 77;
-        channel[3] = 127;
-      }
-      d.bones.push_back(k);
-    }
-  }
-  return d;
-}
+constexpr int kIndices = qev::fixture::kSyntheticIndices;
 
 // The model and motion files in a folder removed at exit.
 class Files {
@@ -133,9 +26,9 @@ class Files {
   Files() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "qevbench-XXXXXX").string();
     if (mkdtemp(tmpl.data())) m_folder = tmpl;
-    const qev::fixture::PmdDesc model = SyntheticCharacter();
+    const qev::fixture::PmdDesc model = qev::fixture::SyntheticCharacter();
     Write(Model(), qev::fixture::BuildPmd(model));
-    Write(Motion(), qev::fixture::BuildVmd(SyntheticMotion(model)));
+    Write(Motion(), qev::fixture::BuildVmd(qev::fixture::SyntheticMotion(model)));
   }
   ~Files() {
     std::error_code ec;

@@ -15,6 +15,7 @@
 #include "tools/qevtool/pose.h"
 #include "tools/qevtool/render.h"
 #include "tools/qevtool/standard_output.h"
+#include "tools/qevtool/video.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ const Command kCommands[] = {
     {"pose", "MODEL ...", "where every bone's head stands, posed as in the viewer", RunPose},
     {"convert", "MODEL.pmd -o OUT.x", "the plain mesh as a DirectX text file (F10)", RunConvert},
     {"bake", "MODEL.pmd [MOTION.vmd] ... -o OUT.x", "the skinned model, a motion baked in (F9)", RunBake},
+    {"video", "MODEL MOTION ... -o OUT.mp4", "the motion recorded as a video or pictures (F11)", RunVideo},
 };
 
 void Usage(FILE* out) {
@@ -82,7 +84,7 @@ int main(int argc, char** argv) {
   // A file-size limit fails the write that passes it, which is reported,
   // instead of ending the tool with a half-written temporary file behind.
   std::signal(SIGXFSZ, SIG_IGN);
-  // An interrupted bake, convert or render leaves no temporary file.
+  // An interrupted bake, convert, render or video leaves no temporary file.
   CSafeFile::RemoveTemporaryFilesOnSignals();
   return CloseStandardOutput(Run(argc, argv));
 }

@@ -19,13 +19,6 @@
 #include "render/dd_pro90.h"
 #include "tools/qevtool/scene_options.h"
 
-namespace {
-
-// The largest picture side asked for: far beyond any thumbnail, well inside
-// what the device takes.
-constexpr int kMaxSide = 4096;
-
-// "WxH" with both sides from 1 to kMaxSide.
 bool ParseSize(const char* text, int* width, int* height) {
   char* end = nullptr;
   errno = 0;
@@ -38,8 +31,6 @@ bool ParseSize(const char* text, int* width, int* height) {
   *height = int(h);
   return true;
 }
-
-}  // namespace
 
 void RenderUsage(FILE* out) {
   std::fputs(

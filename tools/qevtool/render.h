@@ -5,6 +5,13 @@
 #pragma once
 #include <cstdio>
 
+// The largest picture side asked for: far beyond any thumbnail, well inside
+// what the device takes.
+constexpr int kMaxSide = 4096;
+
+// "WxH" with both sides from 1 to kMaxSide.
+bool ParseSize(const char* text, int* width, int* height);
+
 // Exit status: 0 written, 1 a file failed or no offscreen device could be
 // made (why on stderr), 2 bad usage.
 int RunRender(int argc, char** argv);

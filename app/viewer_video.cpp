@@ -1,0 +1,65 @@
+// F11: the motion recorded from the frame shown to its last frame, into a
+// video beside the motion (the save dialog proposes its name). The window
+// shows each picture as it is recorded; the viewer's loop waits meanwhile.
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "app/video_export.h"
+#include "app/viewer.h"
+#include "export/video_encoder.h"
+#include "platform/codepage.h"
+#include "support/debug.h"
+
+namespace {
+
+const qev::FileFilter kVideoFilter{u"動画ファイル(*.mp4)", u"*.mp4"};
+constexpr int kViewerFps = 30;  // the viewer's own frame rate
+
+}  // namespace
+
+void CViewer::SaveVideo() {
+  static const std::string caption = qev::Sjis("エラー");
+  const HWND owner = m_window.GetHandle();
+  if (!m_scene.Loaded()) {
+    m_services.dialogs->MessageBox(owner, qev::Sjis("モデルが読み込まれていません"), caption, qev::MB_OK);
+    return;
+  }
+  if (m_scene.m_nMode != kMotionPlayback || !m_scene.m_motion) {
+    m_services.dialogs->MessageBox(owner, qev::Sjis("モーションが読み込まれていません"), caption, qev::MB_OK);
+    return;
+  }
+  std::string path = ProposedVideoPath(m_szMotionPath);
+  const bool chosen = m_services.dialogs->GetSaveFileName(owner, &path, kVideoFilter);
+  if (!m_szProgramFolder.empty() && chdir(m_szProgramFolder.c_str()) != 0) {
+  }
+  if (!chosen) return;
+  // A name typed without an ending gets the one the dialog offered.
+  if (ClassifyVideoTarget(path) == VideoTarget::kUnknown) path += ".mp4";
+
+  VideoOptions options;
+  options.width = m_frame.m_nWidth;
+  options.height = m_frame.m_nHeight;
+  options.fps = kViewerFps;
+  const int32_t from = int32_t(m_scene.m_fFrame), last = LastShownFrame(m_scene);
+  if (last > kLastVideoFrame) DebugPrintf("video ends at frame %d, not at the motion's last %d\n", kLastVideoFrame, last);
+  options.frames = VideoFrameCount(from, std::min(last, kLastVideoFrame), kViewerFps);
+  CVideoEncoder encoder;
+  std::string failure;
+  int written = 0;
+  if (options.frames == 0) {
+    failure = "the frame shown is past frame " + std::to_string(kLastVideoFrame);
+    DebugPrintf("video not written: %s\n", failure.c_str());
+  } else if (!(written = encoder.Open(path, options))) {
+    failure = encoder.Reason();
+  } else {
+    auto draw = [this](std::vector<uint32_t>* pixels) {
+      DrawScene();
+      return m_frame.m_pDevice && SUCCEEDED(m_frame.m_pDevice->ReadBackBuffer(pixels, nullptr, nullptr)) ? 1 : 0;
+    };
+    written = RecordVideo(m_scene, kViewerFps, options.frames, draw, encoder, nullptr, nullptr, &failure);
+  }
+  if (!written)
+    m_services.dialogs->MessageBox(owner, qev::Sjis("動画を書き込めませんでした\n") + qev::Utf8ToCp932(failure),
+                                   caption, qev::MB_OK);
+}

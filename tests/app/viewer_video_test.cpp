@@ -1,0 +1,140 @@
+// F11 in the viewer: the save dialog on the motion's name, the motion from
+// the frame shown to its last recorded in the window's size, and a cancel,
+// no model, no motion or a failed write. Scripted dialogs, an offscreen
+// device; the file is read back by FFmpeg's own reader.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/ini_edit_x.h"
+#include "app/viewer.h"
+#include "platform/codepage.h"
+#include "platform/sdl_window.h"
+#include "tests/common/fake_platform.h"
+#include "tests/common/media.h"
+#include "tests/common/temp_dir.h"
+#include "tools/fixtures/sample_character.h"
+
+namespace {
+
+using qev::Sjis;
+
+struct VideoRig {
+  qev::test::TempDir dir;
+  qev::test::FakeClock clock{false};
+  qev::test::ScriptedKeyboard keyboard;
+  qev::test::ScriptedDialogs dialogs;
+  CIniEditX settings{dir.Path()};
+  CViewer viewer{settings, ViewerServices{&clock, &keyboard, &dialogs}};
+
+  VideoRig() {
+    EXPECT_EQ(viewer.StartDevice(DeviceBackend::kOffscreenGl), 1) << "offscreen OpenGL is needed";
+    viewer.m_timer.Start(30);
+    std::string error;
+    EXPECT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
+  }
+  void Open(const char* name) { EXPECT_EQ(viewer.OpenFile(dir.Path(name)), 1); }
+  // Frames of playback without a key.
+  void Play(int frames) {
+    for (int i = 0; i < frames; ++i) {
+      clock.AdvanceMs(34);
+      viewer.RunPass();
+    }
+  }
+  // One frame with the key pressed, then one without.
+  void Press(int vk) {
+    keyboard.Then({vk});
+    Play(1);
+    keyboard.Then({});
+    Play(1);
+  }
+  std::vector<std::pair<std::string, std::string>> Box(const char* text) {
+    return {{Sjis(text), Sjis("エラー")}};
+  }
+};
+
+TEST(ViewerVideo, F11RecordsFromTheFrameShownToTheLastBesideTheMotion) {
+  VideoRig rig;
+  rig.Open("sample.pmd");
+  rig.Open("walk.vmd");
+  rig.Play(50);
+  const int shown = int(rig.viewer.m_scene.m_fFrame);
+  ASSERT_GT(shown, 40);
+  rig.dialogs.Answer(rig.dir.Path("walk.mp4"));
+  rig.Press(VK_F11);
+  ASSERT_EQ(rig.dialogs.m_asked.size(), 1u);
+  EXPECT_EQ(rig.dialogs.m_asked[0].description, u"動画ファイル(*.mp4)");
+  EXPECT_EQ(rig.dialogs.m_asked[0].startPath, rig.dir.Path("walk.mp4"));
+  EXPECT_TRUE(rig.dialogs.m_asked[0].save);
+  EXPECT_TRUE(rig.dialogs.m_boxes.empty());
+  const qev::test::ProbedMedia media = qev::test::ProbeMedia(rig.dir.Path("walk.mp4"));
+  ASSERT_NE(media.Find("video"), nullptr);
+  EXPECT_EQ(media.Find("video")->frames, 60 - shown);
+  EXPECT_EQ(media.Find("video")->width, 1280);
+  EXPECT_EQ(media.Find("video")->height, 800);
+  EXPECT_EQ(media.Find("video")->frameRate, "30/1");
+  EXPECT_EQ(media.Find("audio"), nullptr);
+  // playback goes on from the last recorded frame: it wraps to 0
+  EXPECT_LT(rig.viewer.m_scene.m_fFrame, 5.0f);
+}
+
+TEST(ViewerVideo, NameWithoutEndingGetsMp4) {
+  VideoRig rig;
+  rig.Open("sample.pmd");
+  rig.Open("walk.vmd");
+  rig.Play(55);
+  rig.dialogs.Answer(rig.dir.Path("clip"));
+  rig.Press(VK_F11);
+  EXPECT_TRUE(rig.dialogs.m_boxes.empty());
+  ASSERT_NE(qev::test::ProbeMedia(rig.dir.Path("clip.mp4")).Find("video"), nullptr);
+}
+
+TEST(ViewerVideo, NothingToRecordOrNowhereToWriteIsSaid) {
+  {
+    SCOPED_TRACE("no model");
+    VideoRig rig;
+    rig.Press(VK_F11);
+    EXPECT_TRUE(rig.dialogs.m_asked.empty());
+    EXPECT_EQ(rig.dialogs.m_boxes, rig.Box("モデルが読み込まれていません"));
+  }
+  {
+    SCOPED_TRACE("a pose, no motion");
+    VideoRig rig;
+    rig.Open("sample.pmd");
+    rig.Open("pose.vpd");
+    rig.Press(VK_F11);
+    EXPECT_TRUE(rig.dialogs.m_asked.empty());
+    EXPECT_EQ(rig.dialogs.m_boxes, rig.Box("モーションが読み込まれていません"));
+  }
+  {
+    SCOPED_TRACE("cancel");
+    VideoRig rig;
+    rig.Open("sample.pmd");
+    rig.Open("walk.vmd");
+    const auto before = rig.dir.List();
+    rig.dialogs.Answer(std::nullopt);
+    rig.Press(VK_F11);
+    EXPECT_EQ(rig.dialogs.m_asked.size(), 1u);
+    EXPECT_TRUE(rig.dialogs.m_boxes.empty());
+    EXPECT_EQ(rig.dir.List(), before);
+  }
+  {
+    SCOPED_TRACE("read-only file");
+    VideoRig rig;
+    rig.Open("sample.pmd");
+    rig.Open("walk.vmd");
+    rig.dir.WriteFile("ro.mp4", "old");
+    ASSERT_EQ(chmod(rig.dir.Path("ro.mp4").c_str(), 0444), 0);
+    const auto before = rig.dir.List();
+    rig.dialogs.Answer(rig.dir.Path("ro.mp4"));
+    rig.Press(VK_F11);
+    EXPECT_EQ(rig.dialogs.m_boxes, rig.Box("動画を書き込めませんでした\nnot writable (Permission denied)"));
+    EXPECT_EQ(rig.dir.ReadFile("ro.mp4"), "old");
+    EXPECT_EQ(rig.dir.List(), before);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+#include "tests/common/media.h"
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "tools/fixtures/byte_writer.h"
+
+namespace qev::test {
+
+namespace {
+
+std::string Quoted(const std::string& path) {
+  std::string q = "'";
+  for (char c : path) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// What a command line prints on stdout; empty when it fails.
+std::string Output(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  const int status = pclose(pipe);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) out.clear();
+  return out;
+}
+
+}  // namespace
+
+std::string BuildWav(const WavDesc& d) {
+  const int64_t bytes = d.dataBytes >= 0 ? d.dataBytes : int64_t(d.samples.size()) * 2;
+  qev::fixture::ByteWriter w;
+  w.PutBytes("RIFF");
+  w.Put(uint32_t(36 + bytes));
+  w.PutBytes("WAVEfmt ");
+  w.Put(uint32_t(16));
+  w.Put(uint16_t(1));  // PCM
+  w.Put(uint16_t(d.channels));
+  w.Put(uint32_t(d.rate));
+  w.Put(uint32_t(d.rate * d.channels * d.bits / 8));
+  w.Put(uint16_t(d.channels * d.bits / 8));
+  w.Put(uint16_t(d.bits));
+  w.PutBytes("data");
+  w.Put(uint32_t(bytes));
+  for (int16_t s : d.samples) w.Put(s);
+  return w.Bytes();
+}
+
+WavDesc ToneWav(int rate, int channels, double seconds, double hz, double silence) {
+  WavDesc d;
+  d.rate = rate;
+  d.channels = channels;
+  const long n = std::lround(seconds * rate), quiet = std::lround(silence * rate);
+  d.samples.reserve(size_t(n) * size_t(channels));
+  for (long i = 0; i < n; ++i) {
+    const int16_t s = i < quiet ? 0 : int16_t(16384.0 * std::sin(6.283185307179586 * hz * double(i) / rate));
+    for (int c = 0; c < channels; ++c) d.samples.push_back(s);
+  }
+  return d;
+}
+
+const ProbedStream* ProbedMedia::Find(const std::string& type) const {
+  for (const ProbedStream& s : streams)
+    if (s.type == type) return &s;
+  return nullptr;
+}
+
+ProbedMedia ProbeMedia(const std::string& path) {
+  ProbedMedia media;
+  const std::string text = Output(
+      "ffprobe -v error -count_frames -show_entries "
+      "stream=codec_type,codec_name,width,height,r_frame_rate,nb_read_frames,sample_rate,channels,duration:"
+      "format=duration "
+      "-of compact=p=0 " +
+      Quoted(path));
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    ProbedStream s;
+    const bool isStream = line.find("codec_type=") != std::string::npos;  // else the container's line
+    std::istringstream fields(line);
+    std::string field;
+    while (std::getline(fields, field, '|')) {
+      const size_t eq = field.find('=');
+      if (eq == std::string::npos) continue;
+      const std::string key = field.substr(0, eq), value = field.substr(eq + 1);
+      const bool number = !value.empty() && value != "N/A";
+      if (key == "codec_type") {
+        s.type = value;
+      } else if (key == "codec_name") {
+        s.codec = value;
+      } else if (key == "width" && number) {
+        s.width = std::atoi(value.c_str());
+      } else if (key == "height" && number) {
+        s.height = std::atoi(value.c_str());
+      } else if (key == "r_frame_rate") {
+        s.frameRate = value;
+      } else if (key == "nb_read_frames" && number) {
+        s.frames = std::atoll(value.c_str());
+      } else if (key == "sample_rate" && number) {
+        s.sampleRate = std::atoi(value.c_str());
+      } else if (key == "channels" && number) {
+        s.channels = std::atoi(value.c_str());
+      } else if (key == "duration" && number) {
+        (isStream ? s.duration : media.duration) = std::atof(value.c_str());
+      }
+    }
+    if (isStream) media.streams.push_back(s);
+    media.read = true;
+  }
+  return media;
+}
+
+std::vector<int16_t> DecodeSound(const std::string& path) {
+  const std::string raw = Output("ffmpeg -v error -i " + Quoted(path) + " -map 0:a:0 -ac 1 -f s16le -");
+  std::vector<int16_t> samples(raw.size() / 2);
+  for (size_t i = 0; i < samples.size(); ++i)
+    samples[i] = int16_t(uint16_t(uint8_t(raw[2 * i])) | uint16_t(uint8_t(raw[2 * i + 1])) << 8);
+  return samples;
+}
+
+bool ExtractPicture(const std::string& video, long long n, const std::string& png) {
+  const std::string command = "ffmpeg -v error -y -i " + Quoted(video) + " -vf 'select=eq(n\\," +
+                              std::to_string(n) + ")' -frames:v 1 " + Quoted(png);
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+double Loudness(const std::vector<int16_t>& samples, size_t from, size_t to) {
+  if (to > samples.size()) to = samples.size();
+  if (from >= to) return 0.0;
+  double sum = 0;
+  for (size_t i = from; i < to; ++i) sum += double(samples[i]) * samples[i];
+  return std::sqrt(sum / double(to - from)) / 32768.0;
+}
+
+}  // namespace qev::test

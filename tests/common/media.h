@@ -1,0 +1,48 @@
+// Sound files made in code for the recording tests, and recordings read back
+// by FFmpeg's own tools (ffprobe and ffmpeg), not by the code under test.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qev::test {
+
+// A 16-bit PCM WAV file. The header's fields are as given, so tests can make
+// them lie: dataBytes < 0 means the true size of the samples.
+struct WavDesc {
+  int rate = 48000;
+  int channels = 1;
+  int bits = 16;
+  int64_t dataBytes = -1;
+  std::vector<int16_t> samples;  // interleaved
+};
+std::string BuildWav(const WavDesc& desc);
+// `seconds` of sound, `silence` seconds of it quiet first and then a sine
+// of `hz` at half the full scale, in every channel.
+WavDesc ToneWav(int rate, int channels, double seconds, double hz = 440.0, double silence = 0.0);
+
+struct ProbedStream {
+  std::string type;  // "video" or "audio"
+  std::string codec;
+  int width = 0, height = 0;
+  std::string frameRate;  // "30/1"
+  long long frames = -1;  // frames the reader decoded (pictures, or sound packets)
+  int sampleRate = 0, channels = 0;
+  double duration = -1.0;  // seconds, when the container says (an MP4 does, a Matroska file does not)
+};
+struct ProbedMedia {
+  bool read = false;       // ffprobe read the file
+  double duration = -1.0;  // the container's, in seconds
+  std::vector<ProbedStream> streams;
+  const ProbedStream* Find(const std::string& type) const;
+};
+// What ffprobe makes of a file, every frame counted.
+ProbedMedia ProbeMedia(const std::string& path);
+// The file's sound decoded by ffmpeg, mixed to one channel at its own rate.
+std::vector<int16_t> DecodeSound(const std::string& path);
+// Picture n of a video decoded by ffmpeg into a PNG file; true when written.
+bool ExtractPicture(const std::string& video, long long n, const std::string& png);
+// Root mean square of samples [from, to), full scale 1.
+double Loudness(const std::vector<int16_t>& samples, size_t from, size_t to);
+
+}  // namespace qev::test

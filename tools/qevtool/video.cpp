@@ -1,0 +1,266 @@
+#include "tools/qevtool/video.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/draw_frame.h"
+#include "app/grid.h"
+#include "app/scene.h"
+#include "app/start_up_view.h"
+#include "app/video_export.h"
+#include "export/video_encoder.h"
+#include "physics/bullet_debug_draw.h"
+#include "render/d3d_camera.h"
+#include "render/d3d_line90.h"
+#include "render/d3d_locater.h"
+#include "render/dd_pro90.h"
+#include "tools/qevtool/render.h"
+#include "tools/qevtool/scene_options.h"
+
+namespace {
+
+// "\rvideo 120/600 [########....] 24.1 fps, 0:20 left" on a terminal, redrawn
+// a few times a second, and the run's figures once it is done.
+class ProgressBar {
+ public:
+  ProgressBar() : m_bShown(isatty(STDERR_FILENO) == 1) {}
+
+  void Show(int64_t frames, const RecordFigures& f) {
+    if (!m_bShown || frames <= 0) return;
+    if (f.handed != frames && m_bDrawn && f.wholeSeconds - m_fDrawnAt < 0.2) return;
+    m_bDrawn = true;
+    m_fDrawnAt = f.wholeSeconds;
+    const int width = 40;
+    const int filled = int(f.handed * width / frames);
+    const double rate = f.wholeSeconds > 0 ? double(f.handed) / f.wholeSeconds : 0.0;
+    const long left = rate > 0 ? long(double(frames - f.handed) / rate + 0.5) : 0;
+    std::fprintf(stderr, "\rvideo %lld/%lld [%s%s] %.1f fps, %ld:%02ld left ", static_cast<long long>(f.handed),
+                 static_cast<long long>(frames), std::string(size_t(filled), '#').c_str(),
+                 std::string(size_t(width - filled), '.').c_str(), rate, left / 60, left % 60);
+    std::fflush(stderr);
+  }
+
+  // The figures of the whole run: pictures a second overall, drawing alone
+  // and encoding alone (on its own thread, side by side with the drawing).
+  void Done(const RecordFigures& f, double encodingSeconds, bool written) {
+    if (!m_bShown || !m_bDrawn) return;
+    std::fputc('\n', stderr);
+    if (!written) return;
+    auto rate = [&](double seconds) { return seconds > 0 ? double(f.handed) / seconds : 0.0; };
+    std::fprintf(stderr, "%lld pictures in %.1f s: %.1f fps; drawing %.1f fps, encoding %.1f fps\n",
+                 static_cast<long long>(f.handed), f.wholeSeconds, rate(f.wholeSeconds), rate(f.drawSeconds),
+                 rate(encodingSeconds));
+  }
+
+ private:
+  bool m_bShown;
+  bool m_bDrawn = false;
+  double m_fDrawnAt = 0;
+};
+
+// A motion frame from 0 to kMaxPlayedFrame.
+bool ParseFrame(const char* text, int32_t* frame) {
+  char* end = nullptr;
+  errno = 0;
+  const long n = std::strtol(text, &end, 10);
+  if (errno || end == text || *end || n < 0 || n > kMaxPlayedFrame) return false;
+  *frame = int32_t(n);
+  return true;
+}
+
+}  // namespace
+
+void VideoUsage(FILE* out) {
+  std::fputs(
+      "usage: qevtool video MODEL MOTION [--audio MUSIC] [--from A] [--to B] [--size WxH] [--fps 30|60]\n"
+      "                     [--solid | --wire] [--no-ik] [--no-physics] -o OUT.mp4 | OUT.mkv | FOLDER/\n"
+      "Records the motion picture by picture, each drawn offscreen exactly as\n"
+      "`qevtool render` draws it (the start-up camera, the floor grid, the IK goal\n"
+      "markers unless --no-ik, the model in wireframe or --solid). The motion plays\n"
+      "from frame 0 as in the viewer, with its physics unless --no-physics, and the\n"
+      "video shows frames A (default 0) to B (default the motion's last: its highest\n"
+      "key frame wraps to 0 and is never shown), both included.\n"
+      "  --fps 30   (the default) each picture is one frame of playback\n"
+      "  --fps 60   the motion is sampled at half frames, the physics steps 1/60 s a picture\n"
+      "  --audio    the music as AAC sound, from A/30 s into it for as long as the\n"
+      "             pictures last (silence where the music ends first)\n"
+      "OUT.mp4 and OUT.mkv get H.264 pictures, whose sides must be even; a folder\n"
+      "(named with a trailing '/', or one that exists) gets numbered PNG pictures\n"
+      "000000.png, 000001.png, ... and is made when missing. The size is 1280x800 as\n"
+      "in the viewer unless --size says otherwise (each side 1 to 4096).\n"
+      "A video file replaces OUT only once it is completely written; a run that is\n"
+      "interrupted leaves nothing, and in a folder only whole pictures. A progress\n"
+      "bar with pictures a second and the time left is drawn on stderr when it is a\n"
+      "terminal, and the run's figures when it is done.\n"
+      "exit status: 0 written, 1 a file could not be read or written or no offscreen\n"
+      "device could be made (the reason on stderr), 2 bad usage.\n",
+      out);
+}
+
+int RunVideo(int argc, char** argv) {
+  SceneOptions options;
+  std::string music;
+  int width = 1280, height = 800, fps = 30;
+  int drawType = 1;  // the viewer starts in wireframe
+  int32_t from = 0, to = 0;
+  bool toGiven = false;
+  const char* output = nullptr;
+  std::string error;
+  for (int i = 0; i < argc && error.empty(); ++i) {
+    const char* arg = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
+      VideoUsage(stdout);
+      return 0;
+    }
+    if (!std::strcmp(arg, "--solid") || !std::strcmp(arg, "--wire")) {
+      drawType = arg[2] == 's' ? 2 : 1;
+    } else if (!std::strcmp(arg, "--no-ik")) {
+      options.ik = false;
+    } else if (!std::strcmp(arg, "--no-physics")) {
+      options.physics = false;
+    } else if (!std::strcmp(arg, "--audio")) {
+      const char* file = value();
+      if (!file || !file[0])
+        error = "--audio needs a file";
+      else if (!music.empty())
+        error = "--audio given twice";
+      else
+        music = file;
+    } else if (!std::strcmp(arg, "--from") || !std::strcmp(arg, "--to")) {
+      const char* text = value();
+      int32_t* slot = arg[2] == 'f' ? &from : &to;
+      if (!text || !ParseFrame(text, slot))
+        error = std::string(arg) + " takes a whole number from 0 to " + std::to_string(kMaxPlayedFrame);
+      if (arg[2] == 't') toGiven = true;
+    } else if (!std::strcmp(arg, "--fps")) {
+      const char* text = value();
+      if (text && !std::strcmp(text, "30"))
+        fps = 30;
+      else if (text && !std::strcmp(text, "60"))
+        fps = 60;
+      else
+        error = "--fps takes 30 or 60";
+    } else if (!std::strcmp(arg, "--size")) {
+      const char* text = value();
+      if (!text || !ParseSize(text, &width, &height))
+        error = "--size takes WxH, each side from 1 to " + std::to_string(kMaxSide);
+    } else if (!std::strcmp(arg, "-o")) {
+      const char* file = value();
+      if (!file || !file[0])
+        error = "-o needs a file or a folder";
+      else if (output)
+        error = "-o given twice";
+      else
+        output = file;
+    } else if (arg[0] == '-' && arg[1]) {
+      error = std::string("unknown option '") + arg + "'";
+    } else if (options.model.empty()) {
+      options.model = arg;
+    } else if (options.motion.empty()) {
+      options.motion = arg;
+    } else {
+      error = "more than a model and a motion given";
+    }
+  }
+  VideoTarget target = VideoTarget::kUnknown;
+  if (error.empty() && options.model.empty()) error = "no model given";
+  if (error.empty() && options.motion.empty()) error = "no motion given";
+  if (error.empty() && !output) error = "no output (-o OUT.mp4, OUT.mkv or FOLDER/)";
+  if (error.empty() && toGiven && from > to) error = "--from is after --to";
+  if (error.empty()) {
+    target = ClassifyVideoTarget(output);
+    if (target == VideoTarget::kUnknown)
+      error = std::string("'") + output + "' is no .mp4 or .mkv file nor a folder (FOLDER/)";
+    else if (target == VideoTarget::kPictures && !music.empty())
+      error = "--audio needs a video file, not a folder";
+    else if (target != VideoTarget::kPictures && (width % 2 || height % 2))
+      error = "a video file's sides must be even";
+  }
+  if (!error.empty()) {
+    std::fprintf(stderr, "qevtool video: %s\n", error.c_str());
+    VideoUsage(stderr);
+    return 2;
+  }
+
+  // The start-up of `qevtool render`, offscreen.
+  CDDPro90 deviceFrame;
+  if (!deviceFrame.Init(nullptr, DeviceBackend::kOffscreenGl, width, height)) {
+    std::fprintf(stderr, "qevtool video: no offscreen OpenGL 3.3 device (EGL without a display)\n");
+    return 1;
+  }
+  CD3DCamera camera;
+  SetStartUpCamera(&camera, deviceFrame.m_pDevice, float(width) / float(height));
+  CD3DLocater ikGoalLocator;
+  SetUpIkGoalLocator(&ikGoalLocator);
+  CBulletDebugDraw debugDraw;  // outlives the scene's world, lets go before the device
+  debugDraw.Attach(deviceFrame.m_pDevice);
+  CD3DLine90 grid;
+  BuildGrid(&grid);
+
+  CScene scene;
+  scene.m_physics.SetDebugDrawer(&debugDraw);
+  std::string why;
+  if (!PoseScene(options, deviceFrame.m_pDevice, &scene, &why)) {
+    std::fprintf(stderr, "qevtool video: %s\n", why.c_str());
+    return 1;
+  }
+  const int32_t last = LastShownFrame(scene);
+  if (!toGiven && last > kLastVideoFrame) {
+    std::fprintf(stderr, "qevtool video: the motion's last frame %d is past %d, the last a video shows: give --to\n",
+                 int(last), int(kLastVideoFrame));
+    return 1;
+  }
+  if (!toGiven) to = last;
+  if (to > last || from > to) {
+    std::fprintf(stderr, "qevtool video: --%s %d is past the motion's last frame %d\n", to > last ? "to" : "from",
+                 int(to > last ? to : from), int(last));
+    return 1;
+  }
+
+  VideoOptions video;
+  video.width = width;
+  video.height = height;
+  video.fps = fps;
+  video.frames = VideoFrameCount(from, to, fps);
+  video.music = music;
+  video.musicStart = double(from) / 30.0;
+  CVideoEncoder encoder;
+  if (!encoder.Open(output, video)) {
+    std::fprintf(stderr, "qevtool video: %s: %s\n", output, encoder.Reason().c_str());
+    return 1;
+  }
+  // Played from frame 0 to the first picture at the video's own rate, so the
+  // physics has stepped as it steps through the video.
+  for (int64_t k = 0, n = int64_t(from) * fps / 30; k < n; ++k) StepVideoFrame(scene, fps);
+
+  FrameDrawing frame;
+  frame.device = deviceFrame.m_pDevice;
+  frame.camera = &camera;
+  frame.grid = &grid;
+  frame.ikGoalLocator = &ikGoalLocator;
+  frame.DrawType = drawType;
+  AddSceneSteps(&frame, &scene);
+  auto draw = [&](std::vector<uint32_t>* pixels) {
+    DrawWholeFrame(&deviceFrame, frame);
+    unsigned w = 0, h = 0;
+    return SUCCEEDED(deviceFrame.m_pDevice->ReadBackBuffer(pixels, &w, &h)) && int(w) == width && int(h) == height;
+  };
+  ProgressBar bar;
+  RecordFigures figures;
+  const int written = RecordVideo(
+      scene, fps, video.frames, draw, encoder, [&bar](int64_t frames, const RecordFigures& f) { bar.Show(frames, f); },
+      &figures, &why);
+  bar.Done(figures, encoder.EncodingSeconds(), written);
+  if (!written) {
+    std::fprintf(stderr, "qevtool video: %s: %s\n", output, why.c_str());
+    return 1;
+  }
+  return 0;
+}
