@@ -28,9 +28,10 @@ constexpr int kIoBufferSize = 1 << 16;
 // The rates the AAC encoder takes; music at another rate is resampled to 48 kHz.
 constexpr int kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
 constexpr int kAacBitsPerChannel = 96000;  // bits a second
-// A speed the encoder keeps ahead of the software drawing with, at a
-// quality that shows no loss on flat-shaded models.
-constexpr const char* kPreset = "veryfast";
+// A speed that keeps the encoder ahead of the software drawing even for
+// light models (about twice "veryfast" at 1280 x 720, for files about twice
+// as large), at a quality that shows no loss on flat-shaded models.
+constexpr const char* kPreset = "superfast";
 constexpr const char* kQuality = "18";  // x264's constant rate factor
 
 }  // namespace
