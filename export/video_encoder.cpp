@@ -49,6 +49,8 @@ int CVideoEncoder::Open(std::unique_ptr<CVideoSink> sink, const std::string& pat
   m_reason.clear();
   m_bClosing = m_bDropping = m_bFailed = false;
   m_nMostWaiting = 0;
+  const size_t pictureBytes = size_t(std::max(options.width, 1)) * size_t(std::max(options.height, 1)) * 4;
+  m_nDepth = std::clamp<size_t>(kQueueBytes / pictureBytes, 1, kQueueDepth);
   m_nEncoded = 0;
   m_nEncodingNanos = 0;
   if (!sink->Open(path, options)) {
@@ -81,7 +83,7 @@ void CVideoEncoder::Run() {
       return;
     }
     ++m_nEncoded;
-    if (m_spent.size() < kQueueDepth) m_spent.push_back(std::move(pixels));
+    if (m_spent.size() < m_nDepth) m_spent.push_back(std::move(pixels));
     m_changed.notify_all();
   }
 }
@@ -89,7 +91,7 @@ void CVideoEncoder::Run() {
 int CVideoEncoder::Push(std::vector<uint32_t>* pixels) {
   std::unique_lock<std::mutex> hold(m_lock);
   if (!m_sink || m_bClosing) return 0;
-  m_changed.wait(hold, [this] { return m_waiting.size() < kQueueDepth || m_bFailed; });
+  m_changed.wait(hold, [this] { return m_waiting.size() < m_nDepth || m_bFailed; });
   if (m_bFailed) return 0;
   m_waiting.push_back(std::move(*pixels));
   m_nMostWaiting = std::max(m_nMostWaiting, m_waiting.size());

@@ -22,8 +22,10 @@ VideoTarget ClassifyVideoTarget(const std::string& path);
 
 class CVideoEncoder {
  public:
-  // Pictures waiting at most: at 1280 x 720 about 15 MB.
+  // Pictures waiting at most: at 1280 x 720 about 15 MB. Larger pictures
+  // wait fewer at a time, so that no more than kQueueBytes wait (one always can).
   static constexpr size_t kQueueDepth = 4;
+  static constexpr size_t kQueueBytes = size_t(64) << 20;
 
   CVideoEncoder() = default;
   CVideoEncoder(const CVideoEncoder&) = delete;
@@ -38,7 +40,7 @@ class CVideoEncoder {
   int Open(std::unique_ptr<CVideoSink> sink, const std::string& path, const VideoOptions& options);
   // Hands the next picture over, taking its pixels and leaving a spent
   // buffer of the same size (when one is free) for the next. Waits while
-  // kQueueDepth pictures wait. 0 once the encoding has failed.
+  // QueueDepth() pictures wait. 0 once the encoding has failed.
   int Push(std::vector<uint32_t>* pixels);
   // Waits until every picture is encoded, then completes the file. 1, or 0
   // with Reason() and nothing left behind.
@@ -51,8 +53,10 @@ class CVideoEncoder {
   // counting its waits for pictures), for the figures of a run.
   int64_t Encoded() const { return m_nEncoded.load(); }
   double EncodingSeconds() const { return double(m_nEncodingNanos.load()) * 1e-9; }
-  // The most pictures that were ever waiting at once.
+  // The most pictures that were ever waiting at once, and the most that may
+  // for the pictures of the last Open.
   size_t MostWaiting() const { return m_nMostWaiting; }
+  size_t QueueDepth() const { return m_nDepth; }
 
  private:
   void Run();
@@ -68,6 +72,7 @@ class CVideoEncoder {
   bool m_bDropping = false;  // the waiting pictures go unencoded
   bool m_bFailed = false;   // the sink failed; its Reason() says why
   size_t m_nMostWaiting = 0;
+  size_t m_nDepth = kQueueDepth;
   std::string m_reason;
   std::atomic<int64_t> m_nEncoded{0};
   std::atomic<int64_t> m_nEncodingNanos{0};

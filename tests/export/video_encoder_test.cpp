@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -76,42 +77,59 @@ class ScriptedSink : public CVideoSink {
 };
 
 TEST(VideoEncoder, PicturesArriveInOrderThroughABoundedQueue) {
-  Script script;
-  script.held = true;
-  CVideoEncoder encoder;
-  ASSERT_EQ(encoder.Open(std::make_unique<ScriptedSink>(&script), "x", VideoOptions{}), 1);
-  constexpr int kPictures = 40;
-  std::atomic<int> pushed{0};
-  std::thread producer([&] {
-    for (int n = 0; n < kPictures; ++n) {
-      std::vector<uint32_t> pixels(16, uint32_t(n));
-      if (!encoder.Push(&pixels)) return;
-      ++pushed;
+  struct Case {
+    int width, height;  // of the pictures announced
+    size_t depth;       // pictures that may wait
+  };
+  const Case cases[] = {
+      {64, 64, CVideoEncoder::kQueueDepth},
+      {2048, 2048, 4},  // 16 MB each
+      {4096, 2048, 2},
+      {4096, 4096, 1},  // 64 MB: one waits, one is encoded
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    Script script;
+    script.held = true;
+    VideoOptions options;
+    options.width = c.width;
+    options.height = c.height;
+    CVideoEncoder encoder;
+    ASSERT_EQ(encoder.Open(std::make_unique<ScriptedSink>(&script), "x", options), 1);
+    EXPECT_EQ(encoder.QueueDepth(), c.depth);
+    constexpr int kPictures = 40;
+    std::atomic<int> pushed{0};
+    std::thread producer([&] {
+      for (int n = 0; n < kPictures; ++n) {
+        std::vector<uint32_t> pixels(16, uint32_t(n));  // the sink looks at the first pixel only
+        if (!encoder.Push(&pixels)) return;
+        ++pushed;
+      }
+    });
+    {
+      // The thread holds picture 0; the queue fills behind it and the
+      // producer waits: one held, `depth` waiting, nothing more taken.
+      std::unique_lock<std::mutex> hold(script.lock);
+      script.changed.wait(hold, [&] { return script.entered == 1; });
     }
-  });
-  {
-    // The thread holds picture 0; the queue fills behind it and the
-    // producer waits: one held, kQueueDepth waiting, nothing more taken.
-    std::unique_lock<std::mutex> hold(script.lock);
-    script.changed.wait(hold, [&] { return script.entered == 1; });
+    for (int spins = 0; spins < 200 && pushed < int(c.depth) + 1; ++spins)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // room for a queue without bound to run on
+    EXPECT_EQ(pushed, int(c.depth) + 1);
+    {
+      std::lock_guard<std::mutex> hold(script.lock);
+      script.held = false;
+    }
+    script.changed.notify_all();
+    producer.join();
+    ASSERT_EQ(encoder.Finish(), 1) << encoder.Reason();
+    EXPECT_TRUE(script.finished);
+    EXPECT_FALSE(script.abandoned);
+    ASSERT_EQ(script.seen.size(), size_t(kPictures));
+    for (int n = 0; n < kPictures; ++n) EXPECT_EQ(script.seen[size_t(n)], uint32_t(n));
+    EXPECT_EQ(encoder.Encoded(), kPictures);
+    EXPECT_LE(encoder.MostWaiting(), c.depth);
   }
-  for (int spins = 0; spins < 200 && pushed < int(CVideoEncoder::kQueueDepth) + 1; ++spins)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // room for a queue without bound to run on
-  EXPECT_EQ(pushed, int(CVideoEncoder::kQueueDepth) + 1);
-  {
-    std::lock_guard<std::mutex> hold(script.lock);
-    script.held = false;
-  }
-  script.changed.notify_all();
-  producer.join();
-  ASSERT_EQ(encoder.Finish(), 1) << encoder.Reason();
-  EXPECT_TRUE(script.finished);
-  EXPECT_FALSE(script.abandoned);
-  ASSERT_EQ(script.seen.size(), size_t(kPictures));
-  for (int n = 0; n < kPictures; ++n) EXPECT_EQ(script.seen[size_t(n)], uint32_t(n));
-  EXPECT_EQ(encoder.Encoded(), kPictures);
-  EXPECT_LE(encoder.MostWaiting(), CVideoEncoder::kQueueDepth);
 }
 
 TEST(VideoEncoder, FailingSinkStopsTheRunWithItsReason) {
