@@ -14,6 +14,8 @@ extern "C" {
 #include "export/ffmpeg_log.h"
 #include "export/music_reader.h"
 #include "export/safe_file.h"
+#include "platform/codepage.h"
+#include "support/debug.h"
 
 namespace {
 
@@ -253,14 +255,12 @@ int CVideoFile::Open(const std::string& path, const VideoOptions& options) {
   m = std::make_unique<Impl>();
   m->options = options;
   m_reason.clear();
-  if (options.fps <= 0 || options.frames < 0) {
-    m_reason = "no frame rate";
-    m.reset();
-    return 0;
-  }
-  if (!EvenSides(options)) {
-    m_reason = "an H.264 picture needs even sides, not " + std::to_string(options.width) + "x" +
-               std::to_string(options.height);
+  if (options.fps <= 0 || options.frames < 0 || !EvenSides(options)) {
+    m_reason = options.fps <= 0 || options.frames < 0
+                   ? "no frame rate"
+                   : "an H.264 picture needs even sides, not " + std::to_string(options.width) + "x" +
+                         std::to_string(options.height);
+    DebugPrintf("video file %s not written: %s\n", qev::Utf8ToCp932(path).c_str(), m_reason.c_str());
     m.reset();
     return 0;
   }

@@ -1,6 +1,6 @@
 // Recordings written to video files and picture folders, read back by
 // FFmpeg's own tools: the frame count, size, rate and length they find, the
-// sound cut to the pictures' span, the pictures themselves; and the targets
+// sound cut to the pictures' span; and the targets
 // that refuse them, cannot go back, or fill up, leaving nothing behind.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -18,7 +18,6 @@
 #include "export/png_sequence.h"
 #include "export/video_encoder.h"
 #include "export/video_file.h"
-#include "platform/picture_decoder.h"
 #include "platform/picture_encoder.h"
 #include "tests/common/media.h"
 #include "tests/common/temp_dir.h"
@@ -182,34 +181,6 @@ TEST(VideoFile, SoundIsCutAtTheStartAndEndsInSilence) {
   }
 }
 
-TEST(VideoFile, FirstAndLastPicturesComeBackAsHandedOver) {
-  TempDir dir;
-  const VideoOptions o = Options(320, 200, 30, 30);
-  std::string why;
-  ASSERT_EQ(Record(dir.Path("out.mp4"), o, &why), 1) << why;
-  for (int n : {0, 29}) {
-    SCOPED_TRACE(n);
-    ASSERT_TRUE(qev::test::ExtractPicture(dir.Path("out.mp4"), n, dir.Path("back.png")));
-    const std::string bytes = dir.ReadFile("back.png");
-    qev::DecodedPicture back;
-    ASSERT_EQ(qev::DecodePicture(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
-                                 qev::PictureFormats::kTextureFiles, back),
-              1);
-    ASSERT_EQ(back.width, 320);
-    ASSERT_EQ(back.height, 200);
-    const std::vector<uint32_t> sent = Picture(320, 200, n);
-    // Inside each area (off its edges, where the halved colour planes blur),
-    // the colour within a few steps of what was sent.
-    const int spots[][2] = {{100, 30}, {300, 60}, {10, 120}, {300, 190}, {4 * n + 8, 108}};
-    for (const auto& s : spots) {
-      const uint8_t* got = &back.pixels[(size_t(s[1]) * 320 + size_t(s[0])) * 4];
-      const uint32_t want = sent[size_t(s[1]) * 320 + size_t(s[0])];
-      for (int c = 0; c < 3; ++c)
-        EXPECT_NEAR(int(got[c]), int(want >> (8 * c) & 0xFF), 4) << "at " << s[0] << ", " << s[1] << " channel " << c;
-    }
-  }
-}
-
 TEST(VideoFile, TargetsThatRefuseItLeaveNothingAndKeepTheOldFile) {
   TempDir dir;
   dir.WriteFile("garbage.wav", std::string(3000, '\x33'));
@@ -242,9 +213,7 @@ TEST(VideoFile, TargetsThatRefuseItLeaveNothingAndKeepTheOldFile) {
     std::string why;
     EXPECT_EQ(Record(dir.Path(c.target), o, &why, c.pictures), 0);
     EXPECT_NE(why.find(c.why), std::string::npos) << why;
-    if (c.width % 2 == 0) {
-      EXPECT_TRUE(log.Contains("video file " + dir.Path(c.target) + " not written: ")) << log.Text();
-    }
+    EXPECT_TRUE(log.Contains("video file " + dir.Path(c.target) + " not written: " + why + "\n")) << log.Text();
   }
   // a folder named like a video file is no file to write
   CVideoFile file(VideoContainer::kMp4);
