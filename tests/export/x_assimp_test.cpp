@@ -107,4 +107,44 @@ TEST(XAssimp, FacesNoMaterialDrawsAreLeftOutAndNoMaterialsGetOne) {
   }
 }
 
+TEST(XAssimp, MotionOfHighestFrameZeroGivesOneKeyAtTimeZero) {
+  qev::xfile::XBake bake;
+  bake.frames = 0;
+  CPmdBone* moved = nullptr;
+  bake.ready = [&moved](int32_t) {
+    D3DXMatrixTranslation(&moved->m_mAnim, 0.25f, 0.5f, 0.75f);
+    return 1;
+  };
+  PmdDesc desc = qev::test::TwoTriangles();
+  desc.bones = {{"A", -1, 0, 0, 0, {1, 2, 3}, ""}, {"B", 0, 0, 0, 0, {1, 3, 3}, ""}};
+  qev::test::TempDir dir;
+  CPmdFile model;
+  ASSERT_TRUE(qev::test::LoadModel(model, desc));
+  CPmdBone root;
+  root.AddChild(0, model);
+  root.FindByIndex(0)->AddChild(1, model);
+  moved = root.FindByIndex(0);
+  std::string failure;
+  ASSERT_EQ(qev::xfile::WriteXSkin(model, root, &bake, dir.Path("skin.x").c_str(), &failure), 1) << failure;
+
+  Assimp::Importer importer;
+  const aiScene* scene = importer.ReadFile(dir.Path("skin.x"), kValidate);
+  ASSERT_NE(scene, nullptr) << importer.GetErrorString();
+  ExpectSameMesh(scene, model);
+  ASSERT_EQ(scene->mNumAnimations, 1u);
+  const aiAnimation* anim = scene->mAnimations[0];
+  ASSERT_EQ(anim->mNumChannels, 2u);
+  for (unsigned c = 0; c < anim->mNumChannels; ++c) {
+    const aiNodeAnim* channel = anim->mChannels[c];
+    SCOPED_TRACE(channel->mNodeName.C_Str());
+    ASSERT_EQ(channel->mNumPositionKeys, 1u);
+    ASSERT_EQ(channel->mNumRotationKeys, 1u);
+    EXPECT_EQ(channel->mPositionKeys[0].mTime, 0.0);
+    // A: its head moved by the pose of frame 0; B: its offset from A, unposed
+    // (the reader's z is ours negated)
+    const bool isA = std::string(channel->mNodeName.C_Str()) == "_41";
+    ExpectNear(channel->mPositionKeys[0].mValue, isA ? aiVector3D(1.25f, 2.5f, 2.25f) : aiVector3D(0, 1, 0));
+  }
+}
+
 }  // namespace
