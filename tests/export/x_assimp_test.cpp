@@ -86,6 +86,7 @@ TEST(XAssimp, FacesNoMaterialDrawsAreLeftOutAndNoMaterialsGetOne) {
       {"a material over the first triangle only", {3}, {0}, 1},
       {"the second triangle after materials of none", {1, 2, 3}, {3}, 3},
       {"a triangle across the two, as the viewer draws it", {1, 3}, {1}, 2},
+      {"a material that draws nothing", {2}, {}, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -100,7 +101,8 @@ TEST(XAssimp, FacesNoMaterialDrawsAreLeftOutAndNoMaterialsGetOne) {
     for (const char* name : {"plain.x", "skin.x"}) {
       SCOPED_TRACE(name);
       Assimp::Importer importer;
-      const aiScene* scene = importer.ReadFile(files.dir.Path(name), kValidate);
+      // a file of no faces holds no mesh, which validation takes for an error
+      const aiScene* scene = importer.ReadFile(files.dir.Path(name), c.faces.empty() ? 0 : kValidate);
       ASSERT_NE(scene, nullptr) << importer.GetErrorString();
       ExpectSameMesh(scene, files.model, c.faces, c.materials);
     }
