@@ -54,8 +54,9 @@ void CMorph::Build(const CPmdFile& model) {
   const uint32_t baseCount = base.head.vertexCount;
   for (uint32_t j = 0; j < baseCount; ++j) {
     if (base.vertices[j].vertex >= uint32_t(vertexCount)) {
-      DebugPrintf("PMD morph error : base morph entry [%u] vertex %u is not below the vertex count %d; no morph plays\n",
-                  j, unsigned(base.vertices[j].vertex), vertexCount);
+      DebugPrintf(
+          "PMD morph error : base morph entry [%u] vertex %u is not below the vertex count %d; no morph plays\n", j,
+          unsigned(base.vertices[j].vertex), vertexCount);
       return;
     }
   }
@@ -74,8 +75,10 @@ void CMorph::Build(const CPmdFile& model) {
       const PmdMorphVertex& e = rec.vertices[j];
       const D3DXVECTOR3 offset(e.pos[0], e.pos[1], e.pos[2]);
       if (e.vertex >= baseCount) {
-        DebugPrintf("PMD morph error : morph [%d] %.*s entry [%u] base index %u is not below the base count %u; morph left out\n",
-                    int(i), int(name.size()), name.data(), j, unsigned(e.vertex), baseCount);
+        DebugPrintf(
+            "PMD morph error : morph [%d] %.*s entry [%u] base index %u is not below the base count %u; "
+            "morph left out\n",
+            int(i), int(name.size()), name.data(), j, unsigned(e.vertex), baseCount);
         refused = true;
       } else if (!std::isfinite(offset.x) || !std::isfinite(offset.y) || !std::isfinite(offset.z)) {
         DebugPrintf("PMD morph error : morph [%d] %.*s entry [%u] offset is not a finite number; morph left out\n",
@@ -87,6 +90,7 @@ void CMorph::Build(const CPmdFile& model) {
     }
     if (refused) {
       m_entries.resize(m.first);
+      m.end = m.first;
       continue;
     }
     m.end = m_entries.size();
@@ -180,4 +184,6 @@ float CMorph::Weight(int morph) const {
   return Plays(morph) ? m_morphs[size_t(morph)].weight : 0.0f;
 }
 
-bool CMorph::Plays(int morph) const { return morph >= 0 && size_t(morph) < m_morphs.size() && m_morphs[size_t(morph)].plays; }
+bool CMorph::Plays(int morph) const {
+  return morph >= 0 && size_t(morph) < m_morphs.size() && m_morphs[size_t(morph)].plays;
+}

@@ -1,5 +1,6 @@
 // CMorph: a model's expressions (morphs) made ready to play. Morph 0 is the
-// base: the mesh vertices the face may move. Every other morph lists entries
+// base, whatever its kind byte says (the kind only groups morphs for
+// display): the mesh vertices the face may move. Every other morph lists entries
 // into the base with an offset each; they are resolved to mesh vertices once
 // at load. A motion's morph tracks give the weights at a frame, and the
 // positions skinning starts from are the bind positions plus weight x offset

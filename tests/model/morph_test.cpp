@@ -111,11 +111,15 @@ TEST(Morph, OffsetsGoThroughTheBaseAddInModelOrderAndAreUndoneExactly) {
   // one before left, so offsets that are not taken back show.
   const Case cases[] = {
       {"no motion yet", {}, {{0, 0, 0}, {1, 0, 0}, {0, 1, -1}, {2, 2, -2}}},
-      {"a whole: entries 0 and 2 (vertices 2 and 3)", {{"a", 1}}, {{0, 0, 0}, {1, 0, 0}, {0, 1.5f, -1.25f}, {3, 2, -2}}},
+      {"a whole: entries 0 and 2 (vertices 2 and 3)",
+       {{"a", 1}},
+       {{0, 0, 0}, {1, 0, 0}, {0, 1.5f, -1.25f}, {3, 2, -2}}},
       {"a half", {{"a", 0.5f}}, {{0, 0, 0}, {1, 0, 0}, {0, 1.25f, -1.125f}, {2.5f, 2, -2}}},
       {"a back to 0", {{"a", 0}}, {{0, 0, 0}, {1, 0, 0}, {0, 1, -1}, {2, 2, -2}}},
       {"b whole: entries 0 and 1 (vertices 2 and 0)", {{"b", 1}}, {{0, 0, 1}, {1, 0, 0}, {0.5f, 1, -1}, {2, 2, -2}}},
-      {"a and b add on vertex 2", {{"a", 1}, {"b", 0.5f}}, {{0, 0, 0.5f}, {1, 0, 0}, {0.25f, 1.5f, -1.25f}, {3, 2, -2}}},
+      {"a and b add on vertex 2",
+       {{"a", 1}, {"b", 0.5f}},
+       {{0, 0, 0.5f}, {1, 0, 0}, {0.25f, 1.5f, -1.25f}, {3, 2, -2}}},
       {"a negative", {{"a", -1}}, {{0, 0, 0}, {1, 0, 0}, {0, 0.5f, -0.75f}, {1, 2, -2}}},
       {"above 1", {{"b", 2}}, {{0, 0, 2}, {1, 0, 0}, {1, 1, -1}, {2, 2, -2}}},
       {"nothing", {}, {{0, 0, 0}, {1, 0, 0}, {0, 1, -1}, {2, 2, -2}}},
@@ -318,8 +322,11 @@ TEST(Morph, ModelsWithoutMorphsOrVertices) {
     EXPECT_EQ(morph.Weight(0), 0.0f);
     EXPECT_EQ(morph.Weight(7), 0.0f);
     EXPECT_EQ(morph.Weight(-1), 0.0f);
-    if (model.m_nVertex == 0) EXPECT_EQ(morph.Positions(), nullptr);
-    else EXPECT_EQ(morph.Positions()[2].z, -1.0f);
+    if (model.m_nVertex == 0) {
+      EXPECT_EQ(morph.Positions(), nullptr);
+    } else {
+      EXPECT_EQ(morph.Positions()[2].z, -1.0f);
+    }
   }
 }
 
