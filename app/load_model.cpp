@@ -50,6 +50,7 @@ void CScene::DiscardModel() {
   m_nMaxDrawVertex = 0;
   m_skin.clear();
   m_posed.clear();
+  m_morph.Clear();
   m_physics.Clear();
   m_pTextures.reset();
 }
@@ -169,6 +170,7 @@ int CScene::AssembleModel(const char* path, IDirect3DDevice9* device, std::strin
   for (int k = 0; k < model.m_nIk; ++k) D3DXMatrixIdentity(&G()[k]);
   m_skin.assign(model.m_nBone, D3DXMATRIX());
   m_posed.assign(size_t(model.m_nVertex), D3DXVECTOR3());
+  m_morph.Build(model);
 
   // The drawing buffer holds the largest material.
   m_nMaxDrawVertex = 0;

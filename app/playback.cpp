@@ -35,6 +35,7 @@ int CScene::RefreshPose() {
   // Applying a pose clears every node's motion keys as well.
   m_skeleton.ApplyPose(*m_pose);
   m_ikRoot.ApplyPose(*m_pose);
+  m_morph.ResetWeights();
   FinishPose();
   m_physics.ResetDynamicBodies(*this);
   return 1;
@@ -55,10 +56,12 @@ int CScene::LoadMotion(const char* path, std::string* failure) {
 void CScene::StartMotion() {
   m_skeleton.AttachMotion(*m_motion);
   m_ikRoot.AttachMotion(*m_motion);
+  m_morph.AttachMotion(*m_motion);
   m_fFrame = 0.0f;
   m_nMode = kMotionPlayback;
   m_skeleton.SampleMotion(m_fFrame);
   m_ikRoot.SampleMotion(m_fFrame);
+  m_morph.SampleMotion(m_fFrame);
   FinishPose();
   m_physics.ResetDynamicBodies(*this);
   m_physics.SyncKinematicBodies(*this);
@@ -71,6 +74,7 @@ int CScene::AdvanceMotion(float step) {
   if (wrapped) m_fFrame = 0.0f;
   m_skeleton.SampleMotion(m_fFrame);
   m_ikRoot.SampleMotion(m_fFrame);
+  m_morph.SampleMotion(m_fFrame);
   FinishPose();
   if (!wrapped) return 1;
   m_physics.ResetDynamicBodies(*this);

@@ -12,6 +12,7 @@
 
 #include "app/model_physics.h"
 #include "model/ik_tree.h"
+#include "model/morph.h"
 #include "model/pmd_bone.h"
 #include "model/pmd_file.h"
 #include "model/vmd_file.h"
@@ -49,7 +50,7 @@ class CScene {
   // The model skinned on the processor from B x W and drawn material by material.
   void DrawModel(IDirect3DDevice9* device);
   // The skinning matrix B x W of every bone and from them every vertex's
-  // posed position, once per frame.
+  // posed position, once per frame, starting from the morphed bind positions.
   void UpdateSkin();
   // Fills the drawing buffer with material m's vertices as last posed; their count.
   int SkinMaterial(int m);
@@ -103,6 +104,7 @@ class CScene {
   std::vector<CPmdBone*> m_nodes;              // bone index -> skeleton node, or null
   std::vector<D3DXMATRIX> m_skin;              // B x W per bone, refreshed per draw
   std::vector<D3DXVECTOR3> m_posed;            // each vertex skinned, refreshed per draw
+  CMorph m_morph;                              // the expressions: what skinning starts from
   CModelPhysics m_physics;
 
  private:
