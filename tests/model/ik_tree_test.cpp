@@ -140,6 +140,27 @@ TEST(IkTree, OneStepTurnsNoFurtherThanTheControlWeight) {
   EXPECT_LT(D3DXVec3Length(&gap), 0.03f);
 }
 
+TEST(IkTree, ANegativeControlWeightLimitsByItsSizeAndTurnsTowardsTheGoal) {
+  // The goal needs a quarter turn. Files with a negative weight exist; the
+  // step is limited by the weight's size, in the goal's direction.
+  struct Case {
+    float weight;
+    float turn;  // radians turned by one pass
+  };
+  for (const Case& c : {Case{-0.1f, 0.1f}, Case{-0.5f, 0.5f}, Case{-3.0f, 1.5707964f}}) {
+    SCOPED_TRACE(c.weight);
+    OneBoneChain negative("leg", {0, 5, -5}, c.weight, 1);
+    const D3DXVECTOR3 start = negative.Tip() - D3DXVECTOR3(0, 5, -5);
+    negative.Solve();
+    const D3DXVECTOR3 gap = negative.Tip() - D3DXVECTOR3(0, 5, -5);
+    EXPECT_LT(D3DXVec3Length(&gap), D3DXVec3Length(&start));
+    EXPECT_NEAR(AngleOf(negative.bone->m_mAnim), c.turn, 1e-4f);
+    OneBoneChain positive("leg", {0, 5, -5}, -c.weight, 1);
+    positive.Solve();
+    EXPECT_EQ(negative.W[1], positive.W[1]);
+  }
+}
+
 TEST(IkTree, AKneeTurnsOnlyForwardAboutItsOwnX) {
   // The tip hangs 5 below the knee; a goal 0.5 rad round +X (or -X) from it.
   const float s = std::sin(0.5f), c = std::cos(0.5f);
