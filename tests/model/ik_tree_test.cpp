@@ -107,6 +107,40 @@ TEST(IkTree, GoalMatricesComposeLocalBeforeAnimation) {
   EXPECT_NEAR(G[1]._43, 2.0f, 1e-6f);  // b's rotation went with the pose
 }
 
+TEST(IkTree, GoalWalksFollowNodesAddedAndClearedAfterAWalk) {
+  CPmdFile pmd;
+  PmdDesc d;
+  d.bones = {Bone("a", -1, 2, 0, 1, 0), Bone("b", 0, 2, 0, 3, 0)};
+  PmdIkDesc ik0, ik1;
+  ik0.ikBone = 0;
+  ik1.ikBone = 1;
+  d.iks = {ik0, ik1};
+  const std::string bytes = BuildPmd(d);
+  ASSERT_EQ(pmd.LoadFromMemory(bytes.data(), bytes.size()), 1);
+  CIKTree root;
+  CIKTree* a = root.AddChild(0, 0, pmd);
+  D3DXMATRIX G[2] = {};
+  ASSERT_EQ(root.UpdateMatrices(G, nullptr), 1);
+  EXPECT_EQ(G[1], D3DXMATRIX());
+
+  // a goal added after a walk is in the next one, below its parent
+  CIKTree* b = a->AddChild(1, 1, pmd);
+  EXPECT_EQ(root.FindByIndex(1), b);
+  D3DXMatrixTranslation(&a->m_mAnim, 2, 0, 0);
+  ASSERT_EQ(root.UpdateMatrices(G, nullptr), 1);
+  EXPECT_NEAR(G[1]._41, 2.0f, 1e-6f);
+  EXPECT_NEAR(G[1]._42, 3.0f, 1e-6f);
+
+  // cleared below a: b is gone from every walk; a's walk from itself starts at the matrix given
+  a->Clear();
+  EXPECT_EQ(root.FindByIndex(1), nullptr);
+  D3DXMATRIX G2[2] = {};
+  D3DXMATRIX parent;
+  D3DXMatrixTranslation(&parent, 0, 0, 5);
+  ASSERT_EQ(a->UpdateMatrices(G2, &parent), 1);
+  EXPECT_EQ(G2[1], D3DXMATRIX());  // a now stands for no list: nothing written
+}
+
 TEST(IkTree, ListsThatCannotOrNeedNotMoveLeaveThePoseAlone) {
   struct Case {
     const char* what;
