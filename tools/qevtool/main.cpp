@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tools/qevtool/bake.h"
+#include "tools/qevtool/camera.h"
 #include "tools/qevtool/convert.h"
 #include "tools/qevtool/info.h"
 #include "tools/qevtool/pose.h"
@@ -25,6 +26,7 @@ const Command kCommands[] = {
     {"pose", "MODEL ...", "where every bone's head stands, posed as in the viewer", RunPose},
     {"convert", "MODEL.pmd -o OUT.x", "the plain mesh as a DirectX text file (F10)", RunConvert},
     {"bake", "MODEL.pmd [MOTION.vmd] ... -o OUT.x", "the skinned model, a motion baked in (F9)", RunBake},
+    {"camera", "CAM.vmd [--frame N]", "where a camera motion puts the view at a frame", RunCamera},
 };
 
 void Usage(FILE* out) {
