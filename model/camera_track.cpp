@@ -36,8 +36,8 @@ CameraValues ValuesOf(const VmdCameraKey& k) {
 // (x to the right, y up, z away from a viewer who faces a figure's front):
 // - the camera orbits its target: the eye stands at target + (0, 0, distance)
 //   turned by the rotation, and looks at the target. The distance is stored
-//   signed: the default camera's -45 (shown to users as 45) puts the eye 45
-//   units toward -z, in front of a figure, which faces -z;
+//   signed: the usual -45 of a camera at rest puts the eye 45 units toward
+//   -z, in front of a figure, which faces -z;
 // - the rotation is yaw, pitch and roll in radians (y, x and z of the key):
 //   the camera is first rolled about its line of sight, then pitched about
 //   x, then turned about the vertical, the composition
