@@ -4,7 +4,9 @@
 #include <string>
 
 #include "app/scene.h"
+#include "model/camera_track.h"
 #include "platform/codepage.h"
+#include "support/debug.h"
 
 namespace {
 
@@ -45,6 +47,17 @@ int CScene::LoadMotion(const char* path, std::string* failure) {
   // Read beside the held motion: a file that fails leaves the motion playing.
   auto motion = std::make_unique<CVmdFile>();
   if (!motion->Load(path)) {
+    *failure = qev::Sjis("モーションデータ解析失敗");
+    return 0;
+  }
+  return PlayMotion(std::move(motion), failure);
+}
+
+int CScene::PlayMotion(std::unique_ptr<CVmdFile> motion, std::string* failure) {
+  // A camera motion moves no bone: played, it would only wipe the model's motion.
+  if (IsCameraMotion(*motion)) {
+    DebugPrintf("VMD : a camera motion (%d camera keys, no bone keys) does not play on a model\n",
+                int(motion->m_nCameraKey));
     *failure = qev::Sjis("モーションデータ解析失敗");
     return 0;
   }

@@ -60,6 +60,9 @@ class CScene {
   // 0 with the message box text in *failure; what was playing goes on.
   int LoadPose(const char* path, std::string* failure);
   int LoadMotion(const char* path, std::string* failure);
+  // Plays a motion already read; a camera motion is refused (0, the model's
+  // motion goes on).
+  int PlayMotion(std::unique_ptr<CVmdFile> motion, std::string* failure);
   // The held pose onto both trees, finished, the simulated bodies reset.
   int RefreshPose();
   // The held motion attached again and played from frame 0.

@@ -27,7 +27,7 @@ std::u16string CViewer::Title() {
   // stored as the system's narrow text, shown as UTF-16
   return qev::Cp932ToUtf16(qev::Sjis(
       "QEVテスト v0.92 ([F1]LoadPMD [F2]LoadVPD [F3]LoadVMD [F4]CalcIK   [F5]DrawType [F6]DrawBone "
-      "[F7]DrawRigid [F8]CalcBullet   [F9]SaveXSkin [F10]SaveXMesh   [SPC]ResetBullet)"));
+      "[F7]DrawRigid [F8]CalcBullet   [F9]SaveXSkin [F10]SaveXMesh   [F11]Camera   [SPC]ResetBullet)"));
 }
 
 int CViewer::WinMain() {
@@ -77,12 +77,14 @@ void CViewer::ReadRememberedPaths() {
   read(u"PMDFILE", &m_szModelPath);
   read(u"VPDFILE", &m_szPosePath);
   read(u"VMDFILE", &m_szMotionPath);
+  read(u"CAMERAFILE", &m_szCameraPath);
 }
 
 void CViewer::StoreRememberedPaths() {
   m_settings.SetSetting(u"PMDFILE", qev::Utf8ToUtf16(m_szModelPath).c_str());
   m_settings.SetSetting(u"VPDFILE", qev::Utf8ToUtf16(m_szPosePath).c_str());
   m_settings.SetSetting(u"VMDFILE", qev::Utf8ToUtf16(m_szMotionPath).c_str());
+  m_settings.SetSetting(u"CAMERAFILE", qev::Utf8ToUtf16(m_szCameraPath).c_str());
 }
 
 bool CViewer::RunPass() {
@@ -106,5 +108,6 @@ void CViewer::RunFrame() {
   m_keys.Update();
   RunCommands();
   m_scene.UpdateFrame(m_keys.State(VK_SPACE) == CGetKey::kPressed);
+  FollowCamera();
   DrawScene();
 }

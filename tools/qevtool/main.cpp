@@ -10,6 +10,7 @@
 
 #include "export/safe_file.h"
 #include "tools/qevtool/bake.h"
+#include "tools/qevtool/camera.h"
 #include "tools/qevtool/convert.h"
 #include "tools/qevtool/info.h"
 #include "tools/qevtool/morphs.h"
@@ -33,6 +34,7 @@ const Command kCommands[] = {
     {"morphs", "MODEL ...", "every morph's weight at a frame, played as in the viewer", RunMorphs},
     {"convert", "MODEL.pmd -o OUT.x", "the plain mesh as a DirectX text file (F10)", RunConvert},
     {"bake", "MODEL.pmd [MOTION.vmd] ... -o OUT.x", "the skinned model, a motion baked in (F9)", RunBake},
+    {"camera", "CAM.vmd [--frame N]", "where a camera motion puts the view at a frame", RunCamera},
 };
 
 void Usage(FILE* out) {
