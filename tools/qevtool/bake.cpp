@@ -40,7 +40,7 @@ class ProgressBar {
 
 void BakeUsage(FILE* out) {
   std::fputs(
-      "usage: qevtool bake MODEL.pmd [MOTION.vmd] [--no-ik] [--no-physics] -o OUT.x\n"
+      "usage: qevtool bake MODEL.pmd [MOTION.vmd] [--no-ik] [--no-physics] [--physics-substeps N] -o OUT.x\n"
       "Writes the model as a skinned DirectX text file (mesh, skin weights, bones\n"
       "as nested frames), exactly as the viewer's F9 does. With a motion, the\n"
       "motion is played from frame 0 up to the frame before its last key, frame by\n"
@@ -48,6 +48,7 @@ void BakeUsage(FILE* out) {
       "written as an animation key (640 ticks a frame at 4800 ticks a second).\n"
       "  --no-ik       the IK chains are not solved (F4 off)\n"
       "  --no-physics  the model's rigid bodies are left out\n"
+      QEV_PHYSICS_SUBSTEPS_USAGE
       "An existing OUT.x is replaced, but only once the new file is completely\n"
       "written. A progress bar is drawn on stderr when it is a terminal.\n"
       "exit status: 0 written, 1 a file could not be read or written (the reason\n"
@@ -60,7 +61,15 @@ int RunBake(int argc, char** argv) {
   const char* motion = nullptr;
   const char* output = nullptr;
   bool ik = true, physics = true;
+  int substeps = kDefaultPhysicsSubsteps;
   for (int i = 0; i < argc; ++i) {
+    std::string error;
+    if (const int taken = TakePhysicsSubsteps(argc, argv, &i, &substeps, &error)) {
+      if (taken > 0) continue;
+      std::fprintf(stderr, "qevtool bake: %s\n", error.c_str());
+      BakeUsage(stderr);
+      return 2;
+    }
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
       BakeUsage(stdout);
       return 0;
@@ -95,6 +104,7 @@ int RunBake(int argc, char** argv) {
   options.model = model;
   if (motion) options.motion = motion;
   options.ik = ik;
+  options.physicsSubsteps = substeps;
   CScene scene;
   std::string failure;
   if (!PoseScene(options, nullptr, &scene, &failure)) {
