@@ -1,7 +1,7 @@
 // The model's physics: its rigid body and joint records become bodies and
 // constraints of a fresh world on every load, and every frame the bodies that
 // follow bones are put on them while the simulated ones write their bones
-// back from inside the step (or each of its sub-steps).
+// back from inside the step (the last of its sub-steps).
 #include "app/model_physics.h"
 
 #include <algorithm>

@@ -39,7 +39,7 @@ class CModelPhysics {
   void ResetDynamicBodies(CScene& scene);
   // One step of the world (when there is one) by timeStep seconds, in the
   // set number of equal sub-steps; simulated bodies that move write their
-  // bones back during each. The follow-bone bodies move from where they
+  // bones back during the last. The follow-bone bodies move from where they
   // stood at the last step to where their bones are now in as many equal
   // parts, so the joints see them move rather than jump. A step of 0 takes
   // no time: every moving body only reports where it is.

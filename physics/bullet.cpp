@@ -108,7 +108,13 @@ void CBullet::StepPart(float timeStep, int part, int parts) {
   // after it by the distance it sees between them: moving the followers a
   // part of the way at a time cuts the gap that opens in a step as much.
   const float partStep = timeStep / float(parts);
+  // Only the last part's transforms are handed on: the places the bodies
+  // pass through before it are never shown, and nothing in the world reads
+  // what the callback writes.
+  const BulletTransformCallback callback = m_pCallback;
+  if (part < parts) m_pCallback = nullptr;
   m_world.m_pWorld->stepSimulation(partStep, 0, partStep);
+  m_pCallback = callback;
 }
 
 float CBullet::JointGap(int index) const {

@@ -60,8 +60,9 @@ class CBullet {
   void Step(float timeStep);
   // Part `part` (1 to parts) of a step of timeStep seconds cut into `parts`
   // equal steps: every body that follows its bone is first set along its
-  // path (CRigidBody::MoveAlongPath), then the world steps timeStep / parts.
-  // One part of one is exactly Step(timeStep); nothing without a world.
+  // path (CRigidBody::MoveAlongPath), then the world steps timeStep / parts;
+  // the callback hears of the moving bodies in the last part only. One part
+  // of one is exactly Step(timeStep); nothing without a world.
   void StepPart(float timeStep, int part, int parts);
   // How far apart a joint's two anchor points are: the joint's place as
   // body A's frame puts it and as body B's frame puts it, model units. 0
