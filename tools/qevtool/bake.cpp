@@ -40,7 +40,8 @@ class ProgressBar {
 
 void BakeUsage(FILE* out) {
   std::fputs(
-      "usage: qevtool bake MODEL.pmd [MOTION.vmd] [--no-ik] [--no-physics] [--physics-substeps N] -o OUT.x\n"
+      "usage: qevtool bake MODEL.pmd [MOTION.vmd] [--no-ik] [--no-physics] -o OUT.x\n"
+      "                    [--physics-substeps N]\n"
       "Writes the model as a skinned DirectX text file (mesh, skin weights, bones\n"
       "as nested frames), exactly as the viewer's F9 does. With a motion, the\n"
       "motion is played from frame 0 up to the frame before its last key, frame by\n"
