@@ -238,10 +238,16 @@ TEST(Bullet, AStepInPartsCarriesFollowersAlongTheirPaths) {
   // From the origin, upright, to (4, 8, 0) turned a quarter about Y.
   const btTransform target(btQuaternion(btVector3(0, 1, 0), SIMD_HALF_PI), btVector3(4, 8, 0));
   follower->FollowTo(target);
+  Seen seen;
+  bullet.m_pCallback = &CountReports;
+  bullet.m_pCallbackUser = &seen;
   const float part = kFrame / 4;
   for (int k = 1; k <= 4; ++k) {
     SCOPED_TRACE(k);
     bullet.StepPart(kFrame, k, 4);
+    // the moving body is handed on after the last part only
+    EXPECT_EQ(seen.indices, k < 4 ? std::vector<int>{} : std::vector<int>{1});
+    EXPECT_EQ(bullet.m_pCallback, &CountReports);
     const btTransform& at = follower->m_pBody->getCenterOfMassTransform();
     EXPECT_NEAR(at.getOrigin().x(), k, 1e-5f);
     EXPECT_NEAR(at.getOrigin().y(), 2 * k, 1e-5f);
