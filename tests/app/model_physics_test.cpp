@@ -818,7 +818,11 @@ TEST(ModelPhysicsSoak, AHundredBodiesAndJoints) {
   const PmdDesc d = HundredBodies();
   Rig rig(d);
   EXPECT_EQ(rig.Bullet().JointCount(), 100);
-  Soak(d, Walk({"bone0", "bone10", "bone50"}), 2000, 16 * 1024);
+  // With four sub-steps the library's contact arrays reach their high-water
+  // mark a little later and higher (measured: about 18 KB after 12,000
+  // frames, flat from frame 6,000); a block lost every frame would still be
+  // 64 KB over these 2,000.
+  Soak(d, Walk({"bone0", "bone10", "bone50"}), 2000, 32 * 1024);
 }
 
 }  // namespace
