@@ -6,6 +6,7 @@
 
 #include "app/grid.h"
 #include "app/ini_edit_x.h"
+#include "app/physics_settings.h"
 #include "app/viewer.h"
 #include "physics/bullet_debug_draw.h"
 #include "platform/codepage.h"
@@ -45,8 +46,10 @@ int CViewer::WinMain() {
   // 4. device, 5. camera, 6. IK goal locator, 7. physics debug drawer; no
   // device ends the program
   if (!StartDevice(DeviceBackend::kWindowGl)) return -1;
-  // 8. remembered paths; 9. mouse handlers; 10. floor grid; 11. frame clock
+  // 8. remembered paths (and the physics sub-step count); 9. mouse
+  // handlers; 10. floor grid; 11. frame clock
   ReadRememberedPaths();
+  ReadPhysicsSettings(m_settings, m_scene.m_physics);
   AddMouseHandlers();
   m_window.AddHandler(WM_DROPFILES, &CViewer::OnDropFiles);
   BuildGrid(&m_grid);
@@ -61,6 +64,7 @@ int CViewer::WinMain() {
   // shutdown: the material textures go with the scene
   m_scene.DiscardModel();
   StoreRememberedPaths();
+  StorePhysicsSettings(m_settings, m_scene.m_physics);
   m_frame.ReleaseTextures();
   m_pDebugDraw->Detach();  // its atlas goes with the device, not after the window
   m_frame.Term();

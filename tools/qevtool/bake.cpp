@@ -56,6 +56,7 @@ bool ParseFrameCount(const char* text, int64_t* out) {
 void BakeUsage(FILE* out) {
   std::fputs(
       "usage: qevtool bake MODEL.pmd [MOTION.vmd] [--no-ik] [--no-physics] [--max-frames N] -o OUT.x\n"
+      "                    [--physics-substeps N]\n"
       "Writes the model as a skinned DirectX text file (mesh, skin weights, bones\n"
       "as nested frames), exactly as the viewer's F9 does. With a motion, the\n"
       "motion is played from frame 0 up to the frame before its last key, frame by\n"
@@ -64,6 +65,7 @@ void BakeUsage(FILE* out) {
       "a motion whose keys are all at frame 0 gives one key, its pose.\n"
       "  --no-ik       the IK chains are not solved (F4 off)\n"
       "  --no-physics  the model's rigid bodies are left out\n"
+      QEV_PHYSICS_SUBSTEPS_USAGE
       "  --max-frames N  bake motions of up to N frames (frame 0 to the last\n"
       "                key); longer ones are refused. 1000000 (over nine hours)\n"
       "                unless given.\n"
@@ -83,7 +85,15 @@ int RunBake(int argc, char** argv) {
   const char* output = nullptr;
   bool ik = true, physics = true;
   int64_t maxFrames = qev::bake::kDefaultMaxFrames;
+  int substeps = kDefaultPhysicsSubsteps;
   for (int i = 0; i < argc; ++i) {
+    std::string error;
+    if (const int taken = TakePhysicsSubsteps(argc, argv, &i, &substeps, &error)) {
+      if (taken > 0) continue;
+      std::fprintf(stderr, "qevtool bake: %s\n", error.c_str());
+      BakeUsage(stderr);
+      return 2;
+    }
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
       BakeUsage(stdout);
       return 0;
@@ -125,6 +135,7 @@ int RunBake(int argc, char** argv) {
   options.model = model;
   if (motion) options.motion = motion;
   options.ik = ik;
+  options.physicsSubsteps = substeps;
   CScene scene;
   std::string failure;
   if (!PoseScene(options, nullptr, &scene, &failure)) {

@@ -46,8 +46,8 @@ bool ParseSize(const char* text, int* width, int* height) {
 void RenderUsage(FILE* out) {
   std::fputs(
       "usage: qevtool render MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik] [--no-physics]\n"
-      "                     [--camera CAM.vmd] [--size WxH] [--solid | --wire] [--rigid] [--bones]\n"
-      "                     -o OUT.png\n"
+      "                     [--camera CAM.vmd] [--physics-substeps N] [--size WxH] [--solid | --wire]\n"
+      "                     [--rigid] [--bones] -o OUT.png\n"
       "Draws one frame exactly as the viewer draws it, offscreen (OpenGL through\n"
       "EGL, no display needed): the start-up camera, the floor grid, the IK goal\n"
       "markers (unless --no-ik) and the model with its textures, in wireframe (the\n"
@@ -63,6 +63,7 @@ void RenderUsage(FILE* out) {
       "The picture is 1280x800 as in the viewer unless --size says otherwise\n"
       "(each side 1 to 4096; the vertical view angle stays as the camera has it).\n"
       "OUT.png is replaced only once the new picture is completely written.\n"
+      QEV_PHYSICS_SUBSTEPS_USAGE
       "exit status: 0 written, 1 a file could not be read or written or no\n"
       "offscreen device could be made (the reason on stderr), 2 bad usage.\n",
       out);
