@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 
+#include "app/start_up_view.h"
 #include "app/viewer.h"
 #include "platform/codepage.h"
 #include "platform/sdl_window.h"
@@ -28,12 +30,14 @@ const Command kCommands[] = {
     {VK_F8, &CViewer::ToggleCalcBullet},
     {VK_F9, &CViewer::SaveXSkin},
     {VK_F10, &CViewer::SaveXMesh},
-    {VK_F11, &CViewer::SaveVideo},
+    {VK_F11, &CViewer::ToggleCamera},
+    {'V', &CViewer::SaveVideo},
 };
 
 const qev::FileFilter kModelFilter{u"QEV用モデルファイル(*.pmd)", u"*.pmd"};
 const qev::FileFilter kPoseFilter{u"QEV用ポーズファイル(*.vpd)", u"*.vpd"};
 const qev::FileFilter kMotionFilter{u"QEV用モーションファイル(*.vmd)", u"*.vmd"};
+const qev::FileFilter kCameraFilter{u"QEV用カメラファイル(*.vmd)", u"*.vmd"};
 
 }  // namespace
 
@@ -57,7 +61,8 @@ void CViewer::LoadPose() {
   if (ChooseFile(&m_szPosePath, kPoseFilter)) OpenPose(m_szPosePath);
 }
 void CViewer::LoadMotion() {
-  if (ChooseFile(&m_szMotionPath, kMotionFilter)) OpenMotion(m_szMotionPath);
+  std::string path = m_szMotionPath;
+  if (ChooseFile(&path, kMotionFilter)) OpenMotion(path);
 }
 
 namespace {
@@ -88,16 +93,50 @@ int CViewer::OpenPose(const std::string& path) {
 }
 
 int CViewer::OpenMotion(const std::string& path) {
+  // Read beside the held motion: a file that fails leaves the motion playing.
+  auto motion = std::make_unique<CVmdFile>();
+  const bool read = motion->Load(path.c_str());
+  if (read && IsCameraMotion(*motion)) {
+    // a camera's keys drive the view, remembered as the camera; the model's motion plays on
+    m_szCameraPath = path;
+    m_cameraTrack.Attach(*motion);
+    m_bCameraPlaying = 1;
+    return 1;
+  }
+  m_szMotionPath = path;
+  if (!read) return ShowFailure(m_services.dialogs, m_window.GetHandle(), qev::Sjis("モーションデータ解析失敗"));
   std::string failure;
-  if (m_scene.LoadMotion(path.c_str(), &failure)) return 1;
+  if (m_scene.PlayMotion(std::move(motion), &failure)) return 1;
   return ShowFailure(m_services.dialogs, m_window.GetHandle(), failure);
+}
+
+int CViewer::OpenCamera(const std::string& path) {
+  CVmdFile motion;
+  // a model's motion is never taken as a camera: Attach refuses it
+  if (!motion.Load(path.c_str()) || !m_cameraTrack.Attach(motion))
+    return ShowFailure(m_services.dialogs, m_window.GetHandle(), qev::Sjis("カメラデータ解析失敗"));
+  m_bCameraPlaying = 1;
+  return 1;
+}
+
+void CViewer::ToggleCamera() {
+  if (m_cameraTrack.Empty()) {
+    if (ChooseFile(&m_szCameraPath, kCameraFilter)) OpenCamera(m_szCameraPath);
+    return;
+  }
+  m_bCameraPlaying = !m_bCameraPlaying;
+  DebugPrintf(m_bCameraPlaying ? "camera : plays\n" : "camera : off, the view is the mouse's\n");
+}
+
+void CViewer::FollowCamera() {
+  if (m_bCameraPlaying && !m_cameraTrack.Empty()) ViewThroughCamera(&m_camera, m_cameraTrack.View(m_scene.m_fFrame));
 }
 
 int CViewer::OpenFile(const std::string& path) {
   // remembered as if chosen in the dialog
   if (HasExtension(path, ".pmd")) return OpenModel(m_szModelPath = path);
   if (HasExtension(path, ".vpd")) return OpenPose(m_szPosePath = path);
-  if (HasExtension(path, ".vmd")) return OpenMotion(m_szMotionPath = path);
+  if (HasExtension(path, ".vmd")) return OpenMotion(path);  // remembered as a motion or a camera
   DebugPrintf("file not opened, its extension is not .pmd, .vpd or .vmd: %s\n",
               qev::Utf8ToCp932(path).c_str());
   return 0;

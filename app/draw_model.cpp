@@ -30,6 +30,8 @@ void CScene::UpdateSkin() {
   // Every vertex is posed once; the materials then copy it for each use. A
   // vertex gives the same bits however often it is used, so this is the
   // picture of skinning every face index on its own, at a third of the work.
+  // Skinning starts from the bind positions with the expressions applied.
+  const D3DXVECTOR3* from = m_morph.Positions();
   const D3DXMATRIX* skin = m_skin.data();
   for (int i = 0; i < m_model.m_nVertex; ++i) {
     const PmdVertex& v = m_model.m_pVertex[i];
@@ -47,7 +49,7 @@ void CScene::UpdateSkin() {
       for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 3; ++c) M[r][c] = w0 * s0.m[r][c] + w1 * s1.m[r][c];
     }
-    const float x = v.pos[0], y = v.pos[1], z = v.pos[2];
+    const float x = from[i].x, y = from[i].y, z = from[i].z;
     D3DXVECTOR3& o = m_posed[size_t(i)];
     o.x = x * M[0][0] + y * M[1][0] + z * M[2][0] + M[3][0];
     o.y = x * M[0][1] + y * M[1][1] + z * M[2][1] + M[3][1];

@@ -50,6 +50,7 @@ void CScene::DiscardModel() {
   m_nMaxDrawVertex = 0;
   m_skin.clear();
   m_posed.clear();
+  m_morph.Clear();
   m_physics.Clear();
   m_pTextures.reset();
 }
@@ -69,22 +70,21 @@ void CScene::BuildTrees() {
   const int count = int(model.m_nBone);
   m_nodes.assign(size_t(count), nullptr);
 
-  // IK goals, in file order, under the goal of their parent bone.
+  // IK goals, in file order, under the goal of their parent bone. The first
+  // IK list reaching for each bone, and the goal node of each bone placed so
+  // far, are looked up by bone index.
+  std::vector<int> firstIk(size_t(count), -1);
+  for (int k = model.m_nIk - 1; k >= 0; --k)
+    if (model.m_pIk[k].head.ikBone < count) firstIk[model.m_pIk[k].head.ikBone] = k;
+  std::vector<CIKTree*> goals(size_t(count), nullptr);
   for (int j = 0; j < count; ++j) {
     const PmdBoneRec& rec = model.m_pBone[j];
     if (IsLeftOutEye(PmdName(rec.name)) || rec.type != 2) continue;
-    int ik = -1;
-    for (int k = 0; k < model.m_nIk && ik < 0; ++k)
-      if (model.m_pIk[k].head.ikBone == j) ik = k;
+    const int ik = firstIk[size_t(j)];
     if (ik < 0) continue;  // an IK bone no list reaches for
     CIKTree* parent = &m_ikRoot;
-    if (m_ikRoot.m_nIndex != rec.parent) {
-      CIKTree* found = nullptr;
-      for (auto& child : m_ikRoot.m_children)
-        if ((found = child->FindByIndex(rec.parent))) break;
-      if (found) parent = found;
-    }
-    parent->AddChild(ik, j, model);
+    if (rec.parent >= 0 && rec.parent < count && goals[size_t(rec.parent)]) parent = goals[size_t(rec.parent)];
+    goals[size_t(j)] = parent->AddChild(ik, j, model);
   }
 
   // The skeleton. A bone hangs below its parent whatever their order in the
@@ -113,14 +113,28 @@ void CScene::BuildTrees() {
     }
   }
 
-  // Bones that would be in the tree but for a parent chain that loops.
-  int looped = 0;
+  // Bones that would be in the tree but for a parent chain that loops. Each
+  // bone's chain is followed only until it meets a bone already decided, so
+  // every bone is stepped over once.
+  constexpr uint8_t kUnknown = 0, kOnPath = 1, kEnds = 2, kLoops = 3;
+  std::vector<uint8_t> chain(size_t(count), kUnknown);
+  std::vector<int> path;
   for (int j = 0; j < count; ++j) {
-    if (m_nodes[size_t(j)]) continue;
     int p = j;
-    for (int steps = 0; steps <= count && p >= 0 && p < count; ++steps) p = model.m_pBone[p].parent;
-    if (p >= 0 && p < count) ++looped;
+    while (p >= 0 && p < count && chain[size_t(p)] == kUnknown) {
+      chain[size_t(p)] = kOnPath;
+      path.push_back(p);
+      p = model.m_pBone[p].parent;
+    }
+    // the walk left the bones (an end), met a decided bone (its fate), or
+    // came back onto its own path (a loop)
+    const uint8_t fate = p < 0 || p >= count ? kEnds : chain[size_t(p)] == kOnPath ? kLoops : chain[size_t(p)];
+    for (int b : path) chain[size_t(b)] = fate;
+    path.clear();
   }
+  int looped = 0;
+  for (int j = 0; j < count; ++j)
+    if (!m_nodes[size_t(j)] && chain[size_t(j)] == kLoops) ++looped;
   if (looped) DebugPrintf("PMD bones : %d bones left out, their parent chain loops\n", looped);
 }
 
@@ -169,6 +183,7 @@ int CScene::AssembleModel(const char* path, IDirect3DDevice9* device, std::strin
   for (int k = 0; k < model.m_nIk; ++k) D3DXMatrixIdentity(&G()[k]);
   m_skin.assign(model.m_nBone, D3DXMATRIX());
   m_posed.assign(size_t(model.m_nVertex), D3DXVECTOR3());
+  m_morph.Build(model);
 
   // The drawing buffer holds the largest material.
   m_nMaxDrawVertex = 0;

@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   int result = 0;
   {
     CViewer viewer(settings);
-    // qevtest [MODEL.pmd] [POSE.vpd | MOTION.vmd]: named before the viewer
+    // qevtest [MODEL.pmd] [POSE.vpd | MOTION.vmd] [CAMERA.vmd]: named before the viewer
     // moves into its own folder, so relative names are made whole here.
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {

@@ -1,9 +1,10 @@
 // The model's physics: its rigid body and joint records become bodies and
 // constraints of a fresh world on every load, and every frame the bodies that
 // follow bones are put on them while the simulated ones write their bones
-// back from inside the step.
+// back from inside the step (the last of its sub-steps).
 #include "app/model_physics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -108,11 +109,14 @@ struct CModelPhysics::Impl {
   std::vector<D3DXMATRIX> inverseOffsets;
   std::vector<BodyLink> links;
   bool nonFiniteReported = false;  // one line per load, not per frame
+  int substeps = kDefaultPhysicsSubsteps;  // a setting: kept by Clear
 
   // Body n back onto its bone (or where it started without one), still.
   void ResetToBone(int n);
   // The log line for a body repaired so, once per load.
   void ReportRepair(int n);
+  // Bodies whose numbers overflowed in the last (sub-)step go back and stop.
+  void RepairOverflows();
   void PlaceBodies(bool simulated);
   static void ApplyBodyToBone(int index, const btTransform& transform, CBullet* owner);
 };
@@ -282,13 +286,26 @@ void CModelPhysics::Impl::PlaceBodies(bool simulated) {
     D3DXMatrixMultiply(&m, &offsets[i], &W[link.bone]);
     // A bone gone non-finite (from a hostile model) keeps the body where it
     // was rather than bring the numbers into the world.
-    if (Finite(m)) body->ResetTransform(TransformFromMatrix(m));
+    if (!Finite(m)) continue;
+    if (simulated)
+      body->ResetTransform(TransformFromMatrix(m));
+    else
+      body->FollowTo(TransformFromMatrix(m));
   }
 }
 
 void CModelPhysics::SyncKinematicBodies(CScene&) { m_impl->PlaceBodies(false); }
 
-void CModelPhysics::ResetDynamicBodies(CScene&) { m_impl->PlaceBodies(true); }
+void CModelPhysics::ResetDynamicBodies(CScene&) {
+  m_impl->PlaceBodies(true);
+  // A reset is a jump for every body: the followers start the next step
+  // where they stand, not sweeping over from where they stood before.
+  CBullet& bullet = m_impl->bullet;
+  for (int i = 0; i < bullet.BodyCount(); ++i) {
+    CRigidBody* body = bullet.Body(i);
+    if (body->m_pBody && body->m_pBody->isKinematicObject()) body->HoldPath();
+  }
+}
 
 void CModelPhysics::Impl::ResetToBone(int n) {
   CRigidBody* body = bullet.Body(n);
@@ -344,9 +361,7 @@ void CModelPhysics::Impl::ApplyBodyToBone(int index, const btTransform& transfor
 
 CBullet& CModelPhysics::Bullet() { return m_impl->bullet; }
 
-void CModelPhysics::Step(float timeStep) {
-  CBullet& bullet = m_impl->bullet;
-  bullet.Step(timeStep);
+void CModelPhysics::Impl::RepairOverflows() {
   // Numbers that overflowed in the step (a body the library took out of the
   // simulation for its overflowing bounds, or any body left with a place or
   // a speed that is no number) go no further: the body goes back and stops.
@@ -354,10 +369,40 @@ void CModelPhysics::Step(float timeStep) {
   for (int i = 0; i < count; ++i) {
     CRigidBody* body = bullet.Body(i);
     if (!body->OutOfSimulation() && body->HasFiniteState()) continue;
-    m_impl->ReportRepair(i);
-    m_impl->ResetToBone(i);
+    ReportRepair(i);
+    ResetToBone(i);
     body->ReturnToSimulation();
   }
+}
+
+void CModelPhysics::Step(float timeStep) {
+  // A step of no time is not cut up: it only reports, once.
+  const int parts = timeStep > 0 ? m_impl->substeps : 1;
+  for (int part = 1; part <= parts; ++part) {
+    m_impl->bullet.StepPart(timeStep, part, parts);
+    // after every part, so overflowing numbers never reach the next one
+    m_impl->RepairOverflows();
+  }
+}
+
+void CModelPhysics::SetSubsteps(int substeps) { m_impl->substeps = std::clamp(substeps, 1, kMaxPhysicsSubsteps); }
+
+int CModelPhysics::Substeps() const { return m_impl->substeps; }
+
+int ParsePhysicsSubsteps(const char* text, int* substeps) {
+  if (!text) return 0;
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (blank(*text)) ++text;
+  if (*text < '0' || *text > '9') return 0;  // no sign, no empty value
+  int n = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    n = n * 10 + (*text - '0');
+    if (n > kMaxPhysicsSubsteps) return 0;  // also keeps long digit runs from overflowing
+  }
+  while (blank(*text)) ++text;
+  if (*text || n < 1) return 0;
+  *substeps = n;
+  return 1;
 }
 
 int CModelPhysics::HasWorld() const { return m_impl->bullet.m_world.m_pWorld ? 1 : 0; }

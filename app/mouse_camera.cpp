@@ -1,6 +1,7 @@
 // Mouse camera control: left drag orbits, right drag zooms, middle drag pans.
 #include "app/viewer.h"
 #include "platform/sdl_window.h"
+#include "support/debug.h"
 
 namespace {
 constexpr uint32_t kLeft = 1, kRight = 2, kMiddle = 4;
@@ -34,6 +35,11 @@ void CViewer::MouseMove(LPARAM lParam) {
   const int x = MouseX(lParam);
   const int y = MouseY(lParam);
   const int lx = m_nLastX, ly = m_nLastY;
+  // a drag takes the view back from a playing camera, from where it stands
+  if (m_bCameraPlaying && (m_nMouseButtons & (kLeft | kRight | kMiddle)) && (x != lx || y != ly)) {
+    m_bCameraPlaying = 0;
+    DebugPrintf("camera : off, the view is the mouse's\n");
+  }
   // Orbit a quarter degree per pixel; zoom toward the target a sixteenth
   // per pixel dragged up; pan a twentieth per pixel.
   if (m_nMouseButtons & kLeft) {

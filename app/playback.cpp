@@ -4,7 +4,9 @@
 #include <string>
 
 #include "app/scene.h"
+#include "model/camera_track.h"
 #include "platform/codepage.h"
+#include "support/debug.h"
 
 namespace {
 
@@ -35,6 +37,7 @@ int CScene::RefreshPose() {
   // Applying a pose clears every node's motion keys as well.
   m_skeleton.ApplyPose(*m_pose);
   m_ikRoot.ApplyPose(*m_pose);
+  m_morph.ResetWeights();
   FinishPose();
   m_physics.ResetDynamicBodies(*this);
   return 1;
@@ -47,6 +50,17 @@ int CScene::LoadMotion(const char* path, std::string* failure) {
     *failure = qev::Sjis("モーションデータ解析失敗");
     return 0;
   }
+  return PlayMotion(std::move(motion), failure);
+}
+
+int CScene::PlayMotion(std::unique_ptr<CVmdFile> motion, std::string* failure) {
+  // A camera motion moves no bone: played, it would only wipe the model's motion.
+  if (IsCameraMotion(*motion)) {
+    DebugPrintf("VMD : a camera motion (%d camera keys, no bone keys) does not play on a model\n",
+                int(motion->m_nCameraKey));
+    *failure = qev::Sjis("モーションデータ解析失敗");
+    return 0;
+  }
   m_motion = std::move(motion);
   StartMotion();
   return 1;
@@ -55,10 +69,12 @@ int CScene::LoadMotion(const char* path, std::string* failure) {
 void CScene::StartMotion() {
   m_skeleton.AttachMotion(*m_motion);
   m_ikRoot.AttachMotion(*m_motion);
+  m_morph.AttachMotion(*m_motion);
   m_fFrame = 0.0f;
   m_nMode = kMotionPlayback;
   m_skeleton.SampleMotion(m_fFrame);
   m_ikRoot.SampleMotion(m_fFrame);
+  m_morph.SampleMotion(m_fFrame);
   FinishPose();
   m_physics.ResetDynamicBodies(*this);
   m_physics.SyncKinematicBodies(*this);
@@ -71,6 +87,7 @@ int CScene::AdvanceMotion(float step) {
   if (wrapped) m_fFrame = 0.0f;
   m_skeleton.SampleMotion(m_fFrame);
   m_ikRoot.SampleMotion(m_fFrame);
+  m_morph.SampleMotion(m_fFrame);
   FinishPose();
   if (!wrapped) return 1;
   m_physics.ResetDynamicBodies(*this);

@@ -12,6 +12,7 @@
 
 #include "app/model_physics.h"
 #include "model/ik_tree.h"
+#include "model/morph.h"
 #include "model/pmd_bone.h"
 #include "model/pmd_file.h"
 #include "model/vmd_file.h"
@@ -49,7 +50,7 @@ class CScene {
   // The model skinned on the processor from B x W and drawn material by material.
   void DrawModel(IDirect3DDevice9* device);
   // The skinning matrix B x W of every bone and from them every vertex's
-  // posed position, once per frame.
+  // posed position, once per frame, starting from the morphed bind positions.
   void UpdateSkin();
   // Fills the drawing buffer with material m's vertices as last posed; their count.
   int SkinMaterial(int m);
@@ -59,6 +60,9 @@ class CScene {
   // 0 with the message box text in *failure; what was playing goes on.
   int LoadPose(const char* path, std::string* failure);
   int LoadMotion(const char* path, std::string* failure);
+  // Plays a motion already read; a camera motion is refused (0, the model's
+  // motion goes on).
+  int PlayMotion(std::unique_ptr<CVmdFile> motion, std::string* failure);
   // The held pose onto both trees, finished, the simulated bodies reset.
   int RefreshPose();
   // The held motion attached again and played from frame 0.
@@ -103,6 +107,7 @@ class CScene {
   std::vector<CPmdBone*> m_nodes;              // bone index -> skeleton node, or null
   std::vector<D3DXMATRIX> m_skin;              // B x W per bone, refreshed per draw
   std::vector<D3DXVECTOR3> m_posed;            // each vertex skinned, refreshed per draw
+  CMorph m_morph;                              // the expressions: what skinning starts from
   CModelPhysics m_physics;
 
  private:

@@ -1,5 +1,6 @@
 #include "app/start_up_view.h"
 
+#include "model/camera_track.h"
 #include "render/d3d_camera.h"
 #include "render/d3d_locater.h"
 
@@ -13,6 +14,12 @@ void SetStartUpCamera(CD3DCamera* camera, IDirect3DDevice9* device, float aspect
   camera->SetProjection(device);
   const D3DXVECTOR3 eye(10, 20, 20), up(0, 1, 0), target(0, 10, 0);
   camera->LookAt(&eye, &up, target);
+}
+
+void ViewThroughCamera(CD3DCamera* camera, const CameraView& view) {
+  camera->m_fFov = view.fov;
+  camera->SetProjection(camera->m_pDevice);
+  camera->LookAt(&view.eye, &view.up, view.target);
 }
 
 void SetUpIkGoalLocator(CD3DLocater* locator) {

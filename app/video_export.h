@@ -1,5 +1,5 @@
 // Recording the scene's motion as a video, as `qevtool video` and the
-// viewer's F11 run it: the motion played at the video's rate (at 60
+// viewer's V key run it: the motion played at the video's rate (at 60
 // pictures a second it is sampled at half frames and the physics steps
 // 1/60 s at a time), each picture drawn by the caller and handed to the
 // encoder's thread.
@@ -11,10 +11,6 @@
 
 class CScene;
 class CVideoEncoder;
-
-// The last motion frame a recording reaches: about 55 minutes of motion, a
-// bound on the time and disk a single command can ask for.
-constexpr int32_t kLastVideoFrame = 100000;
 
 // The last frame the scene's motion shows: its highest frame wraps to 0 and
 // is never shown. 0 without a motion.

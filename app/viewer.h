@@ -10,6 +10,7 @@
 #include "app/get_key.h"
 #include "app/scene.h"
 #include "app/timer.h"
+#include "model/camera_track.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/keyboard.h"
@@ -44,7 +45,8 @@ class CViewer {
   // clock. Split out so tests can run them without a window.
   void ReadRememberedPaths();
   void AddMouseHandlers();
-  // Shutdown step 2: the remembered paths go back into the settings.
+  // Shutdown step 2: the remembered paths (model, pose, motion, camera) go
+  // back into the settings.
   void StoreRememberedPaths();
   // Start-up steps 4 to 7: the device for the window, the camera's
   // projection and viewpoint, the IK goal locator, the physics debug drawer
@@ -57,6 +59,8 @@ class CViewer {
   // pass is completed first).
   bool RunPass();
   void RunFrame();
+  // While the camera plays: the view of its track at the motion's frame.
+  void FollowCamera();
   // The key commands of this frame, in table order.
   void RunCommands();
 
@@ -73,9 +77,13 @@ class CViewer {
   // playback) or the plain X file; a failure gets a message box.
   void SaveXSkin();
   void SaveXMesh();
-  // F11: the save dialog, then the motion from the frame shown to its last
+  // V: the save dialog, then the motion from the frame shown to its last
   // recorded as a video in the window's size; a failure gets a message box.
   void SaveVideo();
+  // F11: without a camera track, the open dialog for a camera file; with
+  // one, its playback switched off (the view stays, the mouse moves it) or
+  // on again.
+  void ToggleCamera();
 
   // Shows the open dialog on the remembered file; the chosen file replaces it.
   int ChooseFile(std::string* path, const qev::FileFilter& filter);
@@ -89,11 +97,17 @@ class CViewer {
   // is shown. 1 when it was loaded.
   int OpenModel(const std::string& path);
   int OpenPose(const std::string& path);
+  // A motion file whose keys are a camera's goes to the view instead: it
+  // never replaces the model's motion.
   int OpenMotion(const std::string& path);
+  // A camera motion takes over the view from the next frame on; anything
+  // else gets its message box and the track held stays.
+  int OpenCamera(const std::string& path);
   // A file given on the command line or dropped on the window, by its
-  // extension (any case), as if chosen in F1, F2 or F3's dialog. 0 for other files.
+  // extension (any case), as if chosen in F1, F2 or F3's dialog (a camera
+  // motion as in F11's). 0 for other files.
   int OpenFile(const std::string& path);
-  // Files to open once the viewer is up: models first, then poses and motions.
+  // Files to open once the viewer is up: models first, then poses, motions and cameras.
   void SetStartupFiles(std::vector<std::string> paths);
   static LRESULT OnDropFiles(HWND window, WPARAM wParam, LPARAM lParam);
 
@@ -114,6 +128,7 @@ class CViewer {
   std::string m_szModelPath;      // remembered files (native paths)
   std::string m_szPosePath;
   std::string m_szMotionPath;
+  std::string m_szCameraPath;
   int DrawType = 1;  // 0 not drawn, 1 wireframe, 2 solid
   int DrawBone = 0;
   int DrawRigid = 0;
@@ -134,6 +149,8 @@ class CViewer {
   // Draws the physics world when DrawRigid is on; outlives every world.
   std::unique_ptr<CBulletDebugDraw> m_pDebugDraw;
   CScene m_scene;  // the model, its playback and physics; also holds CalcIK and CalcBullet
+  CCameraTrack m_cameraTrack;  // the camera motion last loaded; frames follow the scene's motion frame
+  int m_bCameraPlaying = 0;    // the track drives the view; a mouse drag or F11 hands it back
   std::vector<std::string> m_startupFiles;
 
  private:

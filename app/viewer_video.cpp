@@ -1,12 +1,11 @@
-// F11: the motion recorded from the frame shown to its last frame, into a
+// V: the motion recorded from the frame shown to its last frame, into a
 // video beside the motion (the save dialog proposes its name). The window
 // shows each picture as it is recorded; the viewer's loop waits meanwhile.
 #include <unistd.h>
 
-#include <algorithm>
-
 #include "app/video_export.h"
 #include "app/viewer.h"
+#include "export/bake_limits.h"
 #include "export/video_encoder.h"
 #include "platform/codepage.h"
 #include "support/debug.h"
@@ -42,18 +41,20 @@ void CViewer::SaveVideo() {
   options.height = m_frame.m_nHeight;
   options.fps = kViewerFps;
   const int32_t from = int32_t(m_scene.m_fFrame), last = LastShownFrame(m_scene);
-  if (last > kLastVideoFrame) DebugPrintf("video ends at frame %d, not at the motion's last %d\n", kLastVideoFrame, last);
-  options.frames = VideoFrameCount(from, std::min(last, kLastVideoFrame), kViewerFps);
+  options.frames = VideoFrameCount(from, last, kViewerFps);
+  // The checks of a bake, on the frames to be played.
+  qev::bake::BakeSize size;
+  size.frames = options.frames;
   CVideoEncoder encoder;
   std::string failure;
   int written = 0;
-  if (options.frames == 0) {
-    failure = "the frame shown is past frame " + std::to_string(kLastVideoFrame);
+  if (!qev::bake::CheckBake(size, path.c_str(), qev::bake::kDefaultMaxFrames, &failure)) {
     DebugPrintf("video not written: %s\n", failure.c_str());
   } else if (!(written = encoder.Open(path, options))) {
     failure = encoder.Reason();
   } else {
     auto draw = [this](std::vector<uint32_t>* pixels) {
+      FollowCamera();
       DrawScene();
       return m_frame.m_pDevice && SUCCEEDED(m_frame.m_pDevice->ReadBackBuffer(pixels, nullptr, nullptr)) ? 1 : 0;
     };

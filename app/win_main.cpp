@@ -6,6 +6,7 @@
 
 #include "app/grid.h"
 #include "app/ini_edit_x.h"
+#include "app/physics_settings.h"
 #include "app/viewer.h"
 #include "physics/bullet_debug_draw.h"
 #include "platform/codepage.h"
@@ -27,7 +28,7 @@ std::u16string CViewer::Title() {
   // stored as the system's narrow text, shown as UTF-16
   return qev::Cp932ToUtf16(qev::Sjis(
       "QEVテスト v0.92 ([F1]LoadPMD [F2]LoadVPD [F3]LoadVMD [F4]CalcIK   [F5]DrawType [F6]DrawBone "
-      "[F7]DrawRigid [F8]CalcBullet   [F9]SaveXSkin [F10]SaveXMesh [F11]SaveVideo   [SPC]ResetBullet)"));
+      "[F7]DrawRigid [F8]CalcBullet   [F9]SaveXSkin [F10]SaveXMesh [V]SaveVideo   [F11]Camera   [SPC]ResetBullet)"));
 }
 
 int CViewer::WinMain() {
@@ -45,8 +46,10 @@ int CViewer::WinMain() {
   // 4. device, 5. camera, 6. IK goal locator, 7. physics debug drawer; no
   // device ends the program
   if (!StartDevice(DeviceBackend::kWindowGl)) return -1;
-  // 8. remembered paths; 9. mouse handlers; 10. floor grid; 11. frame clock
+  // 8. remembered paths (and the physics sub-step count); 9. mouse
+  // handlers; 10. floor grid; 11. frame clock
   ReadRememberedPaths();
+  ReadPhysicsSettings(m_settings, m_scene.m_physics);
   AddMouseHandlers();
   m_window.AddHandler(WM_DROPFILES, &CViewer::OnDropFiles);
   BuildGrid(&m_grid);
@@ -61,6 +64,7 @@ int CViewer::WinMain() {
   // shutdown: the material textures go with the scene
   m_scene.DiscardModel();
   StoreRememberedPaths();
+  StorePhysicsSettings(m_settings, m_scene.m_physics);
   m_frame.ReleaseTextures();
   m_pDebugDraw->Detach();  // its atlas goes with the device, not after the window
   m_frame.Term();
@@ -77,12 +81,14 @@ void CViewer::ReadRememberedPaths() {
   read(u"PMDFILE", &m_szModelPath);
   read(u"VPDFILE", &m_szPosePath);
   read(u"VMDFILE", &m_szMotionPath);
+  read(u"CAMERAFILE", &m_szCameraPath);
 }
 
 void CViewer::StoreRememberedPaths() {
   m_settings.SetSetting(u"PMDFILE", qev::Utf8ToUtf16(m_szModelPath).c_str());
   m_settings.SetSetting(u"VPDFILE", qev::Utf8ToUtf16(m_szPosePath).c_str());
   m_settings.SetSetting(u"VMDFILE", qev::Utf8ToUtf16(m_szMotionPath).c_str());
+  m_settings.SetSetting(u"CAMERAFILE", qev::Utf8ToUtf16(m_szCameraPath).c_str());
 }
 
 bool CViewer::RunPass() {
@@ -106,5 +112,6 @@ void CViewer::RunFrame() {
   m_keys.Update();
   RunCommands();
   m_scene.UpdateFrame(m_keys.State(VK_SPACE) == CGetKey::kPressed);
+  FollowCamera();
   DrawScene();
 }

@@ -34,17 +34,20 @@ int ExportXMesh(CScene& scene, const char* path, std::string* failure) {
   return qev::xfile::WriteXMesh(scene.m_model, path, failure);
 }
 
-int ExportXSkin(CScene& scene, const char* path, const BakeProgress& progress, std::string* failure) {
+int ExportXSkin(CScene& scene, const char* path, const BakeProgress& progress, std::string* failure,
+                int64_t maxFrames) {
   if (!scene.Loaded()) return NoModel(failure);
   if (scene.m_nMode != kMotionPlayback || !scene.m_motion)
     return qev::xfile::WriteXSkin(scene.m_model, scene.m_skeleton, nullptr, path, failure);
 
   // Frame 0 is the restart, as loading the motion does; every later frame
   // is one frame of playback: advance by one, then the physics step.
-  const int32_t frames = scene.m_motion->m_nMaxFrame > 0 ? scene.m_motion->m_nMaxFrame : 0;
+  const int32_t highest = scene.m_motion->m_nMaxFrame > 0 ? scene.m_motion->m_nMaxFrame : 0;
+  const int32_t frames = qev::xfile::BakedFrames(highest);
   int32_t shown = -1;
   qev::xfile::XBake bake;
-  bake.frames = frames;
+  bake.frames = highest;
+  bake.maxFrames = maxFrames;
   bake.start = [&] {
     scene.StartMotion();
     if (scene.m_physics.HasWorld()) scene.m_physics.Step(0.0f);
@@ -61,7 +64,7 @@ int ExportXSkin(CScene& scene, const char* path, const BakeProgress& progress, s
   };
   const int written = qev::xfile::WriteXSkin(scene.m_model, scene.m_skeleton, &bake, path, failure);
   // After the last frame playback goes on once more, which wraps it to 0.
-  if (frames > 0 && shown == frames - 1) {
+  if (shown == frames - 1) {
     scene.AdvanceMotion(1.0f);
     if (scene.m_physics.HasWorld()) scene.m_physics.Step(kFrameSeconds);
   }

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "export/bake_limits.h"
+
 class CScene;
 
 // The name the save dialog proposes: the model's path with the last "." of
@@ -21,7 +23,10 @@ using BakeProgress = std::function<void(int32_t frame, int32_t frames)>;
 // model loaded nothing is written.
 int ExportXMesh(CScene& scene, const char* path, std::string* failure);
 // Writes the skinned model; in motion playback the motion is restarted and
-// frames 0 .. highest - 1 are baked, and playback is left where the bake
-// ended (back at frame 0 after its wrap). Physics steps whenever a world
-// exists, whatever CalcBullet says. Results as ExportXMesh.
-int ExportXSkin(CScene& scene, const char* path, const BakeProgress& progress, std::string* failure);
+// frames 0 .. highest - 1 are baked (frame 0 alone when the highest is 0),
+// and playback is left where the bake ended (back at frame 0 after its
+// wrap). Physics steps whenever a world exists, whatever CalcBullet says.
+// A motion longer than maxFrames, or whose file would not fit where it
+// goes, is refused before its first frame. Results as ExportXMesh.
+int ExportXSkin(CScene& scene, const char* path, const BakeProgress& progress, std::string* failure,
+                int64_t maxFrames = qev::bake::kDefaultMaxFrames);

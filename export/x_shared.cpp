@@ -1,6 +1,7 @@
 #include "export/x_shared.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <unordered_map>
 
@@ -38,6 +39,41 @@ uint32_t ComparedBits(float f) {
 // "," or ";" and a line feed after element i of n.
 const char* Separator(int64_t i, int64_t n) { return i + 1 < n ? ",\n" : ";\n"; }
 
+// Floats of a vertex record copied out: the records are packed 38 bytes
+// apart, so a float in them may sit at any address.
+template <size_t N>
+void CopyOut(const PmdVertex& vertex, size_t offset, float (&out)[N]) {
+  std::memcpy(out, reinterpret_cast<const char*>(&vertex) + offset, sizeof out);
+}
+
+// A face as written: where its three indices start in the index list, and
+// the material that draws it.
+struct Face {
+  uint32_t first;
+  int32_t material;
+};
+
+// The faces as the materials draw them: material k the index-count/3
+// triangles from its first index on, in material order. Triangles no
+// material draws are left out, so the face count and the material list
+// agree. Without materials every whole triangle is a face of material 0
+// (the default material the list then holds).
+std::vector<Face> DrawnFaces(const CPmdFile& model) {
+  std::vector<Face> faces;
+  if (model.m_nMaterial <= 0) {
+    const int32_t nf = model.m_nIndex / 3;
+    faces.reserve(size_t(nf > 0 ? nf : 0));
+    for (int32_t f = 0; f < nf; ++f) faces.push_back({uint32_t(3 * f), 0});
+    return faces;
+  }
+  for (int32_t m = 0; m < model.m_nMaterial; ++m) {
+    const PmdMaterial& mat = model.m_pMaterial[m];
+    const uint32_t first = mat.firstIndex, triangles = mat.indexCount / 3;
+    for (uint32_t t = 0; t < triangles; ++t) faces.push_back({first + 3 * t, m});
+  }
+  return faces;
+}
+
 }  // namespace
 
 void CollectNormals(const PmdVertex* vertices, int32_t count, NormalList* out) {
@@ -48,7 +84,8 @@ void CollectNormals(const PmdVertex* vertices, int32_t count, NormalList* out) {
   std::unordered_map<NormalKey, int32_t, NormalKeyHash> seen;
   seen.reserve(size_t(count));
   for (int32_t v = 0; v < count; ++v) {
-    const float* n = vertices[v].normal;
+    float n[3];
+    CopyOut(vertices[v], offsetof(PmdVertex, normal), n);
     const int32_t next = out->Count();
     if (std::isnan(n[0]) || std::isnan(n[1]) || std::isnan(n[2])) {
       // equal to nothing, not even itself: always a normal of its own
@@ -74,19 +111,21 @@ std::string TextureName(const char* field, size_t width) {
 void WriteMeshBody(CXText& out, const CPmdFile& model, const NormalList& normals, int depth,
                    const char* emissive) {
   const int32_t nv = model.m_nVertex;
-  const int32_t nf = model.m_nIndex / 3;
+  const std::vector<Face> faces = DrawnFaces(model);
+  const int64_t nf = int64_t(faces.size());
   const PmdVertex* vertex = model.m_pVertex.get();
   const uint16_t* index = model.m_pIndex.get();
   const int d0 = depth, d1 = depth + 1, d2 = depth + 2, d3 = depth + 3;
 
   out.Blanks(d0).Int(nv).Put(";\n");
   for (int32_t v = 0; v < nv; ++v) {
-    const float* p = vertex[v].pos;
+    float p[3];
+    CopyOut(vertex[v], offsetof(PmdVertex, pos), p);
     out.Blanks(d0).Float(p[0]).Put(";").Float(p[1]).Put(";").Float(p[2]).Put(";").Put(Separator(v, nv));
   }
   out.Blanks(d0).Int(nf).Put(";\n");
-  for (int32_t f = 0; f < nf; ++f) {
-    const uint16_t* t = index + 3 * f;
+  for (int64_t f = 0; f < nf; ++f) {
+    const uint16_t* t = index + faces[size_t(f)].first;
     out.Blanks(d0).Put("3;").Int(t[0]).Put(",").Int(t[1]).Put(",").Int(t[2]).Put(";").Put(Separator(f, nf));
   }
   out.Put("\n");
@@ -99,8 +138,8 @@ void WriteMeshBody(CXText& out, const CPmdFile& model, const NormalList& normals
     out.Blanks(d1).Float(n[0]).Put(",").Float(n[1]).Put(",").Float(n[2]).Put(";").Put(Separator(i, nn));
   }
   out.Blanks(d1).Int(nf).Put(";\n");
-  for (int32_t f = 0; f < nf; ++f) {
-    const uint16_t* t = index + 3 * f;
+  for (int64_t f = 0; f < nf; ++f) {
+    const uint16_t* t = index + faces[size_t(f)].first;
     out.Blanks(d1).Put("3;").Int(normals.index[t[0]]).Put(",").Int(normals.index[t[1]]).Put(",");
     out.Int(normals.index[t[2]]).Put(";").Put(Separator(f, nf));
   }
@@ -109,29 +148,32 @@ void WriteMeshBody(CXText& out, const CPmdFile& model, const NormalList& normals
   out.Blanks(d0).Put("MeshTextureCoords {\n");
   out.Blanks(d1).Int(nv).Put(";\n");
   for (int32_t v = 0; v < nv; ++v) {
-    const float* uv = vertex[v].uv;
+    float uv[2];
+    CopyOut(vertex[v], offsetof(PmdVertex, uv), uv);
     out.Blanks(d1).Float(uv[0]).Put(";").Float(uv[1]).Put(";").Put(Separator(v, nv));
   }
   out.Blanks(d0).Put("}\n").Put("\n");
 
-  // Faces by material in material order, each material's index once per
-  // triangle it draws. The list ends with ";" after the last entry written:
-  // a last material that draws nothing must not leave the list unclosed.
+  // Each face's material, in the order of the faces. A model without
+  // materials that has faces gets one plain white material for them all:
+  // a material list that names no material for its faces is no list a
+  // reader takes.
   const int32_t nm = model.m_nMaterial;
-  const PmdMaterial* material = model.m_pMaterial.get();
+  const bool plain = nm <= 0 && nf > 0;
   out.Blanks(d0).Put("MeshMaterialList {\n");
-  out.Blanks(d1).Int(nm).Put(";\n");
+  out.Blanks(d1).Int(plain ? 1 : nm).Put(";\n");
   out.Blanks(d1).Int(nf).Put(";\n");
-  int32_t lastDrawing = -1;
-  for (int32_t m = 0; m < nm; ++m)
-    if (material[m].indexCount / 3 > 0) lastDrawing = m;
-  for (int32_t m = 0; m <= lastDrawing; ++m) {
-    const int64_t triangles = material[m].indexCount / 3;
-    for (int64_t t = 0; t < triangles; ++t)
-      out.Blanks(d1).Int(m).Put(m == lastDrawing && t + 1 == triangles ? ";\n" : ",\n");
+  for (int64_t f = 0; f < nf; ++f) out.Blanks(d1).Int(faces[size_t(f)].material).Put(Separator(f, nf));
+  if (plain) {
+    out.Blanks(d1).Put("Material {\n");
+    out.Blanks(d2).Put("1.000000;1.000000;1.000000;1.000000;;\n");
+    out.Blanks(d2).Put("0.000000;\n");
+    out.Blanks(d2).Put("0.000000;0.000000;0.000000;;\n");
+    out.Blanks(d2).Put(emissive);
+    out.Blanks(d1).Put("}\n");
   }
   for (int32_t m = 0; m < nm; ++m) {
-    const PmdMaterial& mat = material[m];
+    const PmdMaterial& mat = model.m_pMaterial[m];
     out.Blanks(d1).Put("Material {\n");
     out.Blanks(d2).Float(mat.diffuse[0]).Put(";").Float(mat.diffuse[1]).Put(";").Float(mat.diffuse[2]);
     out.Put(";").Float(mat.diffuse[3]).Put(";;\n");

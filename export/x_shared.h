@@ -31,6 +31,9 @@ void CollectNormals(const PmdVertex* vertices, int32_t count, NormalList* out);
 std::string TextureName(const char* field, size_t width);
 
 // The mesh from its vertex count to the closing brace of the material list.
+// Every vertex is written; the faces are the triangles the materials draw,
+// in material order (all of them, under one plain white material, when the
+// model has none), so the face count and the material list always agree.
 // depth: blanks before the vertex count (1 in the plain mesh, 2 inside the
 // skinned file's model frame); every deeper level gets one blank more.
 // emissive: the material's emissive line without its indentation.

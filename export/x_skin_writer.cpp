@@ -1,7 +1,5 @@
 #include "export/x_skin_writer.h"
 
-#include <unistd.h>
-
 #include <memory>
 #include <new>
 #include <string_view>
@@ -121,23 +119,18 @@ void WriteFrames(CXText& out, const CPmdBone& root) {
   }
 }
 
+// The least text of one matrix key: "   " and its time (a digit at least),
+// ";16;", sixteen numbers of 8 characters at least ("0.000000") with the 15
+// commas between them, ";;," or ";;;" and CR LF.
+constexpr uint64_t kLeastKeyBytes = 3 + 1 + 4 + 16 * 8 + 15 + 3 + 2;
+
 // Keys of every record, record after record, frames in order.
 class KeyStore {
  public:
-  // 0 when the keys would not fit in memory (the reason in *why).
+  // 0 when the memory is not there (the reason in *why).
   int Reserve(size_t records, int32_t frames, std::string* why) {
     m_nFrames = size_t(frames);
-    const size_t perKey = sizeof(D3DXMATRIX);
     if (records == 0 || frames == 0) return 1;
-    // Half the memory of the machine at most: a hostile motion's last frame
-    // must not take the viewer down with it.
-    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
-    const double limit = pages > 0 && pageSize > 0 ? double(pages) * double(pageSize) / 2 : 4e9;
-    const double need = double(records) * double(frames) * double(perKey);
-    if (need > limit) {
-      *why = "the baked keys need " + std::to_string(int64_t(need / 1048576)) + " MiB, more than half the memory";
-      return 0;
-    }
     m_keys.reset(new (std::nothrow) D3DXMATRIX[records * m_nFrames]);
     if (!m_keys) {
       *why = "out of memory for the baked keys";
@@ -155,9 +148,10 @@ class KeyStore {
 // Bakes the frames and writes the animation set. 0 when the bake was given
 // up or the keys do not fit (the file is marked failed).
 int WriteAnimation(CXText& out, CSafeFile& file, const std::vector<SkinRecord>& records, const XBake& bake) {
-  const int32_t frames = bake.frames > 0 ? bake.frames : 0;
+  const int32_t highest = bake.frames > 0 ? bake.frames : 0;
+  const int32_t frames = BakedFrames(highest);
   out.Put("AnimationSet default {\n");
-  DebugPrintf(qev::Sjis("最大フレーム数 : %d\n").c_str(), frames);
+  DebugPrintf(qev::Sjis("最大フレーム数 : %d\n").c_str(), highest);
   KeyStore keys;
   std::string why;
   if (!keys.Reserve(records.size(), frames, &why)) {
@@ -195,16 +189,32 @@ int WriteAnimation(CXText& out, CSafeFile& file, const std::vector<SkinRecord>& 
   return 1;
 }
 
+// Whether a bake may start, from the counts alone: the motion's length,
+// the file's size at least and the keys held in memory.
+int BakeAllowed(const XBake& bake, size_t records, const char* path, std::string* why) {
+  qev::bake::BakeSize size;
+  size.frames = int64_t(bake.frames > 0 ? bake.frames : 0) + 1;
+  size.fileBytesPerFrame = uint64_t(records) * kLeastKeyBytes;
+  size.memoryPerFrame = uint64_t(records) * sizeof(D3DXMATRIX);
+  return qev::bake::CheckBake(size, path, bake.maxFrames, why);
+}
+
 }  // namespace
 
 int WriteXSkin(const CPmdFile& model, const CPmdBone& root, const XBake* bake, const char* path,
                std::string* failure) {
+  std::vector<SkinRecord> records = CollectRecords(root);
+  std::string refused;
+  if (bake && !BakeAllowed(*bake, records.size(), path, &refused)) {
+    DebugPrintf("X file %s not written: %s\n", qev::Utf8ToCp932(path ? path : "").c_str(), refused.c_str());
+    if (failure) *failure = refused;
+    return 0;
+  }
   CSafeFile file;
   if (!file.Open(path)) {
     if (failure) *failure = file.Reason();
     return 0;
   }
-  std::vector<SkinRecord> records = CollectRecords(root);
   CollectWeights(model, records);
   NormalList normals;
   CollectNormals(model.m_pVertex.get(), model.m_nVertex, &normals);

@@ -44,12 +44,30 @@ CIKTree::CIKTree() {
   D3DXMatrixIdentity(&m_mAnim);
 }
 
-CIKTree::~CIKTree() { Clear(); }
+CIKTree::~CIKTree() { DeleteDescendants(&m_children); }
+
+TreeWalk<CIKTree>& CIKTree::Walk() const {
+  CIKTree& top = *m_pTop;
+  if (!top.m_pWalk) top.m_pWalk = std::make_unique<TreeWalk<CIKTree>>();
+  if (top.m_pWalk->stale) top.m_pWalk->Rebuild(&top);
+  return *top.m_pWalk;
+}
+
+std::span<CIKTree* const> CIKTree::Subtree() const {
+  const TreeWalk<CIKTree>& walk = Walk();
+  return std::span<CIKTree* const>(walk.nodes).subspan(size_t(m_nWalk), size_t(m_nSubtree));
+}
+
+void CIKTree::WalkChanged() {
+  if (m_pTop->m_pWalk) m_pTop->m_pWalk->stale = true;
+}
 
 CIKTree* CIKTree::AddChild(int ik, int index, const CPmdFile& model) {
   auto child = std::make_unique<CIKTree>();
   CIKTree* node = child.get();
   m_children.push_back(std::move(child));
+  WalkChanged();
+  node->m_pTop = m_pTop;
   node->m_nIk = ik;
   node->m_nIndex = index;
   node->m_pRecord = &model.m_pBone[index];
@@ -59,15 +77,15 @@ CIKTree* CIKTree::AddChild(int ik, int index, const CPmdFile& model) {
 }
 
 CIKTree* CIKTree::FindByIndex(int index) {
-  if (m_nIndex == index) return this;
-  for (auto& child : m_children)
-    if (CIKTree* found = child->FindByIndex(index)) return found;
+  for (CIKTree* node : Subtree())
+    if (node->m_nIndex == index) return node;
   return nullptr;
 }
 
 void CIKTree::Clear() {
   ResetPose();
-  m_children.clear();
+  DeleteDescendants(&m_children);
+  WalkChanged();
   m_nIk = -1;
   m_nIndex = -1;
   m_pRecord = nullptr;
@@ -81,33 +99,40 @@ void CIKTree::ResetPose() {
 }
 
 void CIKTree::ApplyPose(const CVpdFile& pose) {
-  ResetPose();
-  if (m_pRecord)
-    if (const VpdPoseBone* bone = pose.FindPoseBone(BoneName(*m_pRecord).c_str()))
-      m_mAnim = PoseMatrix(bone->rot, bone->pos);
-  for (auto& child : m_children) child->ApplyPose(pose);
+  for (CIKTree* node : Subtree()) {
+    node->ResetPose();
+    if (node->m_pRecord)
+      if (const VpdPoseBone* bone = pose.FindPoseBone(BoneName(*node->m_pRecord).c_str()))
+        node->m_mAnim = PoseMatrix(bone->rot, bone->pos);
+  }
 }
 
 void CIKTree::AttachMotion(const CVmdFile& motion) {
-  ResetPose();
-  if (m_pRecord) CopyTrack(motion, *m_pRecord, &m_pKey, &m_nKey);
-  for (auto& child : m_children) child->AttachMotion(motion);
+  for (CIKTree* node : Subtree()) {
+    node->ResetPose();
+    if (node->m_pRecord) CopyTrack(motion, *node->m_pRecord, &node->m_pKey, &node->m_nKey);
+  }
 }
 
 void CIKTree::SampleMotion(float frame) {
   if (!(frame >= 0.0f)) frame = 0.0f;
-  m_mAnim = SampleTrack(m_pKey.get(), m_nKey, frame);
-  for (auto& child : m_children) child->SampleMotion(frame);
+  for (CIKTree* node : Subtree()) node->m_mAnim = SampleTrack(node->m_pKey.get(), node->m_nKey, frame);
 }
 
 int CIKTree::UpdateMatrices(D3DXMATRIX* G, const D3DXMATRIX* parent) {
   if (!G) return 0;
-  // local x animation: the goal's own rotation turns its offset from the parent
-  D3DXMATRIX m;
-  D3DXMatrixMultiply(&m, &m_mLocal, &m_mAnim);
-  if (parent) D3DXMatrixMultiply(&m, &m, parent);
-  if (m_nIk >= 0) G[m_nIk] = m;
-  for (auto& child : m_children) child->UpdateMatrices(G, &m);
+  TreeWalk<CIKTree>& walk = Walk();
+  const size_t first = size_t(m_nWalk), end = first + size_t(m_nSubtree);
+  for (size_t i = first; i < end; ++i) {
+    const CIKTree& node = *walk.nodes[i];
+    // local x animation: the goal's own rotation turns its offset from the
+    // parent; the node's matrix stays in its slot for its children
+    D3DXMATRIX& m = walk.matrices[i];
+    const D3DXMATRIX* above = i == first ? parent : &walk.matrices[size_t(walk.parent[i])];
+    D3DXMatrixMultiply(&m, &node.m_mLocal, &node.m_mAnim);
+    if (above) D3DXMatrixMultiply(&m, &m, above);
+    if (node.m_nIk >= 0) G[node.m_nIk] = m;
+  }
   return 1;
 }
 
@@ -120,7 +145,9 @@ void Solve(const IkSolveTarget& t) {
   for (int k = 0; k < model.m_nIk; ++k) {
     const PmdIkRec& ik = model.m_pIk[k];
     const int tb = ik.head.target;
-    const float limit = ik.head.weight;
+    // the largest turn of one step: a negative limit in the file limits as
+    // much as its size (a clamp to [-limit, limit] needs limit >= 0)
+    const float limit = std::fabs(ik.head.weight);
     bool reached = false;
     for (int pass = 0; pass < ik.head.iterations && !reached; ++pass) {
       for (int i = 0; i < ik.head.chainLength; ++i) {

@@ -5,8 +5,10 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
+#include "model/tree_walk.h"
 #include "platform/d3dx9_math.h"
 
 class CPmdBone;
@@ -24,7 +26,8 @@ class CIKTree {
   CIKTree& operator=(const CIKTree&) = delete;
   virtual ~CIKTree();
 
-  // Appends the goal node of IK list `ik`, whose IK bone is `index`.
+  // Appends the goal node of IK list `ik`, whose IK bone is `index`. The
+  // tree changes only through AddChild and Clear (the walk order follows them).
   CIKTree* AddChild(int ik, int index, const CPmdFile& model);
   // This node itself when its bone matches, else the first match below.
   CIKTree* FindByIndex(int index);
@@ -46,6 +49,18 @@ class CIKTree {
   int32_t m_nKey = 0;
   std::unique_ptr<VmdBoneKey[]> m_pKey;
   std::vector<std::unique_ptr<CIKTree>> m_children;
+
+ private:
+  friend struct TreeWalk<CIKTree>;
+  // This node and all below it in walk order (this node first).
+  std::span<CIKTree* const> Subtree() const;
+  TreeWalk<CIKTree>& Walk() const;
+  void WalkChanged();
+
+  CIKTree* m_pTop = this;  // the node at the top of this node's tree
+  mutable int32_t m_nWalk = 0;
+  mutable int32_t m_nSubtree = 1;
+  mutable std::unique_ptr<TreeWalk<CIKTree>> m_pWalk;  // held by the top node only
 };
 
 // What Solve works on. `nodes` finds the skeleton node of a bone index (null

@@ -58,16 +58,34 @@ CPmdBone::CPmdBone() {
   m_marker.m_fSize = 1.0f;
 }
 
-CPmdBone::~CPmdBone() { Clear(); }
+CPmdBone::~CPmdBone() { DeleteDescendants(&m_children); }
+
+TreeWalk<CPmdBone>& CPmdBone::Walk() const {
+  CPmdBone& top = *m_pTop;
+  if (!top.m_pWalk) top.m_pWalk = std::make_unique<TreeWalk<CPmdBone>>();
+  if (top.m_pWalk->stale) top.m_pWalk->Rebuild(&top);
+  return *top.m_pWalk;
+}
+
+std::span<CPmdBone* const> CPmdBone::Subtree() const {
+  const TreeWalk<CPmdBone>& walk = Walk();
+  return std::span<CPmdBone* const>(walk.nodes).subspan(size_t(m_nWalk), size_t(m_nSubtree));
+}
+
+void CPmdBone::WalkChanged() {
+  if (m_pTop->m_pWalk) m_pTop->m_pWalk->stale = true;
+}
 
 CPmdBone* CPmdBone::AddChild(int index, const CPmdFile& model) {
   auto child = std::make_unique<CPmdBone>();
   CPmdBone* node = child.get();
   m_children.push_back(std::move(child));
+  WalkChanged();
   const PmdBoneRec& rec = model.m_pBone[index];
   node->m_nIndex = index;
   node->m_pRecord = &rec;
   node->m_pParent = this;
+  node->m_pTop = m_pTop;
 
   const D3DXVECTOR3 head = BoneHead(rec);
   D3DXMatrixTranslation(&node->m_mInvBind, -head.x, -head.y, -head.z);
@@ -87,16 +105,16 @@ CPmdBone* CPmdBone::AddChild(int index, const CPmdFile& model) {
 }
 
 CPmdBone* CPmdBone::FindByIndex(int index) {
-  for (auto& child : m_children) {
-    if (child->m_nIndex == index) return child.get();
-    if (CPmdBone* found = child->FindByIndex(index)) return found;
-  }
+  const std::span<CPmdBone* const> nodes = Subtree();
+  for (size_t i = 1; i < nodes.size(); ++i)
+    if (nodes[i]->m_nIndex == index) return nodes[i];
   return nullptr;
 }
 
 void CPmdBone::Clear() {
   ResetPose();
-  m_children.clear();
+  DeleteDescendants(&m_children);
+  WalkChanged();
   m_influences.clear();
   m_influences.shrink_to_fit();
   m_nIndex = -1;
@@ -110,75 +128,95 @@ void CPmdBone::ResetOwnPose() {
 }
 
 void CPmdBone::ResetPose() {
+  for (CPmdBone* node : Subtree()) node->ResetOwnPose();
+}
+
+void CPmdBone::ApplyOwnPose(const CVpdFile& pose) {
+  // Every node is reset, so the whole tree starts unposed.
   ResetOwnPose();
-  for (auto& child : m_children) child->ResetPose();
+  if (!m_pRecord) return;
+  const std::string name = BoneName(*m_pRecord);
+  if (const VpdPoseBone* bone = pose.FindPoseBone(name.c_str())) m_mAnim = PoseMatrix(bone->rot, bone->pos);
+  // The shared eye rotation acts first, then the eye's own pose; the
+  // shared bone's translation is not used.
+  if (name == RightEye() || name == LeftEye()) {
+    if (const VpdPoseBone* both = pose.FindPoseBone(BothEyes().c_str())) {
+      D3DXMATRIX r, out;
+      D3DXMatrixRotationQuaternion(&r, &both->rot);
+      D3DXMatrixMultiply(&out, &r, &m_mAnim);
+      m_mAnim = out;
+    }
+  }
 }
 
 void CPmdBone::ApplyPose(const CVpdFile& pose) {
-  // Every node is reset on the way down, so the whole tree starts unposed.
-  ResetOwnPose();
-  if (m_pRecord) {
-    const std::string name = BoneName(*m_pRecord);
-    if (const VpdPoseBone* bone = pose.FindPoseBone(name.c_str())) m_mAnim = PoseMatrix(bone->rot, bone->pos);
-    // The shared eye rotation acts first, then the eye's own pose; the
-    // shared bone's translation is not used.
-    if (name == RightEye() || name == LeftEye()) {
-      if (const VpdPoseBone* both = pose.FindPoseBone(BothEyes().c_str())) {
-        D3DXMATRIX r, out;
-        D3DXMatrixRotationQuaternion(&r, &both->rot);
-        D3DXMatrixMultiply(&out, &r, &m_mAnim);
-        m_mAnim = out;
-      }
-    }
-  }
-  for (auto& child : m_children) child->ApplyPose(pose);
+  for (CPmdBone* node : Subtree()) node->ApplyOwnPose(pose);
 }
 
 void CPmdBone::AttachMotion(const CVmdFile& motion) {
-  ResetOwnPose();
-  if (m_pRecord) CopyTrack(motion, *m_pRecord, &m_pKey, &m_nKey);
-  for (auto& child : m_children) child->AttachMotion(motion);
+  for (CPmdBone* node : Subtree()) {
+    node->ResetOwnPose();
+    if (node->m_pRecord) CopyTrack(motion, *node->m_pRecord, &node->m_pKey, &node->m_nKey);
+  }
 }
 
 void CPmdBone::SampleMotion(float frame) {
   if (!(frame >= 0.0f)) frame = 0.0f;
-  m_mAnim = SampleTrack(m_pKey.get(), m_nKey, frame);
-  for (auto& child : m_children) child->SampleMotion(frame);
+  for (CPmdBone* node : Subtree()) node->m_mAnim = SampleTrack(node->m_pKey.get(), node->m_nKey, frame);
 }
 
 int CPmdBone::UpdateMatrices(D3DXMATRIX* W, D3DXMATRIX* B) {
   if (!W) return 0;
-  D3DXMatrixMultiply(&m_mWorld, &m_mAnim, &m_mLocal);
-  if (m_pParent) D3DXMatrixMultiply(&m_mWorld, &m_mWorld, &m_pParent->m_mWorld);
-  if (m_nIndex >= 0) {
-    W[m_nIndex] = m_mWorld;
-    if (B) B[m_nIndex] = m_mInvBind;
+  // parents come first, so every parent's world is already this pass's
+  for (CPmdBone* node : Subtree()) {
+    D3DXMatrixMultiply(&node->m_mWorld, &node->m_mAnim, &node->m_mLocal);
+    if (node->m_pParent) D3DXMatrixMultiply(&node->m_mWorld, &node->m_mWorld, &node->m_pParent->m_mWorld);
+    if (node->m_nIndex >= 0) {
+      W[node->m_nIndex] = node->m_mWorld;
+      if (B) B[node->m_nIndex] = node->m_mInvBind;
+    }
   }
-  for (auto& child : m_children) child->UpdateMatrices(W, B);
   return 1;
 }
 
 void CPmdBone::Draw(IDirect3DDevice9* device, const D3DXMATRIX* parent) {
-  D3DXMATRIX pose;
-  D3DXMatrixMultiply(&pose, &m_mAnim, &m_mLocal);
-  if (parent) D3DXMatrixMultiply(&pose, &pose, parent);
-  if (m_nIndex >= 0 && m_bMarker) {
-    D3DXMATRIX world;
-    D3DXMatrixMultiply(&world, &m_mMarkerScale, &m_mMarkerRot);
-    D3DXMatrixMultiply(&world, &world, &pose);
-    m_marker.Draw(device, world);
+  TreeWalk<CPmdBone>& walk = Walk();
+  const size_t first = size_t(m_nWalk), end = first + size_t(m_nSubtree);
+  // Each node's pose (animation x local x its parent's pose) is kept in its
+  // slot for its children; this node's parent is the matrix given.
+  for (size_t i = first; i < end; ++i) {
+    CPmdBone& node = *walk.nodes[i];
+    D3DXMATRIX& pose = walk.matrices[i];
+    const D3DXMATRIX* above = i == first ? parent : &walk.matrices[size_t(walk.parent[i])];
+    D3DXMatrixMultiply(&pose, &node.m_mAnim, &node.m_mLocal);
+    if (above) D3DXMatrixMultiply(&pose, &pose, above);
+    if (node.m_nIndex >= 0 && node.m_bMarker) {
+      D3DXMATRIX world;
+      D3DXMatrixMultiply(&world, &node.m_mMarkerScale, &node.m_mMarkerRot);
+      D3DXMatrixMultiply(&world, &world, &pose);
+      node.m_marker.Draw(device, world);
+    }
   }
-  for (auto& child : m_children) child->Draw(device, &pose);
 }
 
 void CPmdBone::Dump(int depth) const {
-  const std::string indent(size_t(std::max(depth, 0)) * 2, ' ');
-  if (!m_pRecord) {
-    DebugPrintf("%s[ROOT]\n", indent.c_str());
-  } else {
-    static const std::string format = qev::Sjis("%s[%s(%s)] : 位置(%6.2f,%6.2f,%6.2f)\n");
-    const D3DXVECTOR3 h = BoneHead(*m_pRecord);
-    DebugPrintf(format.c_str(), indent.c_str(), BoneName(*m_pRecord).c_str(), "", h.x, h.y, h.z);
+  static const std::string format = qev::Sjis("%s[%s(%s)] : 位置(%6.2f,%6.2f,%6.2f)\n");
+  // The log keeps no more of a message than its first kDebugMaxMessage
+  // bytes, so blanks past that many can never show: a deep tree's lines stop
+  // growing there and the log reads the same.
+  constexpr int64_t kLongestIndent = int64_t(kDebugMaxMessage) + 1;
+  const TreeWalk<CPmdBone>& walk = Walk();
+  const size_t first = size_t(m_nWalk), end = first + size_t(m_nSubtree);
+  std::string indent;
+  for (size_t i = first; i < end; ++i) {
+    const CPmdBone& node = *walk.nodes[i];
+    const int64_t level = std::max<int64_t>(int64_t(depth) + walk.depth[i] - walk.depth[first], 0);
+    indent.assign(size_t(std::min(level * 2, kLongestIndent)), ' ');
+    if (!node.m_pRecord) {
+      DebugPrintf("%s[ROOT]\n", indent.c_str());
+    } else {
+      const D3DXVECTOR3 h = BoneHead(*node.m_pRecord);
+      DebugPrintf(format.c_str(), indent.c_str(), BoneName(*node.m_pRecord).c_str(), "", h.x, h.y, h.z);
+    }
   }
-  for (const auto& child : m_children) child->Dump(depth + 1);
 }

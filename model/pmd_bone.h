@@ -1,12 +1,16 @@
 // CPmdBone: one node of the model's skeleton. The tree holds each bone's bind
 // pose, its current animation (from a pose or a motion track), and computes
 // every bone's world and inverse-bind matrix into arrays indexed by bone index.
-// It also draws the bones as arrow markers and dumps itself to the log.
+// It also draws the bones as arrow markers and dumps itself to the log. The
+// walks run over the tree's nodes in one array (model/tree_walk.h), so a
+// skeleton of any depth is posed, drawn, dumped and deleted in steps per node.
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
+#include "model/tree_walk.h"
 #include "platform/d3d9.h"
 #include "render/d3d_locater.h"
 
@@ -30,7 +34,8 @@ class CPmdBone {
   virtual ~CPmdBone();
 
   // Appends a node for bone `index` of the model (below the bone count) to
-  // this node's children and sets up its bind pose and marker.
+  // this node's children and sets up its bind pose and marker. The tree
+  // changes only through AddChild and Clear (the walk order follows them).
   CPmdBone* AddChild(int index, const CPmdFile& model);
   // Depth-first over the descendants (not this node): the first match.
   CPmdBone* FindByIndex(int index);
@@ -69,5 +74,17 @@ class CPmdBone {
   D3DXMATRIX m_mMarkerRot;                  // turns +X onto the direction to the tail
 
  private:
+  friend struct TreeWalk<CPmdBone>;
   void ResetOwnPose();
+  void ApplyOwnPose(const CVpdFile& pose);
+  // This node and all below it in walk order (this node first).
+  std::span<CPmdBone* const> Subtree() const;
+  // The walk order of the whole tree, refilled when the tree has changed.
+  TreeWalk<CPmdBone>& Walk() const;
+  void WalkChanged();
+
+  CPmdBone* m_pTop = this;  // the node at the top of this node's tree
+  mutable int32_t m_nWalk = 0;     // place in the top's walk order
+  mutable int32_t m_nSubtree = 1;  // this node and all below it
+  mutable std::unique_ptr<TreeWalk<CPmdBone>> m_pWalk;  // held by the top node only
 };

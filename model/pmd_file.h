@@ -67,7 +67,7 @@ struct PmdIkHead {
 static_assert(sizeof(PmdIkHead) == 11);
 
 struct PmdMorphVertex {
-  uint32_t vertex;  // kept as read: morphs are never applied
+  uint32_t vertex;  // kept as read: CMorph checks it when the scene builds the morphs
   float pos[3];     // z mirrored on load
 };
 static_assert(sizeof(PmdMorphVertex) == 16);

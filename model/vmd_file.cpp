@@ -344,8 +344,10 @@ int SampleBoneKeys(const VmdBoneKey* keys, int n, float frame, D3DXVECTOR3* pos,
   const VmdBoneKey* next = std::upper_bound(keys, keys + n, frame,
                                             [](float f, const VmdBoneKey& k) { return f < float(k.frame); });
   if (next == keys || next == keys + n) {
-    *pos = keys[n - 1].pos;
-    *rot = keys[n - 1].rot;
+    // before the first key its pose holds; from the last key on, the last one's
+    const VmdBoneKey& held = next == keys ? keys[0] : keys[n - 1];
+    *pos = held.pos;
+    *rot = held.rot;
     return 1;
   }
   const VmdBoneKey& a = next[-1];
@@ -354,13 +356,14 @@ int SampleBoneKeys(const VmdBoneKey* keys, int n, float frame, D3DXVECTOR3* pos,
   const float pa[3] = {a.pos.x, a.pos.y, a.pos.z};
   const float pb[3] = {b.pos.x, b.pos.y, b.pos.z};
   float out[3];
+  // the curves stored on the key that ends the interval shape it
   for (int c = 0; c < 3; ++c) {
-    const int32_t* v = &a.interp[c * 4];
+    const int32_t* v = &b.interp[c * 4];
     const float w = Ease(v[0], v[1], v[2], v[3], t);
     out[c] = pa[c] + w * (pb[c] - pa[c]);
   }
   *pos = D3DXVECTOR3(out[0], out[1], out[2]);
-  const int32_t* r = &a.interp[12];
+  const int32_t* r = &b.interp[12];
   D3DXQuaternionSlerp(rot, &a.rot, &b.rot, Ease(r[0], r[1], r[2], r[3], t));
   return 1;
 }

@@ -15,7 +15,8 @@ struct VmdBoneKey {
   D3DXVECTOR3 pos;     // offset from the bind pose, z mirrored
   D3DXQUATERNION rot;  // x and y mirrored
   // Bezier control values (0..127 in real files) per channel X, Y, Z, R, each
-  // as x1, y1, x2, y2; the earlier key's values govern the interval after it.
+  // as x1, y1, x2, y2; they shape the interval that ends at this key, the
+  // way motion files are authored.
   int32_t interp[16];
 };
 
@@ -119,6 +120,7 @@ class CVmdFile {
 float Ease(int x1, int y1, int x2, int y2, float t);
 
 // The pose of n keys (ascending frames) at a frame. 0 when there are no keys
-// (the caller keeps the identity). Before the first key and from the last key
-// on, the last key's pose holds.
+// (the caller keeps the identity). Between two keys the later key's curves
+// ease the way; before the first key the first key's pose holds, from the
+// last key on the last key's.
 int SampleBoneKeys(const VmdBoneKey* keys, int n, float frame, D3DXVECTOR3* pos, D3DXQUATERNION* rot);

@@ -94,6 +94,38 @@ void CBullet::Step(float timeStep) {
   if (m_world.m_pWorld) m_world.m_pWorld->stepSimulation(timeStep, 0, 1.0f / 60.0f);
 }
 
+void CBullet::StepPart(float timeStep, int part, int parts) {
+  if (parts <= 1 || !(timeStep > 0)) {  // no time to cut up
+    Step(timeStep);
+    return;
+  }
+  if (!m_world.m_pWorld) return;
+  for (const std::unique_ptr<CRigidBody>& body : m_bodies)
+    if (body->m_pBody && body->m_pBody->isKinematicObject()) body->MoveAlongPath(part, parts);
+  // The same single internal step as Step, of the part's length. The
+  // library gives a follower the speed of its last move (from where it
+  // stood to where it was put), and a joint pulls its simulated partner
+  // after it by the distance it sees between them: moving the followers a
+  // part of the way at a time cuts the gap that opens in a step as much.
+  const float partStep = timeStep / float(parts);
+  // Only the last part's transforms are handed on: the places the bodies
+  // pass through before it are never shown, and nothing in the world reads
+  // what the callback writes.
+  const BulletTransformCallback callback = m_pCallback;
+  if (part < parts) m_pCallback = nullptr;
+  m_world.m_pWorld->stepSimulation(partStep, 0, partStep);
+  m_pCallback = callback;
+}
+
+float CBullet::JointGap(int index) const {
+  const btTypedConstraint* constraint = m_joints[index].constraint;
+  if (!constraint) return 0.0f;
+  const auto* joint = static_cast<const btGeneric6DofSpringConstraint*>(constraint);
+  const btVector3 a = joint->getRigidBodyA().getCenterOfMassTransform() * joint->getFrameOffsetA().getOrigin();
+  const btVector3 b = joint->getRigidBodyB().getCenterOfMassTransform() * joint->getFrameOffsetB().getOrigin();
+  return (a - b).length();
+}
+
 void CBullet::DebugDraw() {
   if (m_world.m_pWorld && m_world.m_pWorld->getDebugDrawer()) m_world.m_pWorld->debugDrawWorld();
 }

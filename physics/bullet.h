@@ -58,6 +58,16 @@ class CBullet {
   // One step of the world by timeStep seconds (0: no step, but every active
   // simulated body reports its transform); nothing without a world.
   void Step(float timeStep);
+  // Part `part` (1 to parts) of a step of timeStep seconds cut into `parts`
+  // equal steps: every body that follows its bone is first set along its
+  // path (CRigidBody::MoveAlongPath), then the world steps timeStep / parts;
+  // the callback hears of the moving bodies in the last part only. One part
+  // of one is exactly Step(timeStep); nothing without a world.
+  void StepPart(float timeStep, int part, int parts);
+  // How far apart a joint's two anchor points are: the joint's place as
+  // body A's frame puts it and as body B's frame puts it, model units. 0
+  // for a held-together joint; its translation limits may allow more.
+  float JointGap(int index) const;
   // The world's shapes through its debug drawer; nothing without either.
   void DebugDraw();
 

@@ -18,6 +18,7 @@ int CRigidBody::Create(const RigidBodyParams& p, float mass) {
                     btVector3(p.pos[0], p.pos[1], p.pos[2]));
   m_graphicsWorldTrans = start;
   m_startWorldTrans = start;
+  m_pathStart = m_pathEnd = start;
 
   btVector3 inertia(0, 0, 0);
   m_pShape->calculateLocalInertia(mass, inertia);
@@ -28,6 +29,11 @@ int CRigidBody::Create(const RigidBodyParams& p, float mass) {
   m_pBody->setDamping(p.linearDamping, p.angularDamping);
   if (p.dynamic == 0) {
     m_pBody->setCollisionFlags(m_pBody->getCollisionFlags() | btCollisionObject::CF_KINEMATIC_OBJECT);
+    m_pBody->setActivationState(DISABLE_DEACTIVATION);
+  } else if (mass > 0) {
+    // A simulated body never sleeps: the library wakes a sleeping body only
+    // when something touches it, not when the body it is jointed to moves,
+    // so a hem or a strand put to sleep would be left hanging in the air.
     m_pBody->setActivationState(DISABLE_DEACTIVATION);
   }
   return 1;
@@ -90,12 +96,45 @@ void CRigidBody::ResetTransform(const btTransform& transform) {
   m_pBody->clearForces();
 }
 
+void CRigidBody::FollowTo(const btTransform& transform) {
+  // A place that is no number (a hostile model's) is no place to start from.
+  m_pathStart = IsFinite(m_graphicsWorldTrans) ? m_graphicsWorldTrans : transform;
+  ResetTransform(transform);
+}
+
+void CRigidBody::HoldPath() { m_pathStart = m_graphicsWorldTrans; }
+
+void CRigidBody::MoveAlongPath(int part, int parts) {
+  if (!m_pBody) return;
+  if (part <= 1) {
+    // The body stands where the last step or reset left it, or where
+    // FollowTo has put it since: that is the path's end.
+    m_pathEnd = m_graphicsWorldTrans;
+    if (!IsFinite(m_pathEnd)) m_pathEnd = m_pathStart;
+    if (!IsFinite(m_pathStart)) m_pathStart = m_pathEnd;
+  }
+  if (!IsFinite(m_pathEnd)) return;  // nowhere sound to go: left as it is
+  // The library takes a follower's speed from where the body was before it
+  // was last put somewhere: the first part's move is from the path's start.
+  if (part <= 1) ResetTransform(m_pathStart);
+  btTransform at = m_pathEnd;
+  if (part < parts) {
+    const btScalar t = btScalar(part) / btScalar(parts);
+    at.setOrigin(m_pathStart.getOrigin().lerp(m_pathEnd.getOrigin(), t));
+    at.setRotation(m_pathStart.getRotation().slerp(m_pathEnd.getRotation(), t));
+  }
+  ResetTransform(at);
+  if (part >= parts) m_pathStart = m_pathEnd;
+}
+
 bool CRigidBody::OutOfSimulation() const {
   return m_pBody && m_pBody->getActivationState() == DISABLE_SIMULATION;
 }
 
 void CRigidBody::ReturnToSimulation() {
-  if (m_pBody) m_pBody->forceActivationState(m_bDynamic ? ACTIVE_TAG : DISABLE_DEACTIVATION);
+  // Back into the simulation as never sleeping, as every moving body is made.
+  if (m_pBody && !(m_pBody->isStaticObject() && !m_pBody->isKinematicObject()))
+    m_pBody->forceActivationState(DISABLE_DEACTIVATION);
 }
 
 bool CRigidBody::HasFiniteState() const {

@@ -1,6 +1,7 @@
 // CRigidBody: one body of the physics world and, at the same time, its motion
 // state, so every new transform the library gives a simulated body during a
-// step is handed on through the body's transform callback.
+// step is handed on through the body's transform callback. A body that
+// follows its bone also keeps the path it takes through a step cut in parts.
 #pragma once
 #include <cstdint>
 
@@ -55,6 +56,19 @@ class CRigidBody : public btDefaultMotionState {
   // velocities, forces and torques are zeroed. No callback.
   void ResetTransform(const btTransform& transform);
 
+  // A body that follows its bone is put on its bone's new place
+  // (ResetTransform); where it stood before becomes the start of the path it
+  // takes through the parts of the next step.
+  void FollowTo(const btTransform& transform);
+  // The next step's path starts where the body stands now: after a reset
+  // the body jumped and must not sweep through the space it left.
+  void HoldPath();
+  // Part `part` (1 to parts) of a step cut in `parts`: the body is put
+  // part/parts of the way along its path (position along the line, rotation
+  // along the shortest arc; exactly the path's end at the last part). The
+  // library's next step gives it the speed of that move.
+  void MoveAlongPath(int part, int parts);
+
   // Whether the library took the body out of the simulation (it does so for
   // a body whose bounds overflowed), and putting it back in.
   bool OutOfSimulation() const;
@@ -74,6 +88,10 @@ class CRigidBody : public btDefaultMotionState {
   btCollisionShape* m_pShape = nullptr;         // owned
   btRigidBody* m_pBody = nullptr;               // owned; null: an empty entry
   int32_t m_bDynamic = 1;
+  // A follower's path through the step cut in parts: where it stood when the
+  // world last advanced (or was reset), and where its bone puts it now.
+  btTransform m_pathStart = btTransform::getIdentity();
+  btTransform m_pathEnd = btTransform::getIdentity();
 };
 
 struct D3DXMATRIX;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/x11_window_watch.h"
 
 struct PlatformWindow {
   SDL_Window* sdl = nullptr;
@@ -16,6 +17,8 @@ struct PlatformWindow {
   void* userData = nullptr;
   bool enabled = true;
   bool imeOpen = false;
+  unsigned long xid = 0;    // the X window behind it; 0 on other window systems
+  bool closeAsked = false;  // destroyed from outside, and asked to close once
 };
 
 namespace qev {
@@ -107,10 +110,25 @@ WPARAM MouseKeyFlags() {
   return flags;
 }
 
+// A window that another program destroyed is asked to close, once, as if
+// its close button had been pressed; false when there is none.
+bool CloseOfGoneWindow(MSG* msg) {
+  for (HWND w : System().windows) {
+    if (w->closeAsked || !x11::WindowGone(w->xid)) continue;
+    w->closeAsked = true;
+    *msg = {w, WM_SYSCOMMAND, SC_CLOSE, 0};
+    return true;
+  }
+  return false;
+}
+
 // One SDL event as the program's message; false for events it has no use for.
 bool Translate(const SDL_Event& e, MSG* msg) {
   WindowSystem& s = System();
   switch (e.type) {
+    case SDL_SYSWMEVENT:
+      x11::NoteEvent(e);
+      return CloseOfGoneWindow(msg);
     case SDL_QUIT:
       // asked to end from outside (a signal, the session closing): the same
       // as the close button of the first window
@@ -204,6 +222,7 @@ HWND CreateWindowEx(const WindowCreateParams& p) {
   auto* w = new PlatformWindow;
   w->sdl = sdl;
   w->id = SDL_GetWindowID(sdl);
+  w->xid = x11::WatchWindow(sdl);
   w->proc = p.proc;
   System().windows.push_back(w);
   SDL_StopTextInput();
@@ -228,7 +247,11 @@ void DestroyWindow(HWND window) {
   s.windows.erase(std::find(s.windows.begin(), s.windows.end(), window));
   if (s.capture == window) ReleaseCapture();
   std::erase_if(s.posted, [window](const MSG& m) { return m.hwnd == window; });
+  x11::Forget(window->xid);
   SDL_DestroyWindow(window->sdl);
+  // destroying a window someone else destroyed first fails: the error is
+  // taken now, while the watch still expects it
+  if (window->xid) x11::Settle();
   delete window;
   if (s.windows.empty()) SDL_EnableScreenSaver();
 }
@@ -268,6 +291,8 @@ bool PeekMessage(MSG* msg) {
     return true;
   }
   if (s.videoUp) {
+    // errors met since the last look may have found a window gone
+    if (CloseOfGoneWindow(msg)) return true;
     SDL_Event e;
     while (SDL_PollEvent(&e))
       if (Translate(e, msg)) return true;

@@ -12,7 +12,7 @@ PACKAGES=(
   # an independent reader of the X files we write, for the tests only
   libassimp-dev
   # window, rendering, physics, fonts, pictures
-  libsdl2-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
+  libsdl2-dev libx11-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
   libbullet-dev libfreetype-dev libfontconfig-dev fonts-ipafont-gothic
   libstb-dev
   # video out: FFmpeg's libraries (H.264 through libx264, AAC), and ffmpeg's

@@ -1,11 +1,14 @@
 // Playback: the frame counter and its wrap, SPACE, switching between pose and
-// motion, failed loads that keep what was playing, and IK on or off.
+// motion, failed loads that keep what was playing, IK on or off, and the
+// expressions a motion plays on the skinned mesh.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "app/scene.h"
 #include "platform/codepage.h"
+#include "platform/recording_device.h"
 #include "tests/common/temp_dir.h"
 #include "tools/fixtures/pmd_fixture.h"
 #include "tools/fixtures/vmd_fixture.h"
@@ -168,6 +171,63 @@ TEST(Playback, TheSameMotionPlayedTwiceGivesTheSameBits) {
       }
     }
   }
+}
+
+// The sample's morphs: "笑い" moves vertex 4 by (0, 0.5, 0.25), "まばたき"
+// vertex 5 by (0, -0.5, 0.125) (file space; the viewer negates z). Without
+// bone keys, IK or physics the skeleton stays in its bind pose, so the
+// skinned vertices are the morphed bind positions.
+TEST(Playback, AMotionsMorphKeysMoveTheSkinnedMeshAndAPoseTakesThemBack) {
+  PlaybackRig rig;
+  rig.scene.CalcIK = 0;
+  rig.scene.CalcBullet = 0;
+  VmdDesc face;
+  face.extent = VmdExtent::kMorphs;
+  face.morphs = {{Sjis("笑い"), 0, 0.0f}, {Sjis("笑い"), 4, 1.0f}, {Sjis("まばたき"), 0, 0.5f},
+                 {Sjis("まばたき"), 8, 0.5f}, {Sjis("ウィンク"), 0, 1.0f}};
+  const PmdVertex* mesh = rig.scene.m_model.m_pVertex.get();
+  auto expectSkinned = [&](float smile, float blink) {
+    rig.scene.UpdateSkin();
+    for (int i = 0; i < rig.scene.m_model.m_nVertex; ++i) {
+      SCOPED_TRACE(i);
+      D3DXVECTOR3 want(mesh[i].pos[0], mesh[i].pos[1], mesh[i].pos[2]);
+      if (i == 4) want += smile * D3DXVECTOR3(0, 0.5f, -0.25f);
+      if (i == 5) want += blink * D3DXVECTOR3(0, -0.5f, -0.125f);
+      EXPECT_NEAR(rig.scene.m_posed[size_t(i)].x, want.x, 1e-5f);
+      EXPECT_NEAR(rig.scene.m_posed[size_t(i)].y, want.y, 1e-5f);
+      EXPECT_NEAR(rig.scene.m_posed[size_t(i)].z, want.z, 1e-5f);
+    }
+  };
+  expectSkinned(0, 0);
+  ASSERT_EQ(rig.Motion(face), 1);
+  expectSkinned(0, 0.5f);
+  rig.scene.UpdateFrame(false);
+  rig.scene.UpdateFrame(false);
+  expectSkinned(0.5f, 0.5f);
+  // what is drawn is what was skinned
+  qev::RecordingDevice device;
+  device.BeginScene();
+  rig.scene.DrawModel(&device);
+  const auto draws = device.Find("DrawPrimitiveUP(D3DPT_TRIANGLELIST");
+  ASSERT_EQ(draws.size(), 2u);
+  SkinnedVertex drawn[2];
+  ASSERT_GE(draws[1]->vertices.size(), sizeof drawn);
+  // the second material's first triangle is (5, 4, 6) once the reader has turned it
+  std::memcpy(drawn, draws[1]->vertices.data(), sizeof drawn);
+  EXPECT_NEAR(drawn[0].pos[1], mesh[5].pos[1] - 0.25f, 1e-5f);
+  EXPECT_NEAR(drawn[1].pos[1], mesh[4].pos[1] + 0.25f, 1e-5f);
+  // SPACE plays from frame 0 again
+  rig.scene.UpdateFrame(true);
+  expectSkinned(0, 0.5f);
+  // a pose carries no morphs
+  VpdDesc still;
+  ASSERT_EQ(rig.Pose(still), 1);
+  EXPECT_EQ(rig.scene.m_morph.Weight(2), 0.0f);
+  expectSkinned(0, 0);
+  // and the motion loaded again plays them again
+  ASSERT_EQ(rig.Motion(face), 1);
+  for (int f = 0; f < 6; ++f) rig.scene.UpdateFrame(false);
+  expectSkinned(1, 0.5f);
 }
 
 }  // namespace

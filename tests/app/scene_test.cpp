@@ -1,16 +1,20 @@
 // Scene assembly: which bones the skeleton takes, the refusals of vertices on
-// bones outside it, textures by material, and the skinned vertices drawn.
+// bones outside it, textures by material, the skinned vertices drawn, parent
+// chains that loop, and trees as deep as a file can make them.
 #include "app/scene.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/codepage.h"
 #include "platform/recording_device.h"
+#include "tests/common/small_stack.h"
 #include "tests/common/temp_dir.h"
 #include "tools/fixtures/picture_fixtures.h"
 #include "tools/fixtures/pmd_fixture.h"
+#include "tools/fixtures/vmd_fixture.h"
 #include "tools/fixtures/vpd_fixture.h"
 
 namespace {
@@ -271,6 +275,176 @@ TEST(Scene, SkinningOncePerBoneGivesTheSameBitsAsOncePerIndex) {
       EXPECT_EQ(std::memcmp(&got[k].pos[2], &p.z, 4), 0) << m << "/" << k;
     }
   }
+}
+
+TEST(Scene, BonesWhoseParentChainNeverEndsAreLeftOutAndCounted) {
+  struct Case {
+    const char* what;
+    std::vector<int16_t> parents;
+    std::vector<uint8_t> types;  // 0 for bones not given
+    std::vector<bool> placed;
+    int looped;  // 0: no line
+  };
+  const Case cases[] = {
+      {"a bone its own parent", {-1, 1}, {}, {true, false}, 1},
+      {"a ring of three with two hanging on it", {1, 2, 0, 0, 3}, {}, {false, false, false, false, false}, 5},
+      {"a ring beside a good tree", {-1, 0, 3, 2, 1}, {}, {true, true, false, false, true}, 2},
+      {"a chain ending past the bones", {5, 0}, {}, {false, false}, 0},
+      {"a chain ending in a negative parent", {-2, 0}, {}, {false, false}, 0},
+      {"a chain through an IK bone", {-1, 0, 1}, {0, 2, 0}, {true, false, false}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SceneRig rig;
+    PmdDesc d;
+    for (size_t j = 0; j < c.parents.size(); ++j) {
+      d.bones.push_back(Bone("b", c.parents[j], j < c.types.size() ? c.types[j] : 0, float(j)));
+      d.bones.back().name += std::to_string(j);
+    }
+    qev::test::LogCapture log;
+    ASSERT_EQ(rig.Load(d), 1);
+    for (size_t j = 0; j < c.placed.size(); ++j) EXPECT_EQ(rig.scene.BoneNode(int(j)) != nullptr, c.placed[j]) << j;
+    if (c.looped)
+      EXPECT_TRUE(log.Contains("PMD bones : " + std::to_string(c.looped) + " bones left out, their parent chain loops\n"));
+    else
+      EXPECT_FALSE(log.Contains("their parent chain loops"));
+  }
+
+  // every bone of the largest file behind one ring: each is counted once
+  SceneRig rig;
+  qev::test::LogCapture log;
+  ASSERT_EQ(rig.Load(ParentLoopPmd(65535)), 1);
+  EXPECT_TRUE(rig.scene.m_skeleton.m_children.empty());
+  EXPECT_TRUE(log.Contains("PMD bones : 65535 bones left out, their parent chain loops\n"));
+}
+
+// Far too little stack for a walk that takes some for every level of a
+// chain 32,769 bones deep; plenty for loading and posing a model.
+constexpr size_t kSmallStack = 256 * 1024;
+
+TEST(Scene, ASkeletonAsDeepAsTheFileAllowsLoadsPosesDrawsDumpsAndGoes) {
+  constexpr int kBones = 40000;
+  constexpr int kDeepest = 32768;  // the chain's last bone; the bones after it hang beside it
+  const bool ran = qev::test::RunOnSmallStack(kSmallStack, [] {
+    SceneRig rig;
+    VpdDesc pose;
+    pose.bones = {{"c0", {3, 0, 0}, {0, 0, 0, 1}}};
+    rig.dir.WriteFile("p.vpd", BuildVpd(pose));
+    VmdDesc motion;
+    VmdBoneKeyDesc k0, k10;
+    k0.name = k10.name = "c0";
+    k10.frame = 10;
+    k10.pos[0] = 10;
+    motion.bones = {k0, k10};
+    rig.dir.WriteFile("m.vmd", BuildVmd(motion));
+
+    qev::test::LogCapture log;
+    ASSERT_EQ(rig.Load(DeepChainPmd(kBones)), 1);
+    CScene& s = rig.scene;
+    ASSERT_NE(s.BoneNode(kDeepest), nullptr);
+    EXPECT_EQ(s.BoneNode(kDeepest)->m_pParent, s.BoneNode(kDeepest - 1));
+    EXPECT_EQ(s.BoneNode(kBones - 1)->m_pParent, s.BoneNode(kDeepest - 1));
+
+    // One dump line per node, parents first; a line longer than the log
+    // keeps is cut there, as every long message is.
+    const std::vector<std::string>& lines = log.Lines();
+    const auto tree = std::find(lines.begin(), lines.end(), "----------- BONE TREE ----------\n");
+    ASSERT_GE(lines.end() - tree, kBones + 3);
+    EXPECT_EQ(tree[1], "[ROOT]\n");
+    EXPECT_EQ(tree[2], Sjis("  [c0()] : 位置(  0.00,  0.00, -0.00)\n"));  // z mirrored
+    EXPECT_EQ(tree[2 + 9], std::string(20, ' ') + Sjis("[c9()] : 位置(  0.00,  0.09, -0.00)\n"));
+    const std::string cut = std::string(2044, ' ') + "...\n";
+    EXPECT_EQ(tree[2 + kDeepest], cut);
+    EXPECT_EQ(tree[1 + kBones], cut);
+    EXPECT_EQ(tree[2 + kBones], "----------- IK TREE ----------\n");
+
+    // a pose of the first bone carries every bone below it
+    ASSERT_EQ(s.LoadPose(rig.dir.Path("p.vpd").c_str(), &rig.failure), 1);
+    EXPECT_FLOAT_EQ(s.W()[kDeepest]._41, 3.0f);
+    EXPECT_FLOAT_EQ(s.W()[kBones - 1]._41, 3.0f);
+
+    // so does its motion
+    ASSERT_EQ(s.LoadMotion(rig.dir.Path("m.vmd").c_str(), &rig.failure), 1);
+    EXPECT_NEAR(s.W()[kBones - 1]._41, 0.0f, 0.02f);
+    EXPECT_EQ(s.AdvanceMotion(5.0f), 1);
+    EXPECT_NEAR(s.W()[kDeepest]._41, 5.0f, 0.02f);
+    EXPECT_NEAR(s.W()[kBones - 1]._41, 5.0f, 0.02f);
+
+    // every bone but the last has a tail: one marker each, the last one
+    // drawn on the last bone but one, where the motion put it
+    rig.device.ClearCalls();
+    s.DrawBones(&rig.device);
+    const auto worlds = rig.device.Find("SetTransform(D3DTS_WORLD)");
+    ASSERT_EQ(worlds.size(), size_t(kBones - 1));
+    EXPECT_NEAR(worlds.back()->matrix._41, s.W()[kBones - 2]._41, 1e-4f);
+    EXPECT_NEAR(worlds.back()->matrix._42, s.W()[kBones - 2]._42, 1e-2f);
+    rig.device.ClearCalls();
+
+    s.DiscardModel();
+    EXPECT_TRUE(s.m_skeleton.m_children.empty());
+    EXPECT_EQ(s.BoneNode(0), nullptr);
+    // loaded once more, for the scene's own destructor to delete
+    EXPECT_EQ(rig.Load(DeepChainPmd(kBones)), 1);
+  });
+  EXPECT_TRUE(ran);
+}
+
+TEST(Scene, AGoalTreeAsDeepAsTheFileAllowsIsBuiltPosedAndSolved) {
+  // An arm (0) with its tip (1) 5 below it, and 32,766 IK goals (2 on) each
+  // below the one before, all at (5, 5, 0). Every goal has its IK list; only
+  // the deepest goal's list moves the arm.
+  constexpr int kGoals = 32766;  // the last goal's parent is 32,766: still a parent index
+  const bool ran = qev::test::RunOnSmallStack(kSmallStack, [] {
+    SceneRig rig;
+    PmdDesc d;
+    d.bones = {Bone("arm", -1, 0, 5), Bone("tip", 0, 0, 0)};
+    for (int g = 0; g < kGoals; ++g) {
+      PmdBoneDesc b;
+      b.name = "g" + std::to_string(g);
+      b.parent = int16_t(g ? g + 1 : -1);
+      b.type = 2;
+      b.head[0] = 5;
+      b.head[1] = 5;
+      d.bones.push_back(b);
+      PmdIkDesc ik;
+      ik.ikBone = uint16_t(2 + g);
+      ik.target = 1;
+      ik.iterations = 1;
+      ik.weight = 4.0f;
+      if (g == kGoals - 1) ik.chain = {0};
+      d.iks.push_back(ik);
+    }
+    VpdDesc pose;
+    pose.bones = {{"g0", {0, 4, 0}, {0, 0, 0, 1}}};
+    rig.dir.WriteFile("p.vpd", BuildVpd(pose));
+
+    ASSERT_EQ(rig.Load(d), 1);
+    CScene& s = rig.scene;
+    ASSERT_EQ(s.m_ikRoot.m_children.size(), 1u);
+    const CIKTree* deepest = s.m_ikRoot.FindByIndex(2 + kGoals - 1);
+    ASSERT_NE(deepest, nullptr);
+    EXPECT_EQ(deepest->m_nIk, kGoals - 1);
+    // the unposed solve already turned the arm at the deepest goal: the tip
+    // lies on the line from the arm's head to the goal
+    const D3DXVECTOR3 armHead(0, 5, 0);
+    auto tipTowards = [&](const D3DXVECTOR3& goal) {
+      const D3DXVECTOR3 tip(s.W()[1]._41, s.W()[1]._42, s.W()[1]._43);
+      D3DXVECTOR3 toTip = tip - armHead, toGoal = goal - armHead;
+      D3DXVec3Normalize(&toTip, &toTip);
+      D3DXVec3Normalize(&toGoal, &toGoal);
+      return D3DXVec3Dot(&toTip, &toGoal);
+    };
+    EXPECT_NEAR(tipTowards({5, 5, 0}), 1.0f, 1e-4f);
+
+    // the first goal's pose carries every goal below it, and the arm follows
+    ASSERT_EQ(s.LoadPose(rig.dir.Path("p.vpd").c_str(), &rig.failure), 1);
+    EXPECT_FLOAT_EQ(s.G()[kGoals - 1]._42, 9.0f);
+    EXPECT_NEAR(tipTowards({5, 9, 0}), 1.0f, 1e-4f);
+    s.DiscardModel();
+    EXPECT_TRUE(s.m_ikRoot.m_children.empty());
+    EXPECT_EQ(rig.Load(d), 1);  // left for the scene's own destructor
+  });
+  EXPECT_TRUE(ran);
 }
 
 TEST(Scene, AnUnreadableModelShowsTheParseFailureAndLeavesNoModel) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <string>
 
+#include "model/camera_track.h"
 #include "platform/recording_device.h"
 #include "render/d3d_camera.h"
 #include "render/d3d_locater.h"
@@ -57,6 +58,30 @@ TEST(StartUpView, CameraLooksAtTheTargetWithTheAspectGiven) {
     EXPECT_NEAR(x, c.width / 2.0f, 0.05f);
     EXPECT_NEAR(std::min(y, float(c.height) - y), 0.0f, 0.05f) << "at the top or bottom edge";
   }
+}
+
+TEST(StartUpView, ACameraKeyOfTheStartUpViewDrawsTheSameFrame) {
+  // Target (0, 10, 0), distance sqrt(600), 45 degrees, and the pitch and yaw
+  // that put the eye at (10, 20, 20) (worked out in the camera track test).
+  CameraValues key;
+  key.target = D3DXVECTOR3(0, 10, 0);
+  key.rotation = D3DXVECTOR3(std::atan2(10.0f, std::sqrt(500.0f)), std::atan2(-10.0f, 20.0f), 0);
+  key.distance = -std::sqrt(600.0f);
+  key.viewAngle = 45;
+  qev::RecordingDevice startDevice, keyDevice;
+  CD3DCamera start, through;
+  SetStartUpCamera(&start, &startDevice, 1.6f);
+  SetStartUpCamera(&through, &keyDevice, 1.6f);
+  through.LookAt(nullptr, nullptr, D3DXVECTOR3(5, 5, 5));  // somewhere else first
+  keyDevice.ClearCalls();
+  ViewThroughCamera(&through, ViewFromCamera(key));
+  EXPECT_TRUE(through.m_mProjection == start.m_mProjection);
+  EXPECT_EQ(through.m_vTarget, start.m_vTarget);
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(through.m_mView(r, c), start.m_mView(r, c), 2e-5f) << r << c;
+  // both set on the camera's device, as the start-up does
+  EXPECT_EQ(keyDevice.Find("SetTransform(D3DTS_PROJECTION)").size(), 1u);
+  EXPECT_EQ(keyDevice.Find("SetTransform(D3DTS_VIEW)").size(), 1u);
 }
 
 TEST(StartUpView, IkGoalLocatorIsTheLargeAxesWithSquares) {

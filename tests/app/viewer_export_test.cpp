@@ -119,6 +119,27 @@ TEST(ViewerExport, FailedWriteShowsWhyAndKeepsTheOldFile) {
   }
 }
 
+TEST(ViewerExport, F9RefusesAMotionTooLongBeforeItsFirstFrame) {
+  ExportRig rig;
+  qev::fixture::VmdDesc motion;
+  qev::fixture::VmdBoneKeyDesc key;
+  key.name = qev::fixture::SamplePmd().bones[0].name;
+  key.frame = 1000000;
+  motion.bones = {key};
+  rig.dir.WriteFile("long.vmd", qev::fixture::BuildVmd(motion));
+  rig.Open("model.pmd");
+  rig.Open("long.vmd");
+  rig.dialogs.Answer(rig.dir.Path("baked.x"));
+  const int presentsBefore = rig.Device().presentCount;
+  rig.Press(VK_F9);
+  EXPECT_EQ(rig.Device().presentCount - presentsBefore, 2) << "the two frames of the key press, no bake frame";
+  ASSERT_EQ(rig.dialogs.m_boxes.size(), 1u);
+  EXPECT_EQ(rig.dialogs.m_boxes[0].first, Sjis("Xファイルを書き込めませんでした\n") +
+                                              "the motion is 1000001 frames long, more than the limit of 1000000 frames");
+  EXPECT_EQ(rig.dialogs.m_boxes[0].second, Sjis("エラー"));
+  EXPECT_EQ(rig.dir.List(), (std::vector<std::string>{"long.vmd", "model.pmd", "walk.vmd"}));
+}
+
 TEST(ViewerExport, F9InMotionPlaybackShowsOneFramePerBakedFrame) {
   ExportRig rig;
   rig.Open("model.pmd");

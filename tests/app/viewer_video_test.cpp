@@ -1,4 +1,4 @@
-// F11 in the viewer: the save dialog on the motion's name, the motion from
+// V in the viewer: the save dialog on the motion's name, the motion from
 // the frame shown to its last recorded in the window's size, and a cancel,
 // no model, no motion or a failed write. Scripted dialogs, an offscreen
 // device; the file is read back by FFmpeg's own reader.
@@ -56,7 +56,7 @@ struct VideoRig {
   }
 };
 
-TEST(ViewerVideo, F11RecordsFromTheFrameShownToTheLastBesideTheMotion) {
+TEST(ViewerVideo, VRecordsFromTheFrameShownToTheLastBesideTheMotion) {
   VideoRig rig;
   rig.Open("sample.pmd");
   rig.Open("walk.vmd");
@@ -64,7 +64,7 @@ TEST(ViewerVideo, F11RecordsFromTheFrameShownToTheLastBesideTheMotion) {
   const int shown = int(rig.viewer.m_scene.m_fFrame);
   ASSERT_GT(shown, 40);
   rig.dialogs.Answer(rig.dir.Path("walk.mp4"));
-  rig.Press(VK_F11);
+  rig.Press('V');
   ASSERT_EQ(rig.dialogs.m_asked.size(), 1u);
   EXPECT_EQ(rig.dialogs.m_asked[0].description, u"動画ファイル(*.mp4)");
   EXPECT_EQ(rig.dialogs.m_asked[0].startPath, rig.dir.Path("walk.mp4"));
@@ -87,7 +87,7 @@ TEST(ViewerVideo, NameWithoutEndingGetsMp4) {
   rig.Open("walk.vmd");
   rig.Play(55);
   rig.dialogs.Answer(rig.dir.Path("clip"));
-  rig.Press(VK_F11);
+  rig.Press('V');
   EXPECT_TRUE(rig.dialogs.m_boxes.empty());
   ASSERT_NE(qev::test::ProbeMedia(rig.dir.Path("clip.mp4")).Find("video"), nullptr);
 }
@@ -96,7 +96,7 @@ TEST(ViewerVideo, NothingToRecordOrNowhereToWriteIsSaid) {
   {
     SCOPED_TRACE("no model");
     VideoRig rig;
-    rig.Press(VK_F11);
+    rig.Press('V');
     EXPECT_TRUE(rig.dialogs.m_asked.empty());
     EXPECT_EQ(rig.dialogs.m_boxes, rig.Box("モデルが読み込まれていません"));
   }
@@ -105,7 +105,7 @@ TEST(ViewerVideo, NothingToRecordOrNowhereToWriteIsSaid) {
     VideoRig rig;
     rig.Open("sample.pmd");
     rig.Open("pose.vpd");
-    rig.Press(VK_F11);
+    rig.Press('V');
     EXPECT_TRUE(rig.dialogs.m_asked.empty());
     EXPECT_EQ(rig.dialogs.m_boxes, rig.Box("モーションが読み込まれていません"));
   }
@@ -116,7 +116,7 @@ TEST(ViewerVideo, NothingToRecordOrNowhereToWriteIsSaid) {
     rig.Open("walk.vmd");
     const auto before = rig.dir.List();
     rig.dialogs.Answer(std::nullopt);
-    rig.Press(VK_F11);
+    rig.Press('V');
     EXPECT_EQ(rig.dialogs.m_asked.size(), 1u);
     EXPECT_TRUE(rig.dialogs.m_boxes.empty());
     EXPECT_EQ(rig.dir.List(), before);
@@ -130,7 +130,7 @@ TEST(ViewerVideo, NothingToRecordOrNowhereToWriteIsSaid) {
     ASSERT_EQ(chmod(rig.dir.Path("ro.mp4").c_str(), 0444), 0);
     const auto before = rig.dir.List();
     rig.dialogs.Answer(rig.dir.Path("ro.mp4"));
-    rig.Press(VK_F11);
+    rig.Press('V');
     EXPECT_EQ(rig.dialogs.m_boxes, rig.Box("動画を書き込めませんでした\nnot writable (Permission denied)"));
     EXPECT_EQ(rig.dir.ReadFile("ro.mp4"), "old");
     EXPECT_EQ(rig.dir.List(), before);

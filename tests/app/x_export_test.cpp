@@ -139,6 +139,54 @@ TEST(XExport, BakedKeysAreWhatPlaybackShowsWithIK) { ExpectBakeMatchesPlayback(1
 TEST(XExport, BakedKeysAreWhatPlaybackShowsWithoutIK) { ExpectBakeMatchesPlayback(0, false); }
 TEST(XExport, BakedKeysAreWhatPlaybackShowsWithPhysics) { ExpectBakeMatchesPlayback(1, true); }
 
+TEST(XExport, AMotionWhoseKeysAreAllAtFrameZeroBakesThatPose) {
+  // every key of the sample motion moved to frame 0: one key per bone, the
+  // pose playback shows once the motion is loaded
+  qev::fixture::VmdDesc still = qev::fixture::SampleVmd();
+  for (auto& k : still.bones) k.frame = 0;
+  for (auto& k : still.morphs) k.frame = 0;
+  for (auto& k : still.cameras) k.frame = 0;
+  for (auto& k : still.lights) k.frame = 0;
+  for (auto& k : still.shadows) k.frame = 0;
+  for (auto& k : still.showIks) k.frame = 0;
+  SceneRig baked(false), played(false);
+  std::string failure;
+  for (SceneRig* rig : {&baked, &played}) {
+    rig->dir.WriteFile("still.vmd", qev::fixture::BuildVmd(still));
+    rig->scene.m_physics.Clear();
+    ASSERT_EQ(rig->scene.LoadMotion(rig->dir.Path("still.vmd").c_str(), &failure), 1) << failure;
+    ASSERT_EQ(rig->scene.m_motion->m_nMaxFrame, 0);
+  }
+  std::vector<int32_t> progress;
+  ASSERT_EQ(ExportXSkin(baked.scene, baked.dir.Path("out.x").c_str(),
+                        [&](int32_t n, int32_t frames) { progress.push_back(n * 100 + frames); }, &failure),
+            1)
+      << failure;
+  EXPECT_EQ(progress, std::vector<int32_t>{1}) << "frame 0 of 1";
+  const auto keys = qev::test::ReadKeys(baked.dir.ReadFile("out.x"));
+  const CPmdFile& model = played.scene.m_model;
+  bool posed = false;
+  size_t nodes = 0;
+  for (uint32_t bone = 0; bone < model.m_nBone; ++bone) {
+    const CPmdBone* node = played.scene.BoneNode(int(bone));
+    if (!node) continue;  // an IK goal: in the goal tree only
+    ++nodes;
+    D3DXMATRIX world;
+    D3DXMatrixIdentity(&world);
+    for (const CPmdBone* n = node; n && n->m_pRecord; n = n->m_pParent) {
+      const auto& list = keys.at(Encoded(PmdName(n->m_pRecord->name).data()));
+      ASSERT_EQ(list.size(), 1u);
+      world = world * list[0];
+    }
+    SCOPED_TRACE(testing::Message() << "bone " << bone);
+    ExpectNear(world, played.scene.W()[bone], 2e-5f);
+    posed = posed || node->m_mAnim != D3DXMATRIX(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1);
+  }
+  EXPECT_EQ(keys.size(), nodes);
+  EXPECT_TRUE(posed) << "the keys move some bone";
+  EXPECT_EQ(baked.scene.m_fFrame, 0.0f);
+}
+
 TEST(XExport, PlainMeshIsTheBindPoseWhateverPlays) {
   SceneRig still(false), playing(true);
   for (int i = 0; i < 12; ++i) playing.scene.UpdateFrame(false);

@@ -17,7 +17,7 @@ pid=$!
 
 wid=$(wait_window "QEV") || fail "no window appeared"
 title=$(xprop -id "$wid" _NET_WM_NAME | sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
-expected='QEVテスト v0.92 ([F1]LoadPMD [F2]LoadVPD [F3]LoadVMD [F4]CalcIK   [F5]DrawType [F6]DrawBone [F7]DrawRigid [F8]CalcBullet   [F9]SaveXSkin [F10]SaveXMesh [F11]SaveVideo   [SPC]ResetBullet)'
+expected='QEVテスト v0.92 ([F1]LoadPMD [F2]LoadVPD [F3]LoadVMD [F4]CalcIK   [F5]DrawType [F6]DrawBone [F7]DrawRigid [F8]CalcBullet   [F9]SaveXSkin [F10]SaveXMesh [V]SaveVideo   [F11]Camera   [SPC]ResetBullet)'
 [ "$title" = "$expected" ] || fail "title is '$title'"
 geometry=$(xdotool getwindowgeometry "$wid")
 echo "$geometry" | grep -q "Geometry: 1280x800" || fail "client area: $geometry"
@@ -34,8 +34,8 @@ wait_exit "$pid" || fail "the viewer did not end after the close request"
 [ "$STATUS" = 0 ] || fail "exit status $STATUS"
 grep -qa "WM_QUIT" "$build/DEBUG.TXT" || fail "WM_QUIT not logged"
 
-# BOM, then [QEVTest] and the three keys, empty, in UTF-16LE with CR LF
-expected_ini=$(printf '\xff\xfe' | od -An -tx1 | tr -d ' \n')$(printf '[QEVTest]\r\nPMDFILE=\r\nVPDFILE=\r\nVMDFILE=\r\n\r\n' | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 | tr -d ' \n')
+# BOM, then [QEVTest] and the four keys, empty, in UTF-16LE with CR LF
+expected_ini=$(printf '\xff\xfe' | od -An -tx1 | tr -d ' \n')$(printf '[QEVTest]\r\nPMDFILE=\r\nVPDFILE=\r\nVMDFILE=\r\nCAMERAFILE=\r\n\r\n' | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 | tr -d ' \n')
 actual_ini=$(od -An -tx1 "$start/QEVTest.ini" | tr -d ' \n')
 [ "$actual_ini" = "$expected_ini" ] || fail "QEVTest.ini holds $actual_ini"
 [ ! -e "$build/QEVTest.ini" ] || [ "$build" = "$start" ] || fail "settings written beside the program"

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include "model/pmd_file.h"
 
@@ -21,8 +23,11 @@ inline void ExpectNear(const aiVector3D& got, const aiVector3D& wrote) {
 // Every corner of every face carries our vertex. The reader turns what it
 // reads into its own conventions: z negated, every face's corners in
 // reverse order, texture rows counted from the bottom; its meshes follow
-// the material order, one per material that draws.
-inline void ExpectSameMesh(const aiScene* scene, const CPmdFile& model) {
+// the material order, one per material that draws. faces: where each face
+// the file should hold starts in the model's index list, in file order;
+// materials: how many materials it should hold.
+inline void ExpectSameMesh(const aiScene* scene, const CPmdFile& model, const std::vector<uint32_t>& faces,
+                           unsigned materials) {
   unsigned face = 0;
   for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
     const aiMesh* mesh = scene->mMeshes[m];
@@ -30,10 +35,10 @@ inline void ExpectSameMesh(const aiScene* scene, const CPmdFile& model) {
     ASSERT_TRUE(mesh->HasTextureCoords(0));
     for (unsigned f = 0; f < mesh->mNumFaces; ++f, ++face) {
       ASSERT_EQ(mesh->mFaces[f].mNumIndices, 3u);
-      ASSERT_LT(face, unsigned(model.m_nIndex / 3));
+      ASSERT_LT(face, faces.size());
       for (unsigned k = 0; k < 3; ++k) {
         const unsigned corner = mesh->mFaces[f].mIndices[k];
-        const PmdVertex& v = model.m_pVertex[model.m_pIndex[3 * face + 2 - k]];
+        const PmdVertex& v = model.m_pVertex[model.m_pIndex[faces[face] + 2 - k]];
         SCOPED_TRACE(testing::Message() << "face " << face << " corner " << k);
         ExpectNear(mesh->mVertices[corner], aiVector3D(v.pos[0], v.pos[1], -v.pos[2]));
         ExpectNear(mesh->mNormals[corner], aiVector3D(v.normal[0], v.normal[1], -v.normal[2]));
@@ -41,8 +46,15 @@ inline void ExpectSameMesh(const aiScene* scene, const CPmdFile& model) {
       }
     }
   }
-  EXPECT_EQ(face, unsigned(model.m_nIndex / 3));
-  EXPECT_EQ(scene->mNumMaterials, unsigned(model.m_nMaterial));
+  EXPECT_EQ(face, faces.size());
+  EXPECT_EQ(scene->mNumMaterials, materials);
+}
+
+// A model whose materials draw every triangle of its index list in order.
+inline void ExpectSameMesh(const aiScene* scene, const CPmdFile& model) {
+  std::vector<uint32_t> faces;
+  for (int32_t f = 0; f < model.m_nIndex / 3; ++f) faces.push_back(uint32_t(3 * f));
+  ExpectSameMesh(scene, model, faces, unsigned(model.m_nMaterial));
 }
 
 }  // namespace qev::test

@@ -73,12 +73,14 @@ TEST(XMeshWriter, OneTexturedTriangle) {
                                          "\n"));
 }
 
-// Two triangles over four vertices that all share one normal.
+// Two triangles over four vertices that all share one normal, under one
+// material.
 PmdDesc Quad() {
   PmdDesc d = OneTriangle();
   d.vertices.push_back({{1, 1, 0}, {0, 0, -1}, {1, 1}, {0, 0}, 100, 0});
   for (auto& v : d.vertices) v.normal[0] = 0, v.normal[1] = 0, v.normal[2] = -1;
   d.indices = {0, 1, 2, 2, 1, 3};
+  d.materials[0].indexCount = 6;
   return d;
 }
 
@@ -104,7 +106,9 @@ TEST(XMeshWriter, MaterialListWalksTheMaterialsInOrder) {
                           "   0.0;0.0;0.0;;\n"
                           "  }\n";
   const Case cases[] = {
-      {"no materials: the face count and nothing else", {}, "MeshMaterialList {\n  0;\n  2;\n }\n}\n\n"},
+      {"no materials: one plain white material for every face", {},
+       "MeshMaterialList {\n  1;\n  2;\n  0,\n  0;\n  Material {\n   1.000000;1.000000;1.000000;1.000000;;\n"
+       "   0.000000;\n   0.000000;0.000000;0.000000;;\n   0.0;0.0;0.0;;\n  }\n }\n}\n\n"},
       {"one material over both", {6}, "MeshMaterialList {\n  1;\n  2;\n  0,\n  0;\n" + red + " }\n}\n\n"},
       {"one triangle each", {3, 3},
        "MeshMaterialList {\n  2;\n  2;\n  0,\n  1;\n" + red + red + " }\n}\n\n"},
@@ -113,6 +117,9 @@ TEST(XMeshWriter, MaterialListWalksTheMaterialsInOrder) {
       // the list is closed after the last entry written, not left open
       {"a last material that draws nothing", {6, 0},
        "MeshMaterialList {\n  2;\n  2;\n  0,\n  0;\n" + red + red + " }\n}\n\n"},
+      // only the faces drawn are listed, so both counts are the same
+      {"a material over the first triangle only", {3}, "MeshMaterialList {\n  1;\n  1;\n  0;\n" + red + " }\n}\n\n"},
+      {"materials that draw nothing", {0, 2}, "MeshMaterialList {\n  2;\n  0;\n" + red + red + " }\n}\n\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -123,6 +130,51 @@ TEST(XMeshWriter, MaterialListWalksTheMaterialsInOrder) {
       d.materials.back().indexCount = n;
     }
     EXPECT_EQ(MaterialPart(Written(d)), Crlf(c.expected));
+  }
+}
+
+// The face lines of the mesh (" 3;a,b,c;"), "|", and those of its normal
+// list ("  3;a,b,c;"): the lines between two markers that start so.
+std::string FaceLines(const std::string& text) {
+  auto lines = [&](const char* from, const char* to, const std::string& head) {
+    std::string out;
+    const size_t end = text.find(to);
+    for (size_t at = text.find(from); at < end; at = text.find('\n', at) + 1)
+      if (text.compare(at, head.size(), head) == 0 && text.find(',', at) < text.find('\n', at))
+        out += text.substr(at, text.find('\n', at) + 1 - at);
+    return out;
+  };
+  return lines("Mesh {", " MeshNormals {", " 3;") + "|" + lines(" MeshNormals {", " MeshTextureCoords {", "  3;");
+}
+
+TEST(XMeshWriter, FacesAreTheTrianglesTheMaterialsDraw) {
+  // Quad's indices as loaded: 1,0,2 and 1,2,3 (the first two of each
+  // triangle swapped back); its vertices share one normal. A material draws
+  // index-count/3 triangles from where the one before it ended, whole
+  // triangles of the list or not, as the viewer draws them.
+  struct Case {
+    const char* what;
+    std::vector<uint32_t> indexCounts;  // per material
+    const char* faces;                  // the face lines, "|", the normal list's
+  };
+  const Case cases[] = {
+      {"every triangle drawn", {3, 3}, " 3;1,0,2;,\r\n 3;1,2,3;;\r\n|  3;0,0,0;,\r\n  3;0,0,0;;\r\n"},
+      {"no materials: every triangle", {}, " 3;1,0,2;,\r\n 3;1,2,3;;\r\n|  3;0,0,0;,\r\n  3;0,0,0;;\r\n"},
+      {"the first triangle only", {3}, " 3;1,0,2;;\r\n|  3;0,0,0;;\r\n"},
+      {"the second only, after materials of none", {1, 2, 3}, " 3;1,2,3;;\r\n|  3;0,0,0;;\r\n"},
+      {"a triangle across the two", {1, 3}, " 3;0,2,1;;\r\n|  3;0,0,0;;\r\n"},
+      {"nothing drawn", {2}, "|"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PmdDesc d = Quad();
+    d.materials.clear();
+    for (uint32_t n : c.indexCounts) {
+      d.materials.push_back(OneTriangle().materials[0]);
+      d.materials.back().indexCount = n;
+    }
+    const std::string text = Written(d);
+    EXPECT_EQ(FaceLines(text), c.faces) << text;
   }
 }
 

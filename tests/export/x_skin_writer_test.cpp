@@ -207,20 +207,83 @@ TEST(XSkinWriter, MotionOfHighestFrameThreeGivesKeysAt0_640_1280) {
   EXPECT_TRUE(log.Contains(qev::Sjis("最大フレーム数 : 3\n"))) << log.Text();
 }
 
-TEST(XSkinWriter, MotionOfHighestFrameZeroRestartsAndWritesNoKeys) {
+TEST(XSkinWriter, MotionOfHighestFrameZeroWritesThePoseOfFrameZero) {
+  // A channel without keys is no animation a reader takes: frame 0 is baked
+  // and written as the one key.
   Rig rig(ThreeBones());
-  int starts = 0, frames = 0;
+  qev::test::LogCapture log;
+  std::string calls;
   XBake bake;
   bake.frames = 0;
-  bake.start = [&] { return ++starts; };
-  bake.ready = [&](int32_t) { return ++frames; };
-  auto none = [](const char* name) {
-    return std::string(" Animation {\n  { ") + name + " }\n  AnimationKey {\n   4;\n   0;\n  }\n }\n";
+  bake.start = [&] {
+    calls += "start ";
+    return 1;
+  };
+  bake.ready = [&](int32_t n) {
+    calls += std::to_string(n) + " ";
+    D3DXMatrixTranslation(&rig.root.FindByIndex(1)->m_mAnim, 0, 0, 4);
+    return 1;
+  };
+  const std::string id = kIdentityRows;
+  auto key = [&](const char* name, const char* row) {
+    return std::string(" Animation {\n  { ") + name + " }\n  AnimationKey {\n   4;\n   1;\n" + "   0;16;" + id + row +
+           ";;;\n" + "  }\n }\n";
   };
   EXPECT_EQ(rig.Write(&bake),
-            Crlf(ThreeBonesText() + "AnimationSet default {\n" + none("_41") + none("_42") + none("_4131") + "}\n"));
-  EXPECT_EQ(starts, 1);
-  EXPECT_EQ(frames, 0);
+            Crlf(ThreeBonesText() + "AnimationSet default {\n" + key("_41", "0.500000,1.000000,-0.250000,1.000000") +
+                 key("_42", "2.000000,0.500000,5.000000,1.000000") + key("_4131", "0.000000,2.000000,-0.500000,1.000000") +
+                 "}\n"));
+  EXPECT_EQ(calls, "start 0 ");
+  EXPECT_TRUE(log.Contains(qev::Sjis("最大フレーム数 : 0\n"))) << log.Text();
+}
+
+TEST(XSkinWriter, ABakeOverTheLimitIsRefusedBeforeItStarts) {
+  // frames 0 to F counted against the limit; with or without bones (a
+  // model without bones writes no keys, yet would play every frame)
+  struct Case {
+    const char* what;
+    bool bones;
+    int32_t highest;
+    int64_t maxFrames;
+    const char* refusal;  // empty: written
+  };
+  const Case cases[] = {
+      {"the last frame past the limit", true, 5, 5, "the motion is 6 frames long, more than the limit of 5 frames"},
+      {"the limit raised by one", true, 5, 6, ""},
+      {"no bones, the longest motion", false, 2147483647, qev::bake::kDefaultMaxFrames,
+       "the motion is 2147483648 frames long, more than the limit of 1000000 frames"},
+      {"no bones, a key at frame 1,000,000", false, 1000000, qev::bake::kDefaultMaxFrames,
+       "the motion is 1000001 frames long, more than the limit of 1000000 frames"},
+      {"no bones, within the limit", false, 5, 6, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PmdDesc desc = ThreeBones();
+    if (!c.bones) {
+      desc.bones.clear();
+      for (auto& v : desc.vertices) v.bone[0] = v.bone[1] = 0;
+    }
+    Rig rig(desc);
+    rig.dir.WriteFile("out.x", "old");
+    int played = 0;
+    XBake bake;
+    bake.frames = c.highest;
+    bake.maxFrames = c.maxFrames;
+    bake.start = [&] { return 1; };
+    bake.ready = [&](int32_t) { return ++played; };
+    qev::test::LogCapture log;
+    const std::string text = rig.Write(&bake);
+    if (c.refusal[0]) {
+      EXPECT_EQ(text, std::string("not written: ") + c.refusal);
+      EXPECT_EQ(played, 0);
+      EXPECT_EQ(rig.dir.ReadFile("out.x"), "old");
+      EXPECT_EQ(log.Text(), "X file " + rig.dir.Path("out.x") + " not written: " + c.refusal + "\n");
+    } else {
+      EXPECT_EQ(played, c.highest);
+      EXPECT_NE(text.find("AnimationSet default {"), std::string::npos) << text;
+    }
+    EXPECT_EQ(rig.dir.List(), std::vector<std::string>{"out.x"});
+  }
 }
 
 TEST(XSkinWriter, RecordsFollowEachNodesChildrenThenTheirLists) {

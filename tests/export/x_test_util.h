@@ -50,6 +50,17 @@ inline qev::fixture::PmdDesc OneTriangle() {
   return d;
 }
 
+// Two triangles over four vertices, each vertex with a normal of its own:
+// OneTriangle and (0,1,0.5) (1,0,0) (1,1,0.25), under its one material.
+inline qev::fixture::PmdDesc TwoTriangles() {
+  qev::fixture::PmdDesc d = OneTriangle();
+  d.vertices[1].normal[0] = 1, d.vertices[1].normal[2] = 0;
+  d.vertices.push_back({{1, 1, 0.25f}, {0, 0.6f, -0.8f}, {1, 1}, {0, 0}, 100, 0});
+  d.indices = {0, 1, 2, 2, 1, 3};
+  d.materials[0].indexCount = 6;
+  return d;
+}
+
 // The keys of every animation of a written file, by encoded frame name.
 inline std::map<std::string, std::vector<D3DXMATRIX>> ReadKeys(const std::string& text) {
   std::map<std::string, std::vector<D3DXMATRIX>> keys;

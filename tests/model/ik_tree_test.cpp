@@ -107,6 +107,40 @@ TEST(IkTree, GoalMatricesComposeLocalBeforeAnimation) {
   EXPECT_NEAR(G[1]._43, 2.0f, 1e-6f);  // b's rotation went with the pose
 }
 
+TEST(IkTree, GoalWalksFollowNodesAddedAndClearedAfterAWalk) {
+  CPmdFile pmd;
+  PmdDesc d;
+  d.bones = {Bone("a", -1, 2, 0, 1, 0), Bone("b", 0, 2, 0, 3, 0)};
+  PmdIkDesc ik0, ik1;
+  ik0.ikBone = 0;
+  ik1.ikBone = 1;
+  d.iks = {ik0, ik1};
+  const std::string bytes = BuildPmd(d);
+  ASSERT_EQ(pmd.LoadFromMemory(bytes.data(), bytes.size()), 1);
+  CIKTree root;
+  CIKTree* a = root.AddChild(0, 0, pmd);
+  D3DXMATRIX G[2] = {};
+  ASSERT_EQ(root.UpdateMatrices(G, nullptr), 1);
+  EXPECT_EQ(G[1], D3DXMATRIX());
+
+  // a goal added after a walk is in the next one, below its parent
+  CIKTree* b = a->AddChild(1, 1, pmd);
+  EXPECT_EQ(root.FindByIndex(1), b);
+  D3DXMatrixTranslation(&a->m_mAnim, 2, 0, 0);
+  ASSERT_EQ(root.UpdateMatrices(G, nullptr), 1);
+  EXPECT_NEAR(G[1]._41, 2.0f, 1e-6f);
+  EXPECT_NEAR(G[1]._42, 3.0f, 1e-6f);
+
+  // cleared below a: b is gone from every walk; a's walk from itself starts at the matrix given
+  a->Clear();
+  EXPECT_EQ(root.FindByIndex(1), nullptr);
+  D3DXMATRIX G2[2] = {};
+  D3DXMATRIX parent;
+  D3DXMatrixTranslation(&parent, 0, 0, 5);
+  ASSERT_EQ(a->UpdateMatrices(G2, &parent), 1);
+  EXPECT_EQ(G2[1], D3DXMATRIX());  // a now stands for no list: nothing written
+}
+
 TEST(IkTree, ListsThatCannotOrNeedNotMoveLeaveThePoseAlone) {
   struct Case {
     const char* what;
@@ -138,6 +172,27 @@ TEST(IkTree, OneStepTurnsNoFurtherThanTheControlWeight) {
   many.Solve();
   const D3DXVECTOR3 gap = many.Tip() - D3DXVECTOR3(0, 5, -5);
   EXPECT_LT(D3DXVec3Length(&gap), 0.03f);
+}
+
+TEST(IkTree, ANegativeControlWeightLimitsByItsSizeAndTurnsTowardsTheGoal) {
+  // The goal needs a quarter turn. Files with a negative weight exist; the
+  // step is limited by the weight's size, in the goal's direction.
+  struct Case {
+    float weight;
+    float turn;  // radians turned by one pass
+  };
+  for (const Case& c : {Case{-0.1f, 0.1f}, Case{-0.5f, 0.5f}, Case{-3.0f, 1.5707964f}}) {
+    SCOPED_TRACE(c.weight);
+    OneBoneChain negative("leg", {0, 5, -5}, c.weight, 1);
+    const D3DXVECTOR3 start = negative.Tip() - D3DXVECTOR3(0, 5, -5);
+    negative.Solve();
+    const D3DXVECTOR3 gap = negative.Tip() - D3DXVECTOR3(0, 5, -5);
+    EXPECT_LT(D3DXVec3Length(&gap), D3DXVec3Length(&start));
+    EXPECT_NEAR(AngleOf(negative.bone->m_mAnim), c.turn, 1e-4f);
+    OneBoneChain positive("leg", {0, 5, -5}, -c.weight, 1);
+    positive.Solve();
+    EXPECT_EQ(negative.W[1], positive.W[1]);
+  }
 }
 
 TEST(IkTree, AKneeTurnsOnlyForwardAboutItsOwnX) {

@@ -1,5 +1,6 @@
 // Skeleton nodes: bind pose and marker matrices, poses with the shared-eye
-// rule, motion sampling, world matrices, marker drawing and the log dump.
+// rule, motion sampling, world matrices, marker drawing, the log dump, and
+// walks that start below the top or follow a tree that changed.
 #include "model/pmd_bone.h"
 
 #include <gtest/gtest.h>
@@ -260,6 +261,104 @@ TEST(PmdBone, DumpWritesTheTreeIndentedTwoBlanksPerLevel) {
   root.Clear();
   EXPECT_TRUE(root.m_children.empty());
   EXPECT_EQ(root.m_nIndex, -1);
+}
+
+TEST(PmdBone, WalksFromANodeBelowTheTopCoverItsSubtreeOnly) {
+  CPmdFile pmd;
+  Load(pmd, {Bone("a", -1, 1, 0, 2, 0), Bone("b", 0, 2, 0, 5, 0), Bone("c", 1, 0, 0, 7, 0), Bone("d", 0, 0, 3, 2, 0)});
+  CPmdBone root;
+  CPmdBone* a = root.AddChild(0, pmd);
+  CPmdBone* b = a->AddChild(1, pmd);
+  CPmdBone* c = b->AddChild(2, pmd);
+  CPmdBone* d = a->AddChild(3, pmd);
+  D3DXMATRIX W[4], B[4];
+  ASSERT_EQ(root.UpdateMatrices(W, B), 1);
+
+  // b and c move; a and d keep what the last whole pass gave them
+  a->m_mAnim = Translation(1, 0, 0);  // not seen by a walk from b
+  b->m_mAnim = Translation(0, 0, 4);
+  D3DXMATRIX sentinel;
+  sentinel._11 = 42;
+  W[0] = W[3] = sentinel;
+  ASSERT_EQ(b->UpdateMatrices(W, B), 1);
+  EXPECT_EQ(W[0], sentinel);
+  EXPECT_EQ(W[3], sentinel);
+  ExpectNear(Through({0, 0, 0}, W[2]), {0, 7, 4});  // a's stored world: its move is not seen
+
+  // a walk from b: only b's subtree, b's parent the matrix given
+  VpdDesc pd;
+  pd.bones = {{"a", {9, 0, 0}, {0, 0, 0, 1}}, {"c", {0, 1, 0}, {0, 0, 0, 1}}};
+  const std::string text = BuildVpd(pd);
+  CVpdFile pose;
+  ASSERT_EQ(pose.LoadFromMemory(text.data(), text.size(), "p"), 1);
+  b->ApplyPose(pose);
+  ExpectMatrixNear(a->m_mAnim, Translation(1, 0, 0));
+  ExpectMatrixNear(c->m_mAnim, Translation(0, 1, 0));
+  D3DXMATRIX identity;
+  D3DXMatrixIdentity(&identity);
+  EXPECT_EQ(b->m_mAnim, identity);
+  qev::RecordingDevice device;
+  const D3DXMATRIX P = Translation(0, 0, 10);
+  b->Draw(&device, &P);
+  const auto worlds = device.Find("SetTransform(D3DTS_WORLD)");
+  ASSERT_EQ(worlds.size(), 1u);  // b's marker; c has no tail
+  ExpectMatrixNear(worlds[0]->matrix, b->m_mMarkerScale * b->m_mMarkerRot * b->m_mLocal * P);
+  EXPECT_EQ(b->FindByIndex(3), nullptr);  // d is beside b, not below
+  EXPECT_EQ(a->FindByIndex(3), d);
+  EXPECT_EQ(b->FindByIndex(2), c);
+
+  // the dump of a subtree starts at the depth given; below 0 counts as 0
+  qev::test::LogCapture log;
+  b->Dump(2);
+  b->Dump(-1);
+  const std::vector<std::string> want = {
+      "    [b()] : 位置(  0.00,  5.00,  0.00)\n",
+      "      [c()] : 位置(  0.00,  7.00,  0.00)\n",
+      "[b()] : 位置(  0.00,  5.00,  0.00)\n",
+      "[c()] : 位置(  0.00,  7.00,  0.00)\n",
+  };
+  ASSERT_EQ(log.Lines().size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(log.Lines()[i], Sjis(want[i].c_str())) << i;
+}
+
+TEST(PmdBone, WalksFollowNodesAddedAndClearedAfterAWalk) {
+  CPmdFile pmd;
+  Load(pmd, {Bone("a", -1, 0, 0, 2, 0), Bone("b", 0, 0, 0, 5, 0), Bone("c", 1, 0, 0, 7, 0)});
+  CPmdBone root;
+  CPmdBone* a = root.AddChild(0, pmd);
+  D3DXMATRIX W[3] = {}, B[3] = {};
+  ASSERT_EQ(root.UpdateMatrices(W, B), 1);
+  EXPECT_EQ(root.FindByIndex(1), nullptr);
+
+  // nodes added after a walk are in the next one, below their parent
+  CPmdBone* b = a->AddChild(1, pmd);
+  CPmdBone* c = b->AddChild(2, pmd);
+  EXPECT_EQ(root.FindByIndex(2), c);
+  a->m_mAnim = Translation(1, 0, 0);
+  ASSERT_EQ(root.UpdateMatrices(W, B), 1);
+  ExpectNear(Through({0, 0, 0}, W[2]), {1, 7, 0});
+  EXPECT_EQ(B[2], Translation(0, -7, 0));
+
+  // a cleared subtree is gone from every walk; nodes added again are found
+  b->Clear();
+  EXPECT_TRUE(b->m_children.empty());
+  EXPECT_EQ(root.FindByIndex(2), nullptr);
+  EXPECT_EQ(root.FindByIndex(1), nullptr);  // b itself now stands for no bone
+  CPmdBone* again = a->AddChild(2, pmd);
+  EXPECT_EQ(root.FindByIndex(2), again);
+  D3DXMATRIX W2[3] = {}, B2[3] = {};
+  ASSERT_EQ(root.UpdateMatrices(W2, B2), 1);
+  ExpectNear(Through({0, 0, 0}, W2[2]), {1, 7, 0});
+  qev::test::LogCapture log;
+  root.Dump(0);
+  EXPECT_EQ(log.Lines().size(), 4u);  // the root, a, the cleared b (as a root) and the new c
+  EXPECT_EQ(log.Lines()[2], "    [ROOT]\n");
+
+  // the whole tree cleared from its top, then grown again
+  root.Clear();
+  EXPECT_EQ(root.FindByIndex(0), nullptr);
+  CPmdBone* fresh = root.AddChild(0, pmd);
+  EXPECT_EQ(root.FindByIndex(0), fresh);
 }
 
 }  // namespace

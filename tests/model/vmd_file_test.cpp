@@ -369,8 +369,9 @@ TEST(VmdSample, PoseBetweenAndOutsideKeys) {
   const Case cases[] = {
       {15.0f, 2.0f, 0.7853982f},   // half way: half the turn
       {10.0f, 1.0f, 0.0f},        // on the first key
-      {0.0f, 3.0f, 1.5707964f},   // before the first key: the last key's pose
-      {-5.0f, 3.0f, 1.5707964f},  // negative frames likewise
+      {0.0f, 1.0f, 0.0f},         // before the first key: the first key's pose
+      {9.5f, 1.0f, 0.0f},
+      {-5.0f, 1.0f, 0.0f},        // negative frames likewise
       {20.0f, 3.0f, 1.5707964f},  // at and after the last key
       {1e9f, 3.0f, 1.5707964f},
   };
@@ -404,13 +405,103 @@ TEST(VmdSample, LinearKeysAtSevenAndAHalfWeighAboutHalf) {
   D3DXQUATERNION rot;
   ASSERT_EQ(SampleBoneKeys(t->pKey.get(), t->nKey, 7.5f, &pos, &rot), 1);
   EXPECT_NEAR(pos.x, 1.0f, 1e-3f);
-  // the earlier key's curve governs: a slow start on X only
+  // a slow start on X stored on the earlier key (frame 0, read second) does
+  // not shape the interval after it...
   d.bones[1].interp[0][0] = 127;
   d.bones[1].interp[0][1] = 0;
   ASSERT_EQ(LoadBytes(vmd, BuildVmd(d)), 1);
   t = vmd.FindBoneTrack("b");
   ASSERT_EQ(SampleBoneKeys(t->pKey.get(), t->nKey, 7.5f, &pos, &rot), 1);
+  EXPECT_NEAR(pos.x, 1.0f, 1e-3f);
+  // ...stored on the later key (frame 15, read first) it does
+  d.bones[0].interp[0][0] = 127;
+  d.bones[0].interp[0][1] = 0;
+  ASSERT_EQ(LoadBytes(vmd, BuildVmd(d)), 1);
+  t = vmd.FindBoneTrack("b");
+  ASSERT_EQ(SampleBoneKeys(t->pKey.get(), t->nKey, 7.5f, &pos, &rot), 1);
   EXPECT_LT(pos.x, 0.6f);
+}
+
+// Curves whose ease can be worked out by hand. With X(s) and Y(s) the
+// Bezier of Ease (control values over 127):
+//   fast (0, 127, 0, 127): X(s) = s^3, Y(s) = 1 - (1 - s)^3, so the weight
+//     at t is 1 - (1 - t^(1/3))^3;
+//   slow (127, 0, 127, 0): X(s) = 1 - (1 - s)^3, Y(s) = s^3, so the weight
+//     is (1 - (1 - t)^(1/3))^3;
+//   line (20, 20, 107, 107): both control points on the diagonal, Y = X,
+//     so the weight is t.
+// The bisection stops within 1e-5 of t in X; the slopes of these curves at
+// the points used keep the weights within 1e-5 of the exact ones (times the
+// 30 units z moves, 3e-4).
+void SetCurve(VmdBoneKey* k, int channel, int x1, int y1, int x2, int y2) {
+  int32_t* v = &k->interp[channel * 4];
+  v[0] = x1;
+  v[1] = y1;
+  v[2] = x2;
+  v[3] = y2;
+}
+
+TEST(VmdSample, LaterKeysCurvesShapeTheInterval) {
+  // Key a at frame 0: position (0, 0, 0), no turn. Key b at frame 20:
+  // position (10, 20, 30), a quarter turn about y. Each key carries other
+  // curves, so the weights tell whose curves were used.
+  const float s = std::sqrt(0.5f);
+  VmdBoneKey keys[2] = {Key(0, 0), Key(20, 0, {0, s, 0, s})};
+  keys[1].pos = D3DXVECTOR3(10, 20, 30);
+  SetCurve(&keys[0], 0, 127, 0, 127, 0);  // a: X slow, Y fast, Z slow, R slow
+  SetCurve(&keys[0], 1, 0, 127, 0, 127);
+  SetCurve(&keys[0], 2, 127, 0, 127, 0);
+  SetCurve(&keys[0], 3, 127, 0, 127, 0);
+  SetCurve(&keys[1], 0, 0, 127, 0, 127);  // b: X fast, Y slow, Z line, R fast
+  SetCurve(&keys[1], 1, 127, 0, 127, 0);
+  SetCurve(&keys[1], 2, 20, 20, 107, 107);
+  SetCurve(&keys[1], 3, 0, 127, 0, 127);
+  struct Case {
+    float frame;  // t = frame / 20
+    // Worked out by hand from b's curves:
+    //   fast(t): t^(1/3) at 0.25, 0.5, 0.75 is 0.6299605, 0.7937005, 0.9085603;
+    //     1 minus its cube of (1 - that) gives 0.9493308, 0.9912200, 0.9992355.
+    //   slow(t): (1 - t)^(1/3) is 0.9085603, 0.7937005, 0.6299605; the cube of
+    //     1 minus that is 0.0007645, 0.0087800, 0.0506692.
+    // x = 10 fast(t), y = 20 slow(t), z = 30 t, turn = 90 degrees x fast(t).
+    float x, y, z, turn;
+  };
+  const Case cases[] = {
+      {5.0f, 9.493308f, 0.015291f, 7.5f, 1.491205f},     // t = 0.25
+      {10.0f, 9.912200f, 0.175600f, 15.0f, 1.557005f},   // t = 0.5
+      {15.0f, 9.992355f, 1.013384f, 22.5f, 1.569595f},   // t = 0.75
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.frame);
+    D3DXVECTOR3 pos;
+    D3DXQUATERNION rot;
+    ASSERT_EQ(SampleBoneKeys(keys, 2, c.frame, &pos, &rot), 1);
+    EXPECT_NEAR(pos.x, c.x, 1e-4f);
+    EXPECT_NEAR(pos.y, c.y, 1e-4f);
+    EXPECT_NEAR(pos.z, c.z, 3e-4f);
+    // the turn stays about y: x and z of the quaternion stay 0
+    EXPECT_NEAR(rot.x, 0.0f, 1e-6f);
+    EXPECT_NEAR(rot.z, 0.0f, 1e-6f);
+    EXPECT_NEAR(2 * std::atan2(rot.y, rot.w), c.turn, 1e-4f);
+  }
+}
+
+TEST(VmdSample, BeforeTheFirstKeyItsPoseHolds) {
+  // A bone first keyed at frame 30 shows that key until then, not the last one.
+  const float s = std::sqrt(0.5f);
+  const VmdBoneKey keys[] = {Key(30, 1), Key(40, 2, {0, s, 0, s}), Key(50, 3)};
+  for (float frame : {0.0f, 10.0f, 29.0f, 29.99f}) {
+    SCOPED_TRACE(frame);
+    D3DXVECTOR3 pos;
+    D3DXQUATERNION rot;
+    ASSERT_EQ(SampleBoneKeys(keys, 3, frame, &pos, &rot), 1);
+    EXPECT_EQ(pos, D3DXVECTOR3(1, 2, -1));
+    EXPECT_EQ(rot, D3DXQUATERNION(0, 0, 0, 1));
+  }
+  D3DXVECTOR3 pos;
+  D3DXQUATERNION rot;
+  ASSERT_EQ(SampleBoneKeys(keys, 3, 60.0f, &pos, &rot), 1);
+  EXPECT_EQ(pos, D3DXVECTOR3(3, 6, -3));
 }
 
 }  // namespace

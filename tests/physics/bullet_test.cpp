@@ -218,6 +218,97 @@ TEST(Bullet, StepIsOneWholeFrameAndZeroOnlyReports) {
   EXPECT_EQ(seen.indices.size(), 3u);
 }
 
+// A world with a follower sphere at the origin (body 0) and a free falling
+// sphere at height 50 (body 1), both reporting.
+void FollowerAndFaller(CBullet& bullet) {
+  bullet.m_world.Create(-98.0f, nullptr);
+  CRigidBody* follower = bullet.AppendBody();
+  follower->m_pShape = new btSphereShape(0.5f);
+  RigidBodyParams p;
+  p.dynamic = 0;
+  follower->Create(p, 0.0f);
+  follower->AddTo(bullet.m_world.m_pWorld, 0, 0);
+  AddSpheres(bullet, {{50, 1}});
+}
+
+TEST(Bullet, AStepInPartsCarriesFollowersAlongTheirPaths) {
+  CBullet bullet;
+  FollowerAndFaller(bullet);
+  CRigidBody* follower = bullet.Body(0);
+  // From the origin, upright, to (4, 8, 0) turned a quarter about Y.
+  const btTransform target(btQuaternion(btVector3(0, 1, 0), SIMD_HALF_PI), btVector3(4, 8, 0));
+  follower->FollowTo(target);
+  Seen seen;
+  bullet.m_pCallback = &CountReports;
+  bullet.m_pCallbackUser = &seen;
+  const float part = kFrame / 4;
+  for (int k = 1; k <= 4; ++k) {
+    SCOPED_TRACE(k);
+    bullet.StepPart(kFrame, k, 4);
+    // the moving body is handed on after the last part only
+    EXPECT_EQ(seen.indices, k < 4 ? std::vector<int>{} : std::vector<int>{1});
+    EXPECT_EQ(bullet.m_pCallback, &CountReports);
+    const btTransform& at = follower->m_pBody->getCenterOfMassTransform();
+    EXPECT_NEAR(at.getOrigin().x(), k, 1e-5f);
+    EXPECT_NEAR(at.getOrigin().y(), 2 * k, 1e-5f);
+    EXPECT_NEAR(at.getRotation().getAngle(), SIMD_HALF_PI * k / 4, 1e-5f);
+    // with the speed of the part's move, for the joints and contacts to see
+    EXPECT_NEAR(follower->m_pBody->getLinearVelocity().x(), 1 / part, 1e-2f);
+    EXPECT_NEAR(follower->m_pBody->getLinearVelocity().y(), 2 / part, 1e-2f);
+    EXPECT_NEAR(follower->m_pBody->getAngularVelocity().y(), SIMD_HALF_PI / 4 / part, 1e-2f);
+    // the free sphere fell through k steps of a quarter frame
+    EXPECT_NEAR(bullet.Body(1)->m_graphicsWorldTrans.getOrigin().y(), 50 - 98.0f * part * part * k * (k + 1) / 2,
+                1e-4f);
+  }
+  // The path ends exactly where its bone put it, and the next step starts there.
+  EXPECT_TRUE(follower->m_pBody->getCenterOfMassTransform() == target);
+  bullet.StepPart(kFrame, 1, 4);
+  EXPECT_TRUE(follower->m_pBody->getCenterOfMassTransform() == target);
+  EXPECT_EQ(follower->m_pBody->getLinearVelocity(), btVector3(0, 0, 0));
+}
+
+TEST(Bullet, OnePartOfOneIsTheWholeStep) {
+  // The same world stepped both ways gives the same bits; the follower is
+  // where its bone put it from the start, as the single step always had it.
+  CBullet whole, parts;
+  FollowerAndFaller(whole);
+  FollowerAndFaller(parts);
+  const btTransform target(btQuaternion(btVector3(1, 0, 0), 0.3f), btVector3(1, 2, 3));
+  whole.Body(0)->FollowTo(target);
+  parts.Body(0)->FollowTo(target);
+  for (int f = 0; f < 3; ++f) {
+    whole.Step(kFrame);
+    parts.StepPart(kFrame, 1, 1);
+  }
+  EXPECT_TRUE(parts.Body(1)->m_pBody->getCenterOfMassTransform() == whole.Body(1)->m_pBody->getCenterOfMassTransform());
+  EXPECT_TRUE(parts.Body(0)->m_pBody->getCenterOfMassTransform() == target);
+  // A step of no time is never cut up: it only reports.
+  Seen seen;
+  parts.m_pCallback = &CountReports;
+  parts.m_pCallbackUser = &seen;
+  parts.StepPart(0, 1, 4);
+  EXPECT_EQ(seen.indices, std::vector<int>{1});
+  EXPECT_TRUE(parts.Body(1)->m_pBody->getCenterOfMassTransform() == whole.Body(1)->m_pBody->getCenterOfMassTransform());
+  CBullet empty;
+  empty.StepPart(kFrame, 2, 4);  // no world: nothing to do
+}
+
+TEST(Bullet, AJointsGapIsTheDistanceBetweenItsTwoAnchors) {
+  CBullet bullet;
+  bullet.m_world.Create(-98.0f, nullptr);
+  AddSpheres(bullet, {{5, 1}, {3, 1}});
+  JointParams p;
+  p.bodyA = 0;
+  p.bodyB = 1;
+  p.frameA.setOrigin(btVector3(0, -1, 0));  // the joint at y = 4, between them
+  p.frameB.setOrigin(btVector3(0, 1, 0));
+  ASSERT_EQ(bullet.CreateJoint(p, "j"), 1);
+  EXPECT_EQ(bullet.JointGap(0), 0.0f);
+  // B moved by (3, -4, 0) and turned half about Z: its anchor is now 1 below it
+  bullet.Body(1)->ResetTransform(btTransform(btQuaternion(btVector3(0, 0, 1), SIMD_PI), btVector3(3, -1, 0)));
+  EXPECT_NEAR(bullet.JointGap(0), std::hypot(3.0f, 6.0f), 1e-5f);
+}
+
 TEST(Bullet, ClearEmptiesWorldBodiesAndJoints) {
   CBullet bullet;
   for (int load = 0; load < 2; ++load) {

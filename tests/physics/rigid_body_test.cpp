@@ -74,7 +74,7 @@ TEST(RigidBody, MassAndModeDecideStaticKinematicOrSimulated) {
       // mass 0 is static to the library; the kinematic flag lets it be moved
       {0, 0.0f, true, true, true},  // follows its bone
       {1, 0.0f, true, false, false},  // simulated record of mass 0: never moves
-      {1, 3.0f, false, false, false},
+      {1, 3.0f, false, false, true},  // simulated: never put to sleep either
   };
   for (const Case& c : cases) {
     CRigidBody body;
@@ -256,6 +256,48 @@ TEST(RigidBody, ResetTransformPutsTheBodyThereStillAndSilently) {
   EXPECT_EQ(ball.m_pBody->getInterpolationAngularVelocity(), btVector3(0, 0, 0));
   EXPECT_EQ(ball.m_pBody->getTotalForce(), btVector3(0, 0, 0));
   EXPECT_EQ(ball.m_pBody->getTotalTorque(), btVector3(0, 0, 0));
+}
+
+TEST(RigidBody, AFollowersPathStartsWhereItStoodUnlessThatIsNoPlace) {
+  CRigidBody body;
+  MakeSphere(body, 1, 0, 0.0f, 0);
+  const btTransform a(btQuaternion::getIdentity(), btVector3(1, 0, 0));
+  const btTransform b(btQuaternion::getIdentity(), btVector3(2, 0, 0));
+  const btTransform start = body.m_graphicsWorldTrans;
+  body.FollowTo(a);
+  EXPECT_EQ(body.m_pathStart, start);
+  EXPECT_EQ(body.m_pBody->getCenterOfMassTransform(), a);
+  body.FollowTo(b);
+  EXPECT_EQ(body.m_pathStart, a);  // where it stood before the last move
+  body.HoldPath();
+  EXPECT_EQ(body.m_pathStart, b);
+
+  // Standing nowhere (no number): the path starts where the bone puts it.
+  const float nan = std::nanf("");
+  body.ResetTransform(btTransform(btQuaternion::getIdentity(), btVector3(nan, 0, 0)));
+  body.FollowTo(a);
+  EXPECT_EQ(body.m_pathStart, a);
+  // Put nowhere since: the path stays at its start. A start that is no
+  // number is skipped: the body goes straight to the end.
+  body.ResetTransform(btTransform(btQuaternion::getIdentity(), btVector3(0, nan, 0)));
+  body.MoveAlongPath(1, 2);
+  EXPECT_EQ(body.m_pBody->getCenterOfMassTransform(), a);
+  body.MoveAlongPath(2, 2);
+  EXPECT_EQ(body.m_pBody->getCenterOfMassTransform(), a);
+  body.m_pathStart.setOrigin(btVector3(nan, nan, nan));
+  body.ResetTransform(b);
+  for (int part = 1; part <= 3; ++part) {
+    body.MoveAlongPath(part, 3);
+    EXPECT_EQ(body.m_pBody->getCenterOfMassTransform(), b) << part;
+  }
+  // Neither end a place: the body is left as it is.
+  body.m_pathStart.setOrigin(btVector3(nan, nan, nan));
+  body.ResetTransform(body.m_pathStart);
+  body.MoveAlongPath(1, 2);
+  EXPECT_FALSE(IsFinite(body.m_pBody->getCenterOfMassTransform()));
+
+  CRigidBody empty;
+  empty.MoveAlongPath(1, 2);  // an empty entry: nothing to move
 }
 
 TEST(RigidBody, MatrixAndTransformConvertBothWays) {

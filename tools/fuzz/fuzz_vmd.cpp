@@ -1,10 +1,12 @@
-// Fuzz target for the VMD reader and bone track sampling: any bytes load or
-// fail cleanly, tracks come out in frame order, and sampling never reads
-// outside a track.
+// Fuzz target for the VMD reader, bone track sampling and the camera track:
+// any bytes load or fail cleanly, tracks come out in frame order, sampling
+// never reads outside a track, and only a camera motion becomes a camera.
 #include <cstdint>
 #include <cstdlib>
 
+#include "model/camera_track.h"
 #include "model/vmd_file.h"
+#include "tools/fixtures/sample_character.h"
 #include "tools/fixtures/vmd_fixture.h"
 #include "tools/fuzz/seed_corpus.h"
 
@@ -17,7 +19,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   qev::fuzz::SeedCorpus(*argc, *argv,
                         {{"sample.vmd", BuildVmd(SampleVmd())},
                          {"morphs.vmd", BuildVmd(morphs)},
-                         {"shadow.vmd", BuildVmd(shadow)}});
+                         {"shadow.vmd", BuildVmd(shadow)},
+                         {"camera.vmd", BuildVmd(SampleCamera())}});
   return 0;
 }
 
@@ -33,5 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (float f : {0.0f, 0.5f, 7.5f, 100.0f, 1e10f})
       if (!SampleBoneKeys(track.pKey.get(), track.nKey, f, &pos, &rot)) std::abort();
   }
+  CCameraTrack camera;
+  if (camera.Attach(vmd) != (IsCameraMotion(vmd) ? 1 : 0)) std::abort();
+  for (float f : {0.0f, 0.5f, 7.5f, 100.0f, 1e10f}) camera.View(f);
   return 0;
 }

@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -36,20 +40,40 @@ class ProgressBar {
   int m_nFilled = -1;
 };
 
+// A positive decimal count; no sign, no blanks, nothing after it.
+bool ParseFrameCount(const char* text, int64_t* out) {
+  if (!std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long long value = std::strtoll(text, &end, 10);
+  if (errno == ERANGE || *end || value < 1) return false;
+  *out = int64_t(value);
+  return true;
+}
+
 }  // namespace
 
 void BakeUsage(FILE* out) {
   std::fputs(
-      "usage: qevtool bake MODEL.pmd [MOTION.vmd] [--no-ik] [--no-physics] -o OUT.x\n"
+      "usage: qevtool bake MODEL.pmd [MOTION.vmd] [--no-ik] [--no-physics] [--max-frames N] -o OUT.x\n"
+      "                    [--physics-substeps N]\n"
       "Writes the model as a skinned DirectX text file (mesh, skin weights, bones\n"
       "as nested frames), exactly as the viewer's F9 does. With a motion, the\n"
       "motion is played from frame 0 up to the frame before its last key, frame by\n"
       "frame as the viewer plays it, and every bone's matrix of every frame is\n"
-      "written as an animation key (640 ticks a frame at 4800 ticks a second).\n"
+      "written as an animation key (640 ticks a frame at 4800 ticks a second);\n"
+      "a motion whose keys are all at frame 0 gives one key, its pose.\n"
       "  --no-ik       the IK chains are not solved (F4 off)\n"
       "  --no-physics  the model's rigid bodies are left out\n"
-      "An existing OUT.x is replaced, but only once the new file is completely\n"
-      "written. A progress bar is drawn on stderr when it is a terminal.\n"
+      QEV_PHYSICS_SUBSTEPS_USAGE
+      "  --max-frames N  bake motions of up to N frames (frame 0 to the last\n"
+      "                key); longer ones are refused. 1000000 (over nine hours)\n"
+      "                unless given.\n"
+      "Before the first frame is played, a bake whose file would not fit in the\n"
+      "free space where OUT.x goes, or whose keys would need more than half the\n"
+      "memory, is refused as well. An existing OUT.x is replaced, but only once\n"
+      "the new file is completely written. A progress bar is drawn on stderr\n"
+      "when it is a terminal.\n"
       "exit status: 0 written, 1 a file could not be read or written (the reason\n"
       "on stderr), 2 bad usage.\n",
       out);
@@ -60,7 +84,16 @@ int RunBake(int argc, char** argv) {
   const char* motion = nullptr;
   const char* output = nullptr;
   bool ik = true, physics = true;
+  int64_t maxFrames = qev::bake::kDefaultMaxFrames;
+  int substeps = kDefaultPhysicsSubsteps;
   for (int i = 0; i < argc; ++i) {
+    std::string error;
+    if (const int taken = TakePhysicsSubsteps(argc, argv, &i, &substeps, &error)) {
+      if (taken > 0) continue;
+      std::fprintf(stderr, "qevtool bake: %s\n", error.c_str());
+      BakeUsage(stderr);
+      return 2;
+    }
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
       BakeUsage(stdout);
       return 0;
@@ -71,6 +104,13 @@ int RunBake(int argc, char** argv) {
       ik = false;
     } else if (!std::strcmp(argv[i], "--no-physics")) {
       physics = false;
+    } else if (!std::strcmp(argv[i], "--max-frames")) {
+      if (i + 1 >= argc || !ParseFrameCount(argv[i + 1], &maxFrames)) {
+        std::fprintf(stderr, "qevtool bake: --max-frames wants a whole number of frames from 1 on\n");
+        BakeUsage(stderr);
+        return 2;
+      }
+      ++i;
     } else if (argv[i][0] == '-' && argv[i][1]) {
       std::fprintf(stderr, "qevtool bake: unknown option '%s'\n", argv[i]);
       BakeUsage(stderr);
@@ -95,6 +135,7 @@ int RunBake(int argc, char** argv) {
   options.model = model;
   if (motion) options.motion = motion;
   options.ik = ik;
+  options.physicsSubsteps = substeps;
   CScene scene;
   std::string failure;
   if (!PoseScene(options, nullptr, &scene, &failure)) {
@@ -107,7 +148,8 @@ int RunBake(int argc, char** argv) {
   int written;
   {
     ProgressBar bar;
-    written = ExportXSkin(scene, output, [&bar](int32_t n, int32_t frames) { bar.Show(n, frames); }, &failure);
+    written = ExportXSkin(
+        scene, output, [&bar](int32_t n, int32_t frames) { bar.Show(n, frames); }, &failure, maxFrames);
   }
   if (!written) {
     std::fprintf(stderr, "qevtool bake: %s: %s\n", output, failure.c_str());

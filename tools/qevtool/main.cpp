@@ -10,8 +10,10 @@
 
 #include "export/safe_file.h"
 #include "tools/qevtool/bake.h"
+#include "tools/qevtool/camera.h"
 #include "tools/qevtool/convert.h"
 #include "tools/qevtool/info.h"
+#include "tools/qevtool/morphs.h"
 #include "tools/qevtool/pose.h"
 #include "tools/qevtool/render.h"
 #include "tools/qevtool/standard_output.h"
@@ -30,9 +32,11 @@ const Command kCommands[] = {
     {"info", "FILE...", "what the readers make of models, motions and poses", RunInfo},
     {"render", "MODEL ... -o OUT.png", "one frame drawn as the viewer draws it, offscreen", RunRender},
     {"pose", "MODEL ...", "where every bone's head stands, posed as in the viewer", RunPose},
+    {"morphs", "MODEL ...", "every morph's weight at a frame, played as in the viewer", RunMorphs},
     {"convert", "MODEL.pmd -o OUT.x", "the plain mesh as a DirectX text file (F10)", RunConvert},
     {"bake", "MODEL.pmd [MOTION.vmd] ... -o OUT.x", "the skinned model, a motion baked in (F9)", RunBake},
-    {"video", "MODEL MOTION ... -o OUT.mp4", "the motion recorded as a video or pictures (F11)", RunVideo},
+    {"camera", "CAM.vmd [--frame N]", "where a camera motion puts the view at a frame", RunCamera},
+    {"video", "MODEL MOTION ... -o OUT.mp4", "the motion recorded as a video or pictures (V)", RunVideo},
 };
 
 void Usage(FILE* out) {

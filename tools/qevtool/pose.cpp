@@ -21,6 +21,7 @@ std::string Fixed6(float value) {
 void PoseUsage(FILE* out) {
   std::fputs(
       "usage: qevtool pose MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik] [--no-physics]\n"
+      "                    [--physics-substeps N]\n"
       "Loads the model as the viewer's F1 does, then the pose (F2) or the motion\n"
       "(F3) played from frame 0 to frame N (default 0) one frame at a time, with\n"
       "IK unless --no-ik and physics unless --no-physics (the simulated bodies\n"
@@ -32,6 +33,7 @@ void PoseUsage(FILE* out) {
       "stands in the posed skeleton, in the viewer's space (right-handed, y up,\n"
       "the file's z mirrored), with 6 decimals. A motion wraps at its highest\n"
       "frame as in the viewer.\n"
+      QEV_PHYSICS_SUBSTEPS_USAGE
       "exit status: 0 printed, 1 a file could not be read (the reason on stderr),\n"
       "2 bad usage.\n",
       out);

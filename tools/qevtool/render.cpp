@@ -11,12 +11,14 @@
 #include "app/scene.h"
 #include "app/start_up_view.h"
 #include "export/safe_file.h"
+#include "model/camera_track.h"
 #include "physics/bullet_debug_draw.h"
 #include "platform/picture_encoder.h"
 #include "render/d3d_camera.h"
 #include "render/d3d_line90.h"
 #include "render/d3d_locater.h"
 #include "render/dd_pro90.h"
+#include "tools/qevtool/camera.h"
 #include "tools/qevtool/scene_options.h"
 
 bool ParseSize(const char* text, int* width, int* height) {
@@ -35,7 +37,8 @@ bool ParseSize(const char* text, int* width, int* height) {
 void RenderUsage(FILE* out) {
   std::fputs(
       "usage: qevtool render MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik] [--no-physics]\n"
-      "                     [--size WxH] [--solid | --wire] [--rigid] [--bones] -o OUT.png\n"
+      "                     [--camera CAM.vmd] [--physics-substeps N] [--size WxH] [--solid | --wire]\n"
+      "                     [--rigid] [--bones] -o OUT.png\n"
       "Draws one frame exactly as the viewer draws it, offscreen (OpenGL through\n"
       "EGL, no display needed): the start-up camera, the floor grid, the IK goal\n"
       "markers (unless --no-ik) and the model with its textures, in wireframe (the\n"
@@ -45,9 +48,13 @@ void RenderUsage(FILE* out) {
       "view of F7: every rigid body, the ground and the contact points as lines.\n"
       "--bones adds the bone markers of F6: an arrow from each bone's head to the\n"
       "bone its tail names.\n"
+      "--camera draws the frame through a camera motion instead of the start-up\n"
+      "camera: its view at the motion's frame (the frame the motion shows after N\n"
+      "frames, wrapped as the viewer wraps it; frame 0 without a motion).\n"
       "The picture is 1280x800 as in the viewer unless --size says otherwise\n"
-      "(each side 1 to 4096; the camera keeps its 45-degree vertical view).\n"
+      "(each side 1 to 4096; the vertical view angle stays as the camera has it).\n"
       "OUT.png is replaced only once the new picture is completely written.\n"
+      QEV_PHYSICS_SUBSTEPS_USAGE
       "exit status: 0 written, 1 a file could not be read or written or no\n"
       "offscreen device could be made (the reason on stderr), 2 bad usage.\n",
       out);
@@ -60,6 +67,7 @@ int RunRender(int argc, char** argv) {
   int drawRigid = 0;
   int drawBone = 0;
   const char* output = nullptr;
+  std::string cameraFile;
   std::string error;
   for (int i = 0; i < argc && error.empty(); ++i) {
     const char* arg = argv[i];
@@ -74,6 +82,13 @@ int RunRender(int argc, char** argv) {
       drawRigid = 1;
     } else if (!std::strcmp(arg, "--bones")) {
       drawBone = 1;
+    } else if (!std::strcmp(arg, "--camera")) {
+      if (i + 1 >= argc || !argv[i + 1][0])
+        error = "--camera needs a file";
+      else if (!cameraFile.empty())
+        error = "--camera given twice";
+      else
+        cameraFile = argv[++i];
     } else if (!std::strcmp(arg, "--size")) {
       if (i + 1 >= argc || !ParseSize(argv[++i], &width, &height))
         error = "--size takes WxH, each side from 1 to " + std::to_string(kMaxSide);
@@ -96,6 +111,14 @@ int RunRender(int argc, char** argv) {
     return 2;
   }
 
+  // A camera motion that cannot be used fails before any drawing is set up.
+  CCameraTrack cameraTrack;
+  std::string why;
+  if (!cameraFile.empty() && !LoadCameraTrack(cameraFile, &cameraTrack, &why)) {
+    std::fprintf(stderr, "qevtool render: %s\n", why.c_str());
+    return 1;
+  }
+
   // The viewer's start-up, offscreen: device, camera, IK goal locator,
   // physics debug drawer, grid.
   CDDPro90 deviceFrame;
@@ -114,11 +137,12 @@ int RunRender(int argc, char** argv) {
 
   CScene scene;
   scene.m_physics.SetDebugDrawer(&debugDraw);
-  std::string why;
   if (!PoseScene(options, deviceFrame.m_pDevice, &scene, &why)) {
     std::fprintf(stderr, "qevtool render: %s\n", why.c_str());
     return 1;
   }
+  // the camera follows the motion's frame counter, as in the viewer
+  if (!cameraTrack.Empty()) ViewThroughCamera(&camera, cameraTrack.View(scene.m_fFrame));
 
   FrameDrawing frame;
   frame.device = deviceFrame.m_pDevice;

@@ -1,7 +1,8 @@
 // `qevtool render MODEL [--pose P.vpd | --motion M.vmd --frame N] [--no-ik]
-// [--size WxH] [--solid|--wire] [--rigid] [--bones] -o OUT.png`: one frame
-// drawn exactly as the viewer draws it (its camera, grid, IK goal markers,
-// physics view, bone markers and model), offscreen.
+// [--camera CAM.vmd] [--size WxH] [--solid|--wire] [--rigid] [--bones] -o
+// OUT.png`: one frame drawn exactly as the viewer draws it (its camera, or a
+// camera motion's view, grid, IK goal markers, physics view, bone markers
+// and model), offscreen.
 #pragma once
 #include <cstdio>
 

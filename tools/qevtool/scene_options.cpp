@@ -21,8 +21,24 @@ std::string Why(const std::string& path, const std::string& box, const SummaryCa
 
 }  // namespace
 
+int TakePhysicsSubsteps(int argc, char** argv, int* i, int* substeps, std::string* error) {
+  if (std::strcmp(argv[*i], "--physics-substeps")) return 0;
+  if (*i + 1 >= argc) {
+    *error = "--physics-substeps needs a count";
+    return -1;
+  }
+  const char* text = argv[++*i];
+  if (!ParsePhysicsSubsteps(text, substeps)) {
+    *error = "--physics-substeps takes a whole number from 1 to " + std::to_string(kMaxPhysicsSubsteps) + ", not '" +
+             text + "'";
+    return -1;
+  }
+  return 1;
+}
+
 int TakeSceneArgument(int argc, char** argv, int* i, SceneOptions* o, std::string* error) {
   const char* arg = argv[*i];
+  if (const int taken = TakePhysicsSubsteps(argc, argv, i, &o->physicsSubsteps, error)) return taken;
   auto value = [&](const char* what) -> const char* {
     if (*i + 1 >= argc) {
       *error = std::string(arg) + " needs " + what;
@@ -91,6 +107,7 @@ int CheckSceneOptions(const SceneOptions& o, std::string* error) {
 int PoseScene(const SceneOptions& o, IDirect3DDevice9* device, CScene* scene, std::string* why) {
   scene->CalcIK = o.ik ? 1 : 0;
   scene->CalcBullet = o.physics ? 1 : 0;
+  scene->m_physics.SetSubsteps(o.physicsSubsteps);
   std::string box;
   {
     SummaryCapture log;

@@ -4,6 +4,7 @@
 #pragma once
 #include <string>
 
+#include "app/model_physics.h"
 #include "platform/d3d9.h"
 
 class CScene;
@@ -16,6 +17,7 @@ struct SceneOptions {
   bool frameGiven = false;
   bool ik = true;
   bool physics = true;  // the viewer's F8: the world steps with every frame
+  int physicsSubsteps = kDefaultPhysicsSubsteps;  // each frame's step in this many parts
 };
 
 // The most frames a motion is played for: a bound on the work a command
@@ -23,10 +25,19 @@ struct SceneOptions {
 constexpr long kMaxPlayedFrame = 100000;
 
 // Takes argv[*i] when it is the model or one of the shared options
-// (--pose FILE, --motion FILE, --frame N, --no-ik, --no-physics), moving *i past an
-// option's value. 1 when taken, 0 when it is none of them, -1 when it is
-// one but wrong (the message in *error).
+// (--pose FILE, --motion FILE, --frame N, --no-ik, --no-physics,
+// --physics-substeps N), moving *i past an option's value. 1 when taken, 0
+// when it is none of them, -1 when it is one but wrong (the message in *error).
 int TakeSceneArgument(int argc, char** argv, int* i, SceneOptions* options, std::string* error);
+// The same for --physics-substeps N alone (N from 1 to kMaxPhysicsSubsteps),
+// for commands that parse their own arguments.
+int TakePhysicsSubsteps(int argc, char** argv, int* i, int* substeps, std::string* error);
+// The usage lines of --physics-substeps, for every command that takes it (a
+// literal, to be joined to a command's own usage text).
+#define QEV_PHYSICS_SUBSTEPS_USAGE                                                     \
+  "  --physics-substeps N  each frame's 1/30 s of physics in N equal steps, 1 to 16\n" \
+  "                (default 4, the viewer's own; 1: the whole step at once)\n"
+static_assert(kMaxPhysicsSubsteps == 16 && kDefaultPhysicsSubsteps == 4, "the usage text names both");
 // Once every argument is taken: 1 when the options go together, else 0
 // with the message in *error.
 int CheckSceneOptions(const SceneOptions& options, std::string* error);

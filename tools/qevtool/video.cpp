@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -14,12 +15,15 @@
 #include "app/scene.h"
 #include "app/start_up_view.h"
 #include "app/video_export.h"
+#include "export/bake_limits.h"
 #include "export/video_encoder.h"
+#include "model/camera_track.h"
 #include "physics/bullet_debug_draw.h"
 #include "render/d3d_camera.h"
 #include "render/d3d_line90.h"
 #include "render/d3d_locater.h"
 #include "render/dd_pro90.h"
+#include "tools/qevtool/camera.h"
 #include "tools/qevtool/render.h"
 #include "tools/qevtool/scene_options.h"
 
@@ -64,13 +68,17 @@ class ProgressBar {
   double m_fDrawnAt = 0;
 };
 
-// A motion frame from 0 to kMaxPlayedFrame.
-bool ParseFrame(const char* text, int32_t* frame) {
+// The highest frame --from and --to take: the highest a motion file can hold.
+constexpr long long kHighestFrame = 2147483646;
+
+// A decimal whole number from `least` to `most`; no sign, no blanks.
+bool ParseWhole(const char* text, long long least, long long most, long long* out) {
+  if (!std::isdigit(static_cast<unsigned char>(text[0]))) return false;
   char* end = nullptr;
   errno = 0;
-  const long n = std::strtol(text, &end, 10);
-  if (errno || end == text || *end || n < 0 || n > kMaxPlayedFrame) return false;
-  *frame = int32_t(n);
+  const long long n = std::strtoll(text, &end, 10);
+  if (errno || *end || n < least || n > most) return false;
+  *out = n;
   return true;
 }
 
@@ -78,18 +86,26 @@ bool ParseFrame(const char* text, int32_t* frame) {
 
 void VideoUsage(FILE* out) {
   std::fputs(
-      "usage: qevtool video MODEL MOTION [--audio MUSIC] [--from A] [--to B] [--size WxH] [--fps 30|60]\n"
-      "                     [--solid | --wire] [--no-ik] [--no-physics] -o OUT.mp4 | OUT.mkv | FOLDER/\n"
+      "usage: qevtool video MODEL MOTION [--camera CAM.vmd] [--audio MUSIC] [--from A] [--to B]\n"
+      "                     [--size WxH] [--fps 30|60] [--solid | --wire] [--no-ik] [--no-physics]\n"
+      "                     [--physics-substeps N] [--max-frames N] -o OUT.mp4 | OUT.mkv | FOLDER/\n"
       "Records the motion picture by picture, each drawn offscreen exactly as\n"
-      "`qevtool render` draws it (the start-up camera, the floor grid, the IK goal\n"
-      "markers unless --no-ik, the model in wireframe or --solid). The motion plays\n"
-      "from frame 0 as in the viewer, with its physics unless --no-physics, and the\n"
-      "video shows frames A (default 0) to B (default the motion's last: its highest\n"
-      "key frame wraps to 0 and is never shown), both included.\n"
+      "`qevtool render` draws it (the start-up camera or the camera motion's view,\n"
+      "the floor grid, the IK goal markers unless --no-ik, the model in wireframe\n"
+      "or --solid). The motion plays from frame 0 as in the viewer, with its\n"
+      "physics unless --no-physics, and the video shows frames A (default 0) to B\n"
+      "(default the motion's last: its highest key frame wraps to 0 and is never\n"
+      "shown), both included.\n"
       "  --fps 30   (the default) each picture is one frame of playback\n"
-      "  --fps 60   the motion is sampled at half frames, the physics steps 1/60 s a picture\n"
+      "  --fps 60   the motion and the camera are sampled at half frames, the\n"
+      "             physics steps 1/60 s a picture\n"
+      "  --camera   the view follows the camera motion at the motion's frame\n"
       "  --audio    the music as AAC sound, from A/30 s into it for as long as the\n"
       "             pictures last (silence where the music ends first)\n"
+      QEV_PHYSICS_SUBSTEPS_USAGE
+      "  --max-frames N  record motions played up to N frames (frame 0 to B);\n"
+      "             longer ones are refused before the first picture. 1000000\n"
+      "             (over nine hours) unless given.\n"
       "OUT.mp4 and OUT.mkv get H.264 pictures, whose sides must be even; a folder\n"
       "(named with a trailing '/', or one that exists) gets numbered PNG pictures\n"
       "000000.png, 000001.png, ... and is made when missing. The size is 1280x800 as\n"
@@ -105,10 +121,10 @@ void VideoUsage(FILE* out) {
 
 int RunVideo(int argc, char** argv) {
   SceneOptions options;
-  std::string music;
+  std::string music, cameraFile;
   int width = 1280, height = 800, fps = 30;
   int drawType = 1;  // the viewer starts in wireframe
-  int32_t from = 0, to = 0;
+  long long from = 0, to = 0, maxFrames = qev::bake::kDefaultMaxFrames;
   bool toGiven = false;
   const char* output = nullptr;
   std::string error;
@@ -119,26 +135,33 @@ int RunVideo(int argc, char** argv) {
       VideoUsage(stdout);
       return 0;
     }
-    if (!std::strcmp(arg, "--solid") || !std::strcmp(arg, "--wire")) {
+    if (const int taken = TakePhysicsSubsteps(argc, argv, &i, &options.physicsSubsteps, &error)) {
+      if (taken > 0) continue;
+    } else if (!std::strcmp(arg, "--solid") || !std::strcmp(arg, "--wire")) {
       drawType = arg[2] == 's' ? 2 : 1;
     } else if (!std::strcmp(arg, "--no-ik")) {
       options.ik = false;
     } else if (!std::strcmp(arg, "--no-physics")) {
       options.physics = false;
-    } else if (!std::strcmp(arg, "--audio")) {
+    } else if (!std::strcmp(arg, "--audio") || !std::strcmp(arg, "--camera")) {
       const char* file = value();
+      std::string& slot = arg[2] == 'a' ? music : cameraFile;
       if (!file || !file[0])
-        error = "--audio needs a file";
-      else if (!music.empty())
-        error = "--audio given twice";
+        error = std::string(arg) + " needs a file";
+      else if (!slot.empty())
+        error = std::string(arg) + " given twice";
       else
-        music = file;
+        slot = file;
     } else if (!std::strcmp(arg, "--from") || !std::strcmp(arg, "--to")) {
       const char* text = value();
-      int32_t* slot = arg[2] == 'f' ? &from : &to;
-      if (!text || !ParseFrame(text, slot))
-        error = std::string(arg) + " takes a whole number from 0 to " + std::to_string(kMaxPlayedFrame);
+      long long* slot = arg[2] == 'f' ? &from : &to;
+      if (!text || !ParseWhole(text, 0, kHighestFrame, slot))
+        error = std::string(arg) + " takes a whole number from 0 to " + std::to_string(kHighestFrame);
       if (arg[2] == 't') toGiven = true;
+    } else if (!std::strcmp(arg, "--max-frames")) {
+      const char* text = value();
+      if (!text || !ParseWhole(text, 1, INT64_MAX, &maxFrames))
+        error = "--max-frames takes a whole number of frames from 1 on";
     } else if (!std::strcmp(arg, "--fps")) {
       const char* text = value();
       if (text && !std::strcmp(text, "30"))
@@ -189,6 +212,14 @@ int RunVideo(int argc, char** argv) {
     return 2;
   }
 
+  // A camera motion that cannot be used fails before any drawing is set up.
+  CCameraTrack cameraTrack;
+  std::string why;
+  if (!cameraFile.empty() && !LoadCameraTrack(cameraFile, &cameraTrack, &why)) {
+    std::fprintf(stderr, "qevtool video: %s\n", why.c_str());
+    return 1;
+  }
+
   // The start-up of `qevtool render`, offscreen.
   CDDPro90 deviceFrame;
   if (!deviceFrame.Init(nullptr, DeviceBackend::kOffscreenGl, width, height)) {
@@ -206,21 +237,22 @@ int RunVideo(int argc, char** argv) {
 
   CScene scene;
   scene.m_physics.SetDebugDrawer(&debugDraw);
-  std::string why;
   if (!PoseScene(options, deviceFrame.m_pDevice, &scene, &why)) {
     std::fprintf(stderr, "qevtool video: %s\n", why.c_str());
     return 1;
   }
   const int32_t last = LastShownFrame(scene);
-  if (!toGiven && last > kLastVideoFrame) {
-    std::fprintf(stderr, "qevtool video: the motion's last frame %d is past %d, the last a video shows: give --to\n",
-                 int(last), int(kLastVideoFrame));
-    return 1;
-  }
   if (!toGiven) to = last;
   if (to > last || from > to) {
-    std::fprintf(stderr, "qevtool video: --%s %d is past the motion's last frame %d\n", to > last ? "to" : "from",
-                 int(to > last ? to : from), int(last));
+    std::fprintf(stderr, "qevtool video: --%s %lld is past the motion's last frame %d\n", to > last ? "to" : "from",
+                 to > last ? to : from, int(last));
+    return 1;
+  }
+  // The checks of a bake, on the frames played from 0 to the last picture's.
+  qev::bake::BakeSize size;
+  size.frames = to + 1;
+  if (!qev::bake::CheckBake(size, output, maxFrames, &why)) {
+    std::fprintf(stderr, "qevtool video: %s: %s\n", output, why.c_str());
     return 1;
   }
 
@@ -228,7 +260,7 @@ int RunVideo(int argc, char** argv) {
   video.width = width;
   video.height = height;
   video.fps = fps;
-  video.frames = VideoFrameCount(from, to, fps);
+  video.frames = VideoFrameCount(int32_t(from), int32_t(to), fps);
   video.music = music;
   video.musicStart = double(from) / 30.0;
   CVideoEncoder encoder;
@@ -248,6 +280,8 @@ int RunVideo(int argc, char** argv) {
   frame.DrawType = drawType;
   AddSceneSteps(&frame, &scene);
   auto draw = [&](std::vector<uint32_t>* pixels) {
+    // the camera follows the motion's frame counter, as in the viewer
+    if (!cameraTrack.Empty()) ViewThroughCamera(&camera, cameraTrack.View(scene.m_fFrame));
     DrawWholeFrame(&deviceFrame, frame);
     unsigned w = 0, h = 0;
     return SUCCEEDED(deviceFrame.m_pDevice->ReadBackBuffer(pixels, &w, &h)) && int(w) == width && int(h) == height;

@@ -1,5 +1,5 @@
-// qev_sample FOLDER: writes the sample character (model, walk, pose and
-// texture) into FOLDER, creating it when missing. The build runs it.
+// qev_sample FOLDER: writes the sample character (model, walk, camera, pose
+// and texture) into FOLDER, creating it when missing. The build runs it.
 #include <sys/stat.h>
 
 #include <cerrno>

@@ -283,6 +283,58 @@ TEST(QevtoolRender, SampleFaceCarriesItsTextureTimesTheSkin) {
   }
 }
 
+// The sample's expressions as `render` draws them, each held by a motion of
+// one morph key (no bone moves): the blink lowers the top of the eye boxes
+// from y = 17.55 to 17.1, so the middle of the right eye shows the face
+// behind it; the open mouth drops the head's lower front edge from 15.8 to
+// 15.2, which stretches the face picture: the mouth (texture rows 23 and 24
+// of 32) moves from about y = 16.5 down to about 16.05.
+TEST(QevtoolRender, SampleExpressionsChangeTheDrawnFace) {
+  TempDir dir;
+  std::string error;
+  ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
+  for (const char* morph : {"まばたき", "あ"}) {
+    qev::fixture::VmdDesc d;
+    d.extent = qev::fixture::VmdExtent::kMorphs;
+    d.morphs = {{qev::Sjis(morph), 0, 1.0f}};
+    dir.WriteFile(std::string(morph) + ".vmd", qev::fixture::BuildVmd(d));
+  }
+  ASSERT_EQ(Qevtool(dir, "render sample.pmd --solid -o still.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, "render sample.pmd --motion まばたき.vmd --solid -o blink.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, "render sample.pmd --motion あ.vmd --solid -o open.png").status, 0);
+  Picture still, blink, open;
+  ASSERT_TRUE(still.Load(dir, "still.png"));
+  ASSERT_TRUE(blink.Load(dir, "blink.png"));
+  ASSERT_TRUE(open.Load(dir, "open.png"));
+  const uint32_t eyeBlack = 0x141419, skin = 0xF4CDAF, mouth = 0xB03132;
+  auto near = [](uint32_t c, uint32_t want) {
+    for (int shift : {16, 8, 0})
+      if (std::abs(int(c >> shift & 0xFF) - int(want >> shift & 0xFF)) > 3) return false;
+    return true;
+  };
+  struct Spot {
+    const char* what;
+    const Picture& picture;
+    float x, y, z;
+    uint32_t colour;
+  };
+  const Spot spots[] = {
+      {"right eye, open", still, -0.5f, 17.3f, 1.31f, eyeBlack},
+      {"right eye, blinking: the face behind", blink, -0.5f, 17.3f, 1.31f, skin},
+      {"blinking, the lid's line still black", blink, -0.5f, 17.07f, 1.31f, eyeBlack},
+      {"mouth closed", still, 0, 16.54f, 1.21f, mouth},
+      {"mouth open: skin where it was", open, 0, 16.54f, 1.21f, skin},
+      {"mouth open: the mouth lower", open, 0, 16.05f, 1.21f, mouth},
+      {"the blink leaves the mouth", blink, 0, 16.54f, 1.21f, mouth},
+      {"the open mouth leaves the eyes", open, -0.5f, 17.3f, 1.31f, eyeBlack},
+  };
+  for (const Spot& s : spots) {
+    SCOPED_TRACE(s.what);
+    const uint32_t c = s.picture.AtPoint(s.x, s.y, s.z);
+    EXPECT_TRUE(near(c, s.colour)) << Hex(c);
+  }
+}
+
 TEST(QevtoolRender, ModelWithoutMaterialsOrBonesLeavesTheGridAlone) {
   TempDir dir;
   qev::fixture::PmdDesc empty;

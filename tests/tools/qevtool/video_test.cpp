@@ -114,6 +114,9 @@ TEST(QevtoolVideo, PicturesAreThoseOfRenderAndHalfFramesAt60) {
   ASSERT_EQ(Qevtool(dir, "video sample.pmd walk.vmd --size 160x100 --solid -o all/").status, 0);
   ASSERT_EQ(Qevtool(dir, "video sample.pmd walk.vmd --size 160x100 --solid --from 20 --to 25 -o part/").status, 0);
   ASSERT_EQ(Qevtool(dir, "video sample.pmd walk.vmd --size 160x100 --solid --fps 60 --no-physics -o half/").status, 0);
+  ASSERT_EQ(Qevtool(dir, "video sample.pmd walk.vmd --size 160x100 --solid --camera camera.vmd --from 5 --to 8 -o cam/")
+                .status,
+            0);
   // The folder's names: exactly 000000.png to the count's.
   auto count = [&](const std::string& folder) {
     std::vector<std::string> names;
@@ -130,6 +133,7 @@ TEST(QevtoolVideo, PicturesAreThoseOfRenderAndHalfFramesAt60) {
   EXPECT_EQ(count("all"), 60);
   EXPECT_EQ(count("part"), 6);
   EXPECT_EQ(count("half"), 120);
+  EXPECT_EQ(count("cam"), 4);
   auto picture = [&](const std::string& folder, int n) {
     char name[32];
     std::snprintf(name, sizeof name, "/%06d.png", n);
@@ -145,6 +149,10 @@ TEST(QevtoolVideo, PicturesAreThoseOfRenderAndHalfFramesAt60) {
   for (int frame : {0, 1, 33, 59}) EXPECT_EQ(picture("all", frame), render(frame, "")) << "frame " << frame;
   EXPECT_EQ(picture("part", 0), render(20, ""));
   EXPECT_EQ(picture("part", 5), render(25, ""));
+  // the camera motion's view at the motion's frame
+  EXPECT_EQ(picture("cam", 0), render(5, " --camera camera.vmd"));
+  EXPECT_EQ(picture("cam", 3), render(8, " --camera camera.vmd"));
+  EXPECT_NE(picture("cam", 0), picture("all", 5)) << "the camera moved the view";
   // at 60 a second every other picture is a whole frame, and those between
   // are sampled between them
   for (int frame : {0, 7, 59}) EXPECT_EQ(picture("half", 2 * frame), render(frame, " --no-physics")) << frame;
@@ -288,9 +296,6 @@ TEST(QevtoolVideo, FailuresAndUsage) {
   dir.WriteFile("keep.mp4", "old");
   dir.WriteFile("ro.mp4", "old");
   ASSERT_EQ(chmod(dir.Path("ro.mp4").c_str(), 0444), 0);
-  qev::fixture::VmdDesc tooLong = qev::fixture::SampleWalk();
-  tooLong.bones.front().frame = 150000;
-  dir.WriteFile("toolong.vmd", qev::fixture::BuildVmd(tooLong));
   struct Case {
     std::string args;
     int status;
@@ -304,7 +309,12 @@ TEST(QevtoolVideo, FailuresAndUsage) {
        "qevtool video: out.mp4: missing.wav: No such file or directory"},
       {"video sample.pmd walk.vmd --to 60 -o out.mp4", 1, "qevtool video: --to 60 is past the motion's last frame 59"},
       {"video sample.pmd walk.vmd --from 70 -o out.mp4", 1, "qevtool video: --from 70 is past the motion's last frame 59"},
-      {"video sample.pmd toolong.vmd -o out.mp4", 1, "the motion's last frame 149999 is past 100000"},
+      {"video sample.pmd walk.vmd --max-frames 59 -o out.mp4", 1,
+       "qevtool video: out.mp4: the motion is 60 frames long, more than the limit of 59 frames"},
+      {"video sample.pmd walk.vmd --to 30 --max-frames 31 -o out.mp4", 0, ""},
+      {"video sample.pmd walk.vmd --camera missing.vmd -o out.mp4", 1, "qevtool video: missing.vmd: "},
+      {"video sample.pmd walk.vmd --camera walk.vmd -o out.mp4", 1, "not a camera motion"},
+      {"video sample.pmd camera.vmd -o out.mp4", 1, "qevtool video: camera.vmd: "},
       {"video sample.pmd walk.vmd -o ro.mp4", 1, "qevtool video: ro.mp4: not writable (Permission denied)\n"},
       {"video sample.pmd walk.vmd -o no/such/out.mp4", 1, "qevtool video: no/such/out.mp4: cannot create the file"},
       {"video sample.pmd walk.vmd -o no/such/frames/", 1, "qevtool video: no/such/frames/: the folder cannot be made"},
@@ -319,8 +329,11 @@ TEST(QevtoolVideo, FailuresAndUsage) {
       {"video sample.pmd walk.vmd --fps 24 -o out.mp4", 2, "--fps takes 30 or 60"},
       {"video sample.pmd walk.vmd --fps -o out.mp4", 2, "--fps takes 30 or 60"},
       {"video sample.pmd walk.vmd --from 20 --to 10 -o out.mp4", 2, "--from is after --to"},
-      {"video sample.pmd walk.vmd --from -1 -o out.mp4", 2, "--from takes a whole number from 0 to 100000"},
-      {"video sample.pmd walk.vmd --to 100001 -o out.mp4", 2, "--to takes a whole number from 0 to 100000"},
+      {"video sample.pmd walk.vmd --from -1 -o out.mp4", 2, "--from takes a whole number from 0 to 2147483646"},
+      {"video sample.pmd walk.vmd --to 2147483647 -o out.mp4", 2, "--to takes a whole number from 0 to 2147483646"},
+      {"video sample.pmd walk.vmd --max-frames 0 -o out.mp4", 2, "--max-frames takes a whole number of frames from 1"},
+      {"video sample.pmd walk.vmd --physics-substeps 17 -o out.mp4", 2, "--physics-substeps"},
+      {"video sample.pmd walk.vmd --camera a.vmd --camera b.vmd -o out.mp4", 2, "--camera given twice"},
       {"video sample.pmd walk.vmd --to", 2, "--to takes a whole number"},
       {"video sample.pmd walk.vmd --audio a.wav --audio b.wav -o out.mp4", 2, "--audio given twice"},
       {"video sample.pmd walk.vmd -o a.mp4 -o b.mp4", 2, "-o given twice"},
@@ -336,10 +349,13 @@ TEST(QevtoolVideo, FailuresAndUsage) {
   EXPECT_EQ(dir.ReadFile("keep.mp4"), "old") << "a failed video leaves the old file";
   EXPECT_EQ(dir.ReadFile("ro.mp4"), "old");
   for (const std::string& name : dir.List()) {
-    EXPECT_NE(name, "out.mp4");
     EXPECT_NE(name, "frames");
     EXPECT_NE(name[0], '.') << name;
   }
+  // out.mp4 is there once, from the run the limit let through: 31 frames
+  const qev::test::ProbedMedia allowed = qev::test::ProbeMedia(dir.Path("out.mp4"));
+  ASSERT_NE(allowed.Find("video"), nullptr);
+  EXPECT_EQ(allowed.Find("video")->frames, 31);
   const auto help = Qevtool(dir, "video --help");
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(Has(help.out, "usage: qevtool video MODEL MOTION"));
