@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "app/grid.h"
 #include "app/ini_edit_x.h"
 #include "app/viewer.h"
 #include "platform/codepage.h"
@@ -32,6 +34,7 @@ struct VideoRig {
 
   VideoRig() {
     EXPECT_EQ(viewer.StartDevice(DeviceBackend::kOffscreenGl), 1) << "offscreen OpenGL is needed";
+    BuildGrid(&viewer.m_grid);  // as the start-up builds it
     viewer.m_timer.Start(30);
     std::string error;
     EXPECT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
@@ -79,6 +82,32 @@ TEST(ViewerVideo, VRecordsFromTheFrameShownToTheLastBesideTheMotion) {
   EXPECT_EQ(media.Find("audio"), nullptr);
   // playback goes on from the last recorded frame: it wraps to 0
   EXPECT_LT(rig.viewer.m_scene.m_fFrame, 5.0f);
+}
+
+TEST(ViewerVideo, PlayingCameraIsRecordedPictureByPicture) {
+  VideoRig rig;
+  rig.Open("sample.pmd");
+  rig.Open("walk.vmd");
+  rig.Open("camera.vmd");  // a camera motion: it takes the view over
+  rig.Play(30);
+  const int shown = int(rig.viewer.m_scene.m_fFrame);
+  rig.dialogs.Answer(rig.dir.Path("cam.mp4"));
+  rig.Press('V');
+  // The last picture, frame 59: the camera's view there, not where it
+  // stood when the recording began.
+  ASSERT_TRUE(qev::test::ExtractPicture(rig.dir.Path("cam.mp4"), 59 - shown, rig.dir.Path("v.png")));
+  auto render = [&](int frame, const char* name) {
+    return std::system(("cd '" + rig.dir.Path() + "' && '" QEV_BINARY_DIR "/qevtool' render sample.pmd --motion " +
+                        "walk.vmd --camera camera.vmd --frame " + std::to_string(frame) + " -o " + name)
+                           .c_str());
+  };
+  ASSERT_EQ(render(59, "last.png"), 0);
+  ASSERT_EQ(render(shown, "first.png"), 0);
+  qev::test::PictureDistance last, first;
+  ASSERT_TRUE(qev::test::ComparePictures(rig.dir.Path("v.png"), rig.dir.Path("last.png"), &last));
+  ASSERT_TRUE(qev::test::ComparePictures(rig.dir.Path("v.png"), rig.dir.Path("first.png"), &first));
+  EXPECT_LT(last.mean, 3.0);
+  EXPECT_GT(first.mean, 2 * last.mean);
 }
 
 TEST(ViewerVideo, NameWithoutEndingGetsMp4) {

@@ -5,8 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
+#include "platform/picture_decoder.h"
 #include "tools/fixtures/byte_writer.h"
 
 namespace qev::test {
@@ -131,6 +134,32 @@ bool ExtractPicture(const std::string& video, long long n, const std::string& pn
                               std::to_string(n) + ")' -frames:v 1 " + Quoted(png);
   const int status = std::system(command.c_str());
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool ComparePictures(const std::string& a, const std::string& b, PictureDistance* distance) {
+  DecodedPicture pictures[2];
+  const std::string* paths[2] = {&a, &b};
+  for (int k = 0; k < 2; ++k) {
+    std::ifstream in(*paths[k], std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!DecodePicture(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), PictureFormats::kTextureFiles,
+                       pictures[k]))
+      return false;
+  }
+  if (pictures[0].width != pictures[1].width || pictures[0].height != pictures[1].height) return false;
+  const std::vector<uint8_t>& p = pictures[0].pixels;
+  const std::vector<uint8_t>& q = pictures[1].pixels;
+  double total = 0;
+  size_t far = 0, values = 0;
+  for (size_t i = 0; i + 3 < p.size(); i += 4)
+    for (size_t c = 0; c < 3; ++c, ++values) {
+      const int d = std::abs(int(p[i + c]) - int(q[i + c]));
+      total += d;
+      far += d > 24;
+    }
+  distance->mean = values ? total / double(values) : 0.0;
+  distance->farShare = values ? double(far) / double(values) : 0.0;
+  return true;
 }
 
 double Loudness(const std::vector<int16_t>& samples, size_t from, size_t to) {

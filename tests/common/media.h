@@ -42,6 +42,15 @@ ProbedMedia ProbeMedia(const std::string& path);
 std::vector<int16_t> DecodeSound(const std::string& path);
 // Picture n of a video decoded by ffmpeg into a PNG file; true when written.
 bool ExtractPicture(const std::string& video, long long n, const std::string& png);
+// How far two picture files (PNG, BMP, ...) of one size are apart: the mean
+// difference of their red, green and blue values (0 to 255) and the share
+// of those values more than 24 apart. False when either cannot be read or
+// their sizes differ.
+struct PictureDistance {
+  double mean = 0.0;
+  double farShare = 0.0;
+};
+bool ComparePictures(const std::string& a, const std::string& b, PictureDistance* distance);
 // Root mean square of samples [from, to), full scale 1.
 double Loudness(const std::vector<int16_t>& samples, size_t from, size_t to);
 
