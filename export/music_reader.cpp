@@ -276,8 +276,15 @@ void CMusicReader::Read(float* const* planes, int count) {
     got = std::max(0, av_audio_fifo_read(m->fifo, reinterpret_cast<void**>(const_cast<float**>(planes)), count));
   }
   m->given += got;
-  for (int c = 0; c < std::max(m->outChannels, 1); ++c)
+  for (int c = 0; c < std::max(m->outChannels, 1); ++c) {
+    // Float music may hold anything: what is no number is silence, and no
+    // sample passes full scale (the encoder takes nothing else).
+    for (int i = 0; i < got; ++i) {
+      float& v = planes[c][i];
+      v = std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
+    }
     std::fill(planes[c] + got, planes[c] + count, 0.0f);
+  }
 }
 
 int64_t CMusicReader::MusicSamples() const { return m->given; }

@@ -25,8 +25,10 @@ class CMusicReader {
   // (1 or 2), the first one `startSeconds` into the music. 1, or 0 with the
   // reason when the converter cannot be made.
   int Start(int rate, int channels, double startSeconds, std::string* failure);
-  // Fills planes[c][0 .. count) for every channel. Past the end of the music,
-  // and after a part that cannot be decoded (said once in the log), silence.
+  // Fills planes[c][0 .. count) for every channel with samples from -1 to 1
+  // (what is no number in a float file is silence, more is held to full
+  // scale). Past the end of the music, and after a part that cannot be
+  // decoded (said once in the log), silence.
   void Read(float* const* planes, int count);
   // Samples of music given so far, silence not counted.
   int64_t MusicSamples() const;

@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include "platform/picture_decoder.h"
-#include "tools/fixtures/byte_writer.h"
 
 namespace qev::test {
 
@@ -36,38 +35,6 @@ std::string Output(const std::string& command) {
 }
 
 }  // namespace
-
-std::string BuildWav(const WavDesc& d) {
-  const int64_t bytes = d.dataBytes >= 0 ? d.dataBytes : int64_t(d.samples.size()) * 2;
-  qev::fixture::ByteWriter w;
-  w.PutBytes("RIFF");
-  w.Put(uint32_t(36 + bytes));
-  w.PutBytes("WAVEfmt ");
-  w.Put(uint32_t(16));
-  w.Put(uint16_t(1));  // PCM
-  w.Put(uint16_t(d.channels));
-  w.Put(uint32_t(d.rate));
-  w.Put(uint32_t(d.rate * d.channels * d.bits / 8));
-  w.Put(uint16_t(d.channels * d.bits / 8));
-  w.Put(uint16_t(d.bits));
-  w.PutBytes("data");
-  w.Put(uint32_t(bytes));
-  for (int16_t s : d.samples) w.Put(s);
-  return w.Bytes();
-}
-
-WavDesc ToneWav(int rate, int channels, double seconds, double hz, double silence) {
-  WavDesc d;
-  d.rate = rate;
-  d.channels = channels;
-  const long n = std::lround(seconds * rate), quiet = std::lround(silence * rate);
-  d.samples.reserve(size_t(n) * size_t(channels));
-  for (long i = 0; i < n; ++i) {
-    const int16_t s = i < quiet ? 0 : int16_t(16384.0 * std::sin(6.283185307179586 * hz * double(i) / rate));
-    for (int c = 0; c < channels; ++c) d.samples.push_back(s);
-  }
-  return d;
-}
 
 const ProbedStream* ProbedMedia::Find(const std::string& type) const {
   for (const ProbedStream& s : streams)

@@ -1,25 +1,11 @@
-// Sound files made in code for the recording tests, and recordings read back
-// by FFmpeg's own tools (ffprobe and ffmpeg), not by the code under test.
+// Recordings read back by FFmpeg's own tools (ffprobe and ffmpeg), not by
+// the code under test, and pictures compared.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace qev::test {
-
-// A 16-bit PCM WAV file. The header's fields are as given, so tests can make
-// them lie: dataBytes < 0 means the true size of the samples.
-struct WavDesc {
-  int rate = 48000;
-  int channels = 1;
-  int bits = 16;
-  int64_t dataBytes = -1;
-  std::vector<int16_t> samples;  // interleaved
-};
-std::string BuildWav(const WavDesc& desc);
-// `seconds` of sound, `silence` seconds of it quiet first and then a sine
-// of `hz` at half the full scale, in every channel.
-WavDesc ToneWav(int rate, int channels, double seconds, double hz = 440.0, double silence = 0.0);
 
 struct ProbedStream {
   std::string type;  // "video" or "audio"

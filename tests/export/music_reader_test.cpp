@@ -13,6 +13,7 @@
 #include "platform/picture_encoder.h"
 #include "tests/common/media.h"
 #include "tests/common/temp_dir.h"
+#include "tools/fixtures/sound_fixture.h"
 
 namespace {
 
@@ -28,8 +29,8 @@ std::vector<std::vector<float>> ReadPlanes(CMusicReader& reader, int channels, i
 }
 
 // A ramp that tells every sample apart: sample i is i - 20000.
-qev::test::WavDesc Ramp(int rate, int count) {
-  qev::test::WavDesc d;
+qev::fixture::WavDesc Ramp(int rate, int count) {
+  qev::fixture::WavDesc d;
   d.rate = rate;
   for (int i = 0; i < count; ++i) d.samples.push_back(int16_t(i - 20000));
   return d;
@@ -37,7 +38,7 @@ qev::test::WavDesc Ramp(int rate, int count) {
 
 TEST(MusicReader, SamplesComeAsStoredFromTheStartThenSilence) {
   TempDir dir;
-  dir.WriteFile("ramp.wav", qev::test::BuildWav(Ramp(48000, 30000)));
+  dir.WriteFile("ramp.wav", qev::fixture::BuildWav(Ramp(48000, 30000)));
   struct Case {
     double start;  // seconds
     int first;     // the file's sample that comes first
@@ -88,7 +89,7 @@ TEST(MusicReader, ChannelsAreMixedOrSpreadAndRatesConverted) {
     SCOPED_TRACE(std::to_string(c.rate) + " Hz x" + std::to_string(c.channels) + " -> " + std::to_string(c.outRate) +
                  " Hz x" + std::to_string(c.outChannels));
     // one second: half a second quiet, then the tone
-    dir.WriteFile("tone.wav", qev::test::BuildWav(qev::test::ToneWav(c.rate, c.channels, 1.0, 440.0, 0.5)));
+    dir.WriteFile("tone.wav", qev::fixture::BuildWav(qev::fixture::ToneWav(c.rate, c.channels, 1.0, 440.0, 0.5)));
     CMusicReader reader;
     std::string why;
     ASSERT_EQ(reader.Open(dir.Path("tone.wav").c_str(), &why), 1) << why;
@@ -110,18 +111,31 @@ TEST(MusicReader, ChannelsAreMixedOrSpreadAndRatesConverted) {
   }
 }
 
+TEST(MusicReader, FloatMusicIsHeldToFullScaleAndNumbers) {
+  TempDir dir;
+  qev::fixture::WavDesc d;
+  d.floats = {0.25f, -0.5f, 3.0f, -1e30f, std::nanf(""), INFINITY, -INFINITY, 1.0f};
+  dir.WriteFile("float.wav", qev::fixture::BuildWav(d));
+  CMusicReader reader;
+  std::string why;
+  ASSERT_EQ(reader.Open(dir.Path("float.wav").c_str(), &why), 1) << why;
+  ASSERT_EQ(reader.Start(48000, 1, 0.0, &why), 1) << why;
+  const auto planes = ReadPlanes(reader, 1, 10);
+  EXPECT_EQ(planes[0], (std::vector<float>{0.25f, -0.5f, 1.0f, -1.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}));
+}
+
 TEST(MusicReader, BrokenAndHostileFiles) {
   TempDir dir;
-  const std::string good = qev::test::BuildWav(qev::test::ToneWav(48000, 1, 0.5));
-  qev::test::WavDesc longer = qev::test::ToneWav(48000, 1, 0.5);
+  const std::string good = qev::fixture::BuildWav(qev::fixture::ToneWav(48000, 1, 0.5));
+  qev::fixture::WavDesc longer = qev::fixture::ToneWav(48000, 1, 0.5);
   longer.dataBytes = 48000 * 2 * 100;  // says 100 s, holds half a second
-  qev::test::WavDesc noRate = qev::test::ToneWav(48000, 1, 0.1);
+  qev::fixture::WavDesc noRate = qev::fixture::ToneWav(48000, 1, 0.1);
   noRate.rate = 0;
-  qev::test::WavDesc slowRate = qev::test::ToneWav(48000, 1, 0.1);
+  qev::fixture::WavDesc slowRate = qev::fixture::ToneWav(48000, 1, 0.1);
   slowRate.rate = 8;  // each sample would become thousands
-  qev::test::WavDesc manyChannels = qev::test::ToneWav(48000, 1, 0.1);
+  qev::fixture::WavDesc manyChannels = qev::fixture::ToneWav(48000, 1, 0.1);
   manyChannels.channels = 1000;
-  qev::test::WavDesc hugeData = qev::test::ToneWav(48000, 1, 0.1);
+  qev::fixture::WavDesc hugeData = qev::fixture::ToneWav(48000, 1, 0.1);
   hugeData.dataBytes = 0xFFFFFFF0;  // four gigabytes promised
   const uint8_t kPixel[4] = {1, 2, 3, 255};
   std::string midwayGarbage = good;
@@ -141,12 +155,12 @@ TEST(MusicReader, BrokenAndHostileFiles) {
       {"garbage.wav", std::string(5000, '\x5A'), false, false, 0, ""},
       {"header-only.wav", good.substr(0, 44), false, true, 0.0, nullptr},
       {"cut.wav", good.substr(0, 44 + 4800 * 2), false, true, 0.1, nullptr},
-      {"longer.wav", qev::test::BuildWav(longer), false, true, 0.5, nullptr},
-      {"huge-data.wav", qev::test::BuildWav(hugeData), false, true, 0.1, nullptr},
+      {"longer.wav", qev::fixture::BuildWav(longer), false, true, 0.5, nullptr},
+      {"huge-data.wav", qev::fixture::BuildWav(hugeData), false, true, 0.1, nullptr},
       {"midway-garbage.wav", midwayGarbage, false, true, 0.5, nullptr},  // PCM: noise, not an error
-      {"no-rate.wav", qev::test::BuildWav(noRate), false, false, 0, ""},
-      {"slow-rate.wav", qev::test::BuildWav(slowRate), false, false, 0, "out of reach"},
-      {"many-channels.wav", qev::test::BuildWav(manyChannels), false, false, 0, ""},
+      {"no-rate.wav", qev::fixture::BuildWav(noRate), false, false, 0, ""},
+      {"slow-rate.wav", qev::fixture::BuildWav(slowRate), false, false, 0, "out of reach"},
+      {"many-channels.wav", qev::fixture::BuildWav(manyChannels), false, false, 0, ""},
       {"text.wav", "RIFF this is no sound at all", false, false, 0, ""},
       {"picture.wav", qev::EncodePicture(qev::PictureFileType::kPng, 1, 1, kPixel), false, false, 0,
        "no sound in the file"},

@@ -21,6 +21,7 @@
 #include "platform/picture_encoder.h"
 #include "tests/common/media.h"
 #include "tests/common/temp_dir.h"
+#include "tools/fixtures/sound_fixture.h"
 
 namespace {
 
@@ -74,9 +75,9 @@ bool OnlyInputs(const TempDir& dir, const std::vector<std::string>& inputs) {
 
 TEST(VideoFile, FfprobeFindsTheFramesSizeRateAndLength) {
   TempDir dir;
-  dir.WriteFile("tone.wav", qev::test::BuildWav(qev::test::ToneWav(44100, 2, 10.0)));
-  dir.WriteFile("mono.wav", qev::test::BuildWav(qev::test::ToneWav(22050, 1, 10.0)));
-  dir.WriteFile("odd.wav", qev::test::BuildWav(qev::test::ToneWav(37000, 1, 10.0)));
+  dir.WriteFile("tone.wav", qev::fixture::BuildWav(qev::fixture::ToneWav(44100, 2, 10.0)));
+  dir.WriteFile("mono.wav", qev::fixture::BuildWav(qev::fixture::ToneWav(22050, 1, 10.0)));
+  dir.WriteFile("odd.wav", qev::fixture::BuildWav(qev::fixture::ToneWav(37000, 1, 10.0)));
   struct Case {
     const char* name;
     int width, height, fps, frames;
@@ -145,7 +146,7 @@ TEST(VideoFile, FfprobeFindsTheFramesSizeRateAndLength) {
 TEST(VideoFile, SoundIsCutAtTheStartAndEndsInSilence) {
   // Two seconds of music: silent for the first, a tone in the second.
   TempDir dir;
-  dir.WriteFile("music.wav", qev::test::BuildWav(qev::test::ToneWav(48000, 1, 2.0, 440.0, 1.0)));
+  dir.WriteFile("music.wav", qev::fixture::BuildWav(qev::fixture::ToneWav(48000, 1, 2.0, 440.0, 1.0)));
   struct Case {
     double start;         // seconds into the music
     int frames;           // at 30 a second

@@ -21,6 +21,7 @@
 #include "platform/picture_decoder.h"
 #include "tests/common/media.h"
 #include "tests/common/temp_dir.h"
+#include "tools/fixtures/sound_fixture.h"
 #include "tools/fixtures/sample_character.h"
 
 namespace {
@@ -38,7 +39,7 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 void WriteSample(const TempDir& dir) {
   std::string error;
   ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
-  dir.WriteFile("tone.wav", qev::test::BuildWav(qev::test::ToneWav(48000, 1, 4.0, 440.0, 10.0 / 30.0)));
+  dir.WriteFile("tone.wav", qev::fixture::BuildWav(qev::fixture::ToneWav(48000, 1, 4.0, 440.0, 10.0 / 30.0)));
 }
 
 TEST(QevtoolVideo, SampleWalkIsReadBackWithItsFramesSizeRateLengthAndSound) {
