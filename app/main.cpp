@@ -1,7 +1,11 @@
 // Entry point: the settings are read from the directory the program was
 // started from, before the viewer moves into its own folder, and written back
 // after it has shut down.
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,10 +21,28 @@ int main(int argc, char** argv) {
   int result = 0;
   {
     CViewer viewer(settings);
-    // qevtest [MODEL.pmd] [POSE.vpd | MOTION.vmd]: named before the viewer
-    // moves into its own folder, so relative names are made whole here.
+    // qevtest [--audio-offset N] [MODEL.pmd] [POSE.vpd | MOTION.vmd] [MUSIC]:
+    // files named before the viewer moves into its own folder, so relative
+    // names are made whole here.
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
+      if (!std::strcmp(argv[i], "--audio-offset")) {
+        long long frames = 0;
+        char* end = nullptr;
+        errno = 0;
+        if (i + 1 < argc) frames = std::strtoll(argv[i + 1], &end, 10);
+        if (i + 1 >= argc || errno || end == argv[i + 1] || *end || frames < -CPlayer::kMaxAudioOffset ||
+            frames > CPlayer::kMaxAudioOffset) {
+          std::fprintf(stderr, "qevtest: --audio-offset takes a whole number of frames from %lld to %lld\n"
+                               "usage: qevtest [--audio-offset N] [MODEL.pmd] [POSE.vpd | MOTION.vmd] [MUSIC]\n",
+                       static_cast<long long>(-CPlayer::kMaxAudioOffset),
+                       static_cast<long long>(CPlayer::kMaxAudioOffset));
+          return 2;
+        }
+        viewer.m_player.SetAudioOffset(frames);
+        ++i;
+        continue;
+      }
       std::error_code error;
       const std::filesystem::path whole = std::filesystem::absolute(argv[i], error);
       files.push_back(error ? std::string(argv[i]) : whole.string());

@@ -53,6 +53,7 @@ int CScene::LoadMotion(const char* path, std::string* failure) {
 }
 
 void CScene::StartMotion() {
+  ++m_nStarts;
   m_skeleton.AttachMotion(*m_motion);
   m_ikRoot.AttachMotion(*m_motion);
   m_fFrame = 0.0f;
@@ -89,4 +90,28 @@ void CScene::UpdateFrame(bool spacePressed) {
   }
   // Between poses only the physics moves bones.
   if (CalcBullet && m_physics.HasWorld()) m_physics.Step(kFrameStep);
+}
+
+int CScene::PlayFrame() {
+  const int result = m_nMode == kMotionPlayback ? AdvanceMotion(1.0f) : 1;
+  if (CalcBullet && m_physics.HasWorld()) m_physics.Step(kFrameStep);
+  return result;
+}
+
+void CScene::SeekMotion(int32_t frame) {
+  if (m_nMode != kMotionPlayback || !m_motion) return;
+  const int32_t last = m_motion->m_nMaxFrame > 0 ? m_motion->m_nMaxFrame - 1 : 0;
+  frame = frame < 0 ? 0 : frame > last ? last : frame;
+  if (CalcBullet && m_physics.HasWorld() && frame <= kReplayFrames) {
+    // the bodies as playback from frame 0 leaves them at this frame
+    StartMotion();
+    for (int32_t f = 0; f < frame; ++f) PlayFrame();
+    return;
+  }
+  m_fFrame = float(frame);
+  m_skeleton.SampleMotion(m_fFrame);
+  m_ikRoot.SampleMotion(m_fFrame);
+  FinishPose();
+  m_physics.ResetDynamicBodies(*this);
+  m_physics.SyncKinematicBodies(*this);
 }

@@ -62,6 +62,7 @@ int CViewer::WinMain() {
   m_scene.DiscardModel();
   StoreRememberedPaths();
   m_frame.ReleaseTextures();
+  m_timeline.Release();
   m_pDebugDraw->Detach();  // its atlas goes with the device, not after the window
   m_frame.Term();
   m_window.Destroy();
@@ -105,6 +106,6 @@ bool CViewer::RunPass() {
 void CViewer::RunFrame() {
   m_keys.Update();
   RunCommands();
-  m_scene.UpdateFrame(m_keys.State(VK_SPACE) == CGetKey::kPressed);
+  m_player.Update(m_scene, m_keys.State(VK_SPACE) == CGetKey::kPressed);
   DrawScene();
 }

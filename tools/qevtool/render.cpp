@@ -10,6 +10,7 @@
 #include "app/grid.h"
 #include "app/scene.h"
 #include "app/start_up_view.h"
+#include "app/timeline.h"
 #include "export/safe_file.h"
 #include "physics/bullet_debug_draw.h"
 #include "platform/picture_encoder.h"
@@ -44,7 +45,7 @@ bool ParseSize(const char* text, int* width, int* height) {
 void RenderUsage(FILE* out) {
   std::fputs(
       "usage: qevtool render MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik] [--no-physics]\n"
-      "                     [--size WxH] [--solid | --wire] [--rigid] [--bones] -o OUT.png\n"
+      "                     [--size WxH] [--solid | --wire] [--rigid] [--bones] [--hud] -o OUT.png\n"
       "Draws one frame exactly as the viewer draws it, offscreen (OpenGL through\n"
       "EGL, no display needed): the start-up camera, the floor grid, the IK goal\n"
       "markers (unless --no-ik) and the model with its textures, in wireframe (the\n"
@@ -54,6 +55,8 @@ void RenderUsage(FILE* out) {
       "view of F7: every rigid body, the ground and the contact points as lines.\n"
       "--bones adds the bone markers of F6: an arrow from each bone's head to the\n"
       "bone its tail names.\n"
+      "--hud adds the player's timeline along the bottom, as the viewer shows it\n"
+      "while playing: the frame counter, the time, the speed and the bar.\n"
       "The picture is 1280x800 as in the viewer unless --size says otherwise\n"
       "(each side 1 to 4096; the camera keeps its 45-degree vertical view).\n"
       "OUT.png is replaced only once the new picture is completely written.\n"
@@ -68,6 +71,7 @@ int RunRender(int argc, char** argv) {
   int drawType = 1;  // the viewer starts in wireframe
   int drawRigid = 0;
   int drawBone = 0;
+  bool hud = false;
   const char* output = nullptr;
   std::string error;
   for (int i = 0; i < argc && error.empty(); ++i) {
@@ -83,6 +87,8 @@ int RunRender(int argc, char** argv) {
       drawRigid = 1;
     } else if (!std::strcmp(arg, "--bones")) {
       drawBone = 1;
+    } else if (!std::strcmp(arg, "--hud")) {
+      hud = true;
     } else if (!std::strcmp(arg, "--size")) {
       if (i + 1 >= argc || !ParseSize(argv[++i], &width, &height))
         error = "--size takes WxH, each side from 1 to " + std::to_string(kMaxSide);
@@ -138,6 +144,8 @@ int RunRender(int argc, char** argv) {
   frame.DrawRigid = drawRigid;
   frame.DrawBone = drawBone;
   AddSceneSteps(&frame, &scene);
+  CTimeline timeline;  // lets go of its atlas before the device goes
+  if (hud) frame.drawOverlay = [&] { timeline.Draw(deviceFrame.m_pDevice, width, height, SceneTimeline(scene)); };
   DrawWholeFrame(&deviceFrame, frame);
 
   std::vector<D3DCOLOR> pixels;
