@@ -108,10 +108,9 @@ void CScene::SeekMotion(int32_t frame) {
     for (int32_t f = 0; f < frame; ++f) PlayFrame();
     return;
   }
-  m_fFrame = float(frame);
-  m_skeleton.SampleMotion(m_fFrame);
-  m_ikRoot.SampleMotion(m_fFrame);
-  FinishPose();
+  // sampled and finished exactly as playback arriving at the frame does
+  m_fFrame = float(frame) - 1.0f;
+  AdvanceMotion(1.0f);
   m_physics.ResetDynamicBodies(*this);
   m_physics.SyncKinematicBodies(*this);
 }
