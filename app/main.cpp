@@ -17,36 +17,37 @@ int main(int argc, char** argv) {
   // A file-size limit fails the write that passes it (the export or the
   // settings file is then not replaced) instead of ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
+  // qevtest [--audio-offset N] [MODEL.pmd] [POSE.vpd | MOTION.vmd] [MUSIC]:
+  // read before anything starts, so that bad usage leaves no settings file;
+  // files are named before the viewer moves into its own folder, so relative
+  // names are made whole here.
+  long long audioOffset = 0;
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--audio-offset")) {
+      char* end = nullptr;
+      errno = 0;
+      if (i + 1 < argc) audioOffset = std::strtoll(argv[i + 1], &end, 10);
+      if (i + 1 >= argc || errno || end == argv[i + 1] || *end || audioOffset < -CPlayer::kMaxAudioOffset ||
+          audioOffset > CPlayer::kMaxAudioOffset) {
+        std::fprintf(stderr, "qevtest: --audio-offset takes a whole number of frames from %lld to %lld\n"
+                             "usage: qevtest [--audio-offset N] [MODEL.pmd] [POSE.vpd | MOTION.vmd] [MUSIC]\n",
+                     static_cast<long long>(-CPlayer::kMaxAudioOffset), static_cast<long long>(CPlayer::kMaxAudioOffset));
+        return 2;
+      }
+      ++i;
+      continue;
+    }
+    std::error_code error;
+    const std::filesystem::path whole = std::filesystem::absolute(argv[i], error);
+    files.push_back(error ? std::string(argv[i]) : whole.string());
+  }
+
   CIniEditX settings;
   int result = 0;
   {
     CViewer viewer(settings);
-    // qevtest [--audio-offset N] [MODEL.pmd] [POSE.vpd | MOTION.vmd] [MUSIC]:
-    // files named before the viewer moves into its own folder, so relative
-    // names are made whole here.
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-      if (!std::strcmp(argv[i], "--audio-offset")) {
-        long long frames = 0;
-        char* end = nullptr;
-        errno = 0;
-        if (i + 1 < argc) frames = std::strtoll(argv[i + 1], &end, 10);
-        if (i + 1 >= argc || errno || end == argv[i + 1] || *end || frames < -CPlayer::kMaxAudioOffset ||
-            frames > CPlayer::kMaxAudioOffset) {
-          std::fprintf(stderr, "qevtest: --audio-offset takes a whole number of frames from %lld to %lld\n"
-                               "usage: qevtest [--audio-offset N] [MODEL.pmd] [POSE.vpd | MOTION.vmd] [MUSIC]\n",
-                       static_cast<long long>(-CPlayer::kMaxAudioOffset),
-                       static_cast<long long>(CPlayer::kMaxAudioOffset));
-          return 2;
-        }
-        viewer.m_player.SetAudioOffset(frames);
-        ++i;
-        continue;
-      }
-      std::error_code error;
-      const std::filesystem::path whole = std::filesystem::absolute(argv[i], error);
-      files.push_back(error ? std::string(argv[i]) : whole.string());
-    }
+    viewer.m_player.SetAudioOffset(audioOffset);
     viewer.SetStartupFiles(std::move(files));
     result = viewer.WinMain();
   }

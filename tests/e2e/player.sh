@@ -4,7 +4,7 @@
 # a file). The timeline shows along the bottom (its bar: played part, a
 # six-pixel knob, the rest), the music reaches the driver, Return pauses
 # the picture and the music together and plays them again, and F12 hides the
-# timeline.
+# timeline. A bad --audio-offset is refused before anything starts.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 . "$(dirname "$0")/lib.sh"
@@ -27,6 +27,13 @@ le32() { printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 
 [ "$(stat -c %s "$start/music.wav")" -eq 64044 ] || fail "the music file came out $(stat -c %s "$start/music.wav") bytes long"
 
 cd "$start"
+# A bad offset is bad usage: said on stderr, exit 2, and no settings file.
+status=0
+"$build/qevtest" --audio-offset soon 2>"$start/usage" || status=$?
+[ "$status" -eq 2 ] || fail "--audio-offset soon ended with $status, not 2"
+grep -q "^qevtest: --audio-offset takes a whole number of frames" "$start/usage" || fail "no usage message: $(cat "$start/usage")"
+[ ! -e "$start/QEVTest.ini" ] || fail "bad usage wrote a settings file"
+
 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$start/heard.raw" \
   "$build/qevtest" "$build/sample/sample.pmd" "$build/sample/walk.vmd" "$start/music.wav" 2>"$start/stderr" &
 pid=$!
