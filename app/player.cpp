@@ -38,7 +38,22 @@ int64_t LastFrame(const CScene& scene) {
 }  // namespace
 
 bool CPlayer::MusicHeard() const {
-  return m_bMusic && m_music.HasDevice() && m_clock.Playing() && m_clock.Speed() == 1.0 && !m_bDragging;
+  return m_bMusic && m_music.HasDevice() && !m_bMusicStalled && m_clock.Playing() && m_clock.Speed() == 1.0 &&
+         !m_bDragging;
+}
+
+void CPlayer::WatchMusic() {
+  if (!MusicHeard()) return;
+  const double music = m_music.Seconds(), wall = m_wall.Seconds();
+  if (music != m_fMusicSeen) {
+    m_fMusicSeen = music;
+    m_fMusicSeenAt = wall;
+    return;
+  }
+  if (wall - m_fMusicSeenAt < kMusicStallSeconds) return;
+  DebugPrintf("the sound device stopped playing: music is not heard, playback goes on on the wall clock\n");
+  m_bMusicStalled = true;
+  SyncMusic();
 }
 
 void CPlayer::SyncMusic() {
@@ -48,6 +63,8 @@ void CPlayer::SyncMusic() {
     m_music.Play(true);
     m_clock.SetSource(m_musicClock);
     m_clock.Seek(double(m_nShown));
+    m_fMusicSeen = m_music.Seconds();
+    m_fMusicSeenAt = m_wall.Seconds();
   } else {
     // paused, dragged, or at another speed: silent, on the wall clock, and
     // moved to the frame shown once it is heard again
@@ -74,6 +91,7 @@ void CPlayer::GoTo(CScene& scene, int64_t frame) {
 }
 
 void CPlayer::Update(CScene& scene, bool spacePressed) {
+  WatchMusic();
   const bool motion = scene.m_nMode == kMotionPlayback && scene.m_motion;
   if (spacePressed || m_bRestartPending) {
     m_bRestartPending = false;
@@ -205,6 +223,7 @@ int CPlayer::OpenMusic(const std::string& path, std::string* why) {
     m_bToldNoDevice = true;
   }
   m_bMusic = true;
+  m_bMusicStalled = false;
   m_bRestartPending = true;  // the motion starts with the music
   return 1;
 }

@@ -48,6 +48,9 @@ class CPlayer {
   static constexpr int64_t kMaxPlayedFrames = 30;
   // The farthest --audio-offset, in frames either way (about 55 minutes).
   static constexpr int64_t kMaxAudioOffset = 100000;
+  // Wall seconds the music's clock may stand still while heard before the
+  // sound device counts as gone (unplugged, stopped by its server).
+  static constexpr double kMusicStallSeconds = 1.0;
 
   CPlayer(qev::PlatformClock& clock, qev::PlatformMusic& music);
   CPlayer(const CPlayer&) = delete;
@@ -82,7 +85,8 @@ class CPlayer {
   // once in the log and plays silently on the wall clock.
   int OpenMusic(const std::string& path, std::string* why);
   bool HasMusic() const { return m_bMusic; }
-  // Heard now: music loaded on a device, playing at 1x, not held by a drag.
+  // Heard now: music loaded on a working device, playing at 1x, not held
+  // by a drag.
   bool MusicHeard() const;
   // Frames the music lies after the motion: frame N plays with the music's
   // start (negative: the motion's frame 0 plays -N frames into the music).
@@ -101,6 +105,9 @@ class CPlayer {
   void Restart(int64_t frame);
   // The scene moved to a frame of its motion, played or sought.
   void GoTo(CScene& scene, int64_t frame);
+  // While heard, a music clock that stands still for kMusicStallSeconds of
+  // wall time means the device stopped: said once, then the wall clock.
+  void WatchMusic();
 
   qev::PlatformMusic& m_music;
   CWallClockSource m_wall;
@@ -114,5 +121,8 @@ class CPlayer {
   bool m_bPlayingBeforeDrag = false;
   bool m_bMusic = false;
   bool m_bToldNoDevice = false;
+  bool m_bMusicStalled = false;  // the device stopped asking for sound
+  double m_fMusicSeen = 0.0;     // the music's clock when last seen moving...
+  double m_fMusicSeenAt = 0.0;   // ...and the wall clock then
   int64_t m_nAudioOffset = 0;
 };

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -80,11 +81,12 @@ struct PlayerRig : SceneRig {
     }
     return player.Shown();
   }
-  // The music's clock moves to `seconds`; the wall clock moves 10 s, which
-  // must not matter while the music is heard.
+  // The music's clock moves to `seconds`; the wall clock moves twice as far
+  // (and a millisecond), which must not matter while the music is heard.
   int64_t AtMusic(double seconds) {
+    const double wallMs = 2000.0 * std::fabs(seconds - music.m_seconds) + 1.0;
     music.m_seconds = seconds;
-    return After(10000);
+    return After(wallMs);
   }
   int OpenTone(const char* name = "tone.wav") {
     dir.WriteFile(name, BuildWav(8000, 1, Tone(8000, 1, 1.0, 440, 8000)));
@@ -346,6 +348,29 @@ TEST(Player, WithoutASoundDeviceItSaysSoOnceAndPlaysOnTheWallClock) {
   rig.music.m_seconds = 5.0;
   EXPECT_EQ(rig.After(kFrameMs), 1);
   EXPECT_EQ(rig.After(kFrameMs), 2);
+}
+
+TEST(Player, AMusicClockThatStandsStillMeansTheDeviceStopped) {
+  PlayerRig rig;
+  ASSERT_EQ(rig.OpenTone(), 1);
+  rig.After(kFrameMs);
+  EXPECT_EQ(rig.AtMusic(0.5), 15);
+  qev::test::LogCapture log;
+  // a moment without news from the device: the frame waits for the music
+  EXPECT_EQ(rig.After(500), 15);
+  EXPECT_TRUE(rig.player.MusicHeard());
+  // more than a second: the device is taken as gone, and the wall clock leads
+  EXPECT_EQ(rig.After(600), 15);
+  EXPECT_FALSE(rig.player.MusicHeard());
+  EXPECT_FALSE(rig.music.m_playing);
+  EXPECT_EQ(rig.After(kFrameMs), 16);
+  EXPECT_EQ(rig.After(kFrameMs), 17);
+  EXPECT_EQ(log.Text(), "the sound device stopped playing: music is not heard, playback goes on on the wall clock\n");
+  // music opened again tries the device again
+  ASSERT_EQ(rig.OpenTone("again.wav"), 1);
+  rig.After(kFrameMs);
+  EXPECT_TRUE(rig.player.MusicHeard());
+  EXPECT_EQ(rig.AtMusic(0.2), 6);
 }
 
 TEST(Player, ASoundFileThatCannotBeReadKeepsTheMusicThatPlays) {
