@@ -4,7 +4,8 @@
 # a file). The timeline shows along the bottom (its bar: played part, a
 # six-pixel knob, the rest), the music reaches the driver, Return pauses
 # the picture and the music together and plays them again, and F12 hides the
-# timeline. A bad --audio-offset is refused before anything starts.
+# timeline. Without a sound device the log says so and the walk plays on.
+# A bad --audio-offset is refused before anything starts.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 . "$(dirname "$0")/lib.sh"
@@ -41,9 +42,12 @@ wid=$(wait_window "QEV") || fail "no window appeared"
 
 # Bytes of sound (not silence) the driver has been handed so far.
 heard() { tr -d '\000' < "$start/heard.raw" | wc -c; }
-# The colours of the bar's middle row, as "count colour" lines.
+# The colours of the bar's middle row (x 12 to 1267), as "count colour"
+# lines; with a second argument, of the row's pixels from x $2 to x $3.
 bar_colours() {
-  convert "$1" -crop 1256x1+12+783 +repage txt:- | sed -n 's/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' | sort | uniq -c
+  local from=${2:-12} to=${3:-1267}
+  convert "$1" -crop "$((to - from + 1))x1+$from+783" +repage txt:- |
+    sed -n 's/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' | sort | uniq -c
 }
 
 sleep 2  # the loads, then some frames with the music
@@ -60,8 +64,9 @@ import -window "$wid" "$start/paused2.png"
 still=$(compare -metric AE "$start/paused1.png" "$start/paused2.png" null: 2>&1 || true)
 [ "${still%%.*}" -eq 0 ] 2>/dev/null || fail "the picture moved while paused: $still pixels differ a second apart"
 
+# the knob sticks out 3 pixels past the bar's ends at frame 0 and the last
 colours=$(bar_colours "$start/paused1.png")
-knob=$(echo "$colours" | awk '$2 == "FFFFFF" { print $1 }')
+knob=$(bar_colours "$start/paused1.png" 9 1270 | awk '$2 == "FFFFFF" { print $1 }')
 [ "${knob:-0}" -eq 6 ] || fail "the bar's knob is ${knob:-0} pixels wide, not 6: $colours"
 others=$(echo "$colours" | awk '$2 != "FFFFFF" && $2 != "3C8CFF" && $2 != "505050" { n += $1 } END { print n + 0 }')
 [ "$others" -eq 0 ] || fail "the bar holds other colours than played, knob and track: $colours"
@@ -80,4 +85,21 @@ bar=$(bar_colours "$start/hidden.png" | awk '$2 == "3C8CFF" || $2 == "505050" { 
 
 "$build/tests/wm_close" "$wid"
 wait_exit "$pid" || fail "the viewer did not end after the close request"
+
+# Without a sound device the log says so once and the walk plays on, silent,
+# on the wall clock.
+SDL_AUDIODRIVER=no-such-driver \
+  "$build/qevtest" "$build/sample/sample.pmd" "$build/sample/walk.vmd" "$start/music.wav" 2>"$start/stderr" &
+pid=$!
+wid=$(wait_window "QEV") || fail "no window appeared without a sound device"
+sleep 2
+import -window "$wid" "$start/silent1.png"
+sleep 1
+import -window "$wid" "$start/silent2.png"
+moved=$(compare -metric AE "$start/silent1.png" "$start/silent2.png" null: 2>&1 || true)
+[ "${moved%%.*}" -gt 500 ] 2>/dev/null || fail "without a sound device the walk does not play: $moved pixels differ"
+"$build/tests/wm_close" "$wid"
+wait_exit "$pid" || fail "the viewer did not end after the close request"
+told=$(grep -c "] no sound device (.*): music is not heard, playback keeps the wall clock" "$build/DEBUG.TXT" || true)
+[ "$told" -eq 1 ] || fail "the log told of no sound device $told times: $(grep -a "sound" "$build/DEBUG.TXT")"
 echo "player: ok"
