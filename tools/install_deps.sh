@@ -15,6 +15,8 @@ PACKAGES=(
   libsdl2-dev libx11-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
   libbullet-dev libfreetype-dev libfontconfig-dev fonts-ipafont-gothic
   libstb-dev
+  # music: decoding (WAV, FLAC, OGG, MP3)
+  libsndfile1-dev
   # file dialogs at run time
   zenity
   # end-to-end tests under a virtual display
