@@ -44,6 +44,7 @@ const qev::FileFilter kCameraFilter{u"QEV用カメラファイル(*.vmd)", u"*.v
 void CViewer::RunCommands() {
   for (const Command& c : kCommands)
     if (m_keys.State(c.vk) == CGetKey::kPressed) (this->*c.run)();
+  RunPlayerCommands();
 }
 
 int CViewer::ChooseFile(std::string* path, const qev::FileFilter& filter) {
@@ -137,7 +138,9 @@ int CViewer::OpenFile(const std::string& path) {
   if (HasExtension(path, ".pmd")) return OpenModel(m_szModelPath = path);
   if (HasExtension(path, ".vpd")) return OpenPose(m_szPosePath = path);
   if (HasExtension(path, ".vmd")) return OpenMotion(path);  // remembered as a motion or a camera
-  DebugPrintf("file not opened, its extension is not .pmd, .vpd or .vmd: %s\n",
+  for (const char* music : {".wav", ".flac", ".ogg", ".mp3"})
+    if (HasExtension(path, music)) return OpenMusic(m_szMusicPath = path);
+  DebugPrintf("file not opened, its extension is not .pmd, .vpd, .vmd, .wav, .flac, .ogg or .mp3: %s\n",
               qev::Utf8ToCp932(path).c_str());
   return 0;
 }

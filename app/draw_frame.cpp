@@ -40,6 +40,7 @@ void DrawFrame(const FrameDrawing& frame) {
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
     if (frame.drawModel) frame.drawModel();
   }
+  if (frame.drawOverlay) frame.drawOverlay();
 }
 
 void DrawWholeFrame(CDDPro90* deviceFrame, const FrameDrawing& frame) {

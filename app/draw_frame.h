@@ -1,6 +1,7 @@
 // One frame's drawing, between BeginDraw and EndDraw, in its fixed order:
 // camera matrices, depth on, the grid, the IK goal markers, then the physics
-// shapes, the bone markers and the model when they are switched on.
+// shapes, the bone markers and the model when they are switched on, and last
+// the overlay in screen space.
 #pragma once
 #include <functional>
 
@@ -30,6 +31,9 @@ struct FrameDrawing {
   std::function<void()> drawPhysics;
   std::function<void()> drawBones;
   std::function<void()> drawModel;
+  // Screen-space drawing over the finished picture (the player's timeline);
+  // empty when there is none.
+  std::function<void()> drawOverlay;
 };
 
 void DrawFrame(const FrameDrawing& frame);

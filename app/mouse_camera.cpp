@@ -58,10 +58,20 @@ void CViewer::MouseMove(LPARAM lParam) {
   m_nLastY = y;
 }
 
-LRESULT CViewer::OnLButtonDown(HWND w, WPARAM, LPARAM l) { s_pViewer->ButtonDown(w, kLeft, l); return 0; }
-LRESULT CViewer::OnLButtonUp(HWND, WPARAM, LPARAM) { s_pViewer->ButtonUp(kLeft); return 0; }
+// A left button on the timeline's bar seeks instead of orbiting.
+LRESULT CViewer::OnLButtonDown(HWND w, WPARAM, LPARAM l) {
+  if (!s_pViewer->TimelineButtonDown(w, l)) s_pViewer->ButtonDown(w, kLeft, l);
+  return 0;
+}
+LRESULT CViewer::OnLButtonUp(HWND, WPARAM, LPARAM) {
+  if (!s_pViewer->TimelineButtonUp()) s_pViewer->ButtonUp(kLeft);
+  return 0;
+}
 LRESULT CViewer::OnRButtonDown(HWND w, WPARAM, LPARAM l) { s_pViewer->ButtonDown(w, kRight, l); return 0; }
 LRESULT CViewer::OnRButtonUp(HWND, WPARAM, LPARAM) { s_pViewer->ButtonUp(kRight); return 0; }
 LRESULT CViewer::OnMButtonDown(HWND w, WPARAM, LPARAM l) { s_pViewer->ButtonDown(w, kMiddle, l); return 0; }
 LRESULT CViewer::OnMButtonUp(HWND, WPARAM, LPARAM) { s_pViewer->ButtonUp(kMiddle); return 0; }
-LRESULT CViewer::OnMouseMove(HWND, WPARAM, LPARAM l) { s_pViewer->MouseMove(l); return 0; }
+LRESULT CViewer::OnMouseMove(HWND, WPARAM, LPARAM l) {
+  if (!s_pViewer->TimelineMouseMove(l)) s_pViewer->MouseMove(l);
+  return 0;
+}

@@ -67,6 +67,7 @@ int CScene::PlayMotion(std::unique_ptr<CVmdFile> motion, std::string* failure) {
 }
 
 void CScene::StartMotion() {
+  ++m_nStarts;
   m_skeleton.AttachMotion(*m_motion);
   m_ikRoot.AttachMotion(*m_motion);
   m_morph.AttachMotion(*m_motion);
@@ -106,4 +107,27 @@ void CScene::UpdateFrame(bool spacePressed) {
   }
   // Between poses only the physics moves bones.
   if (CalcBullet && m_physics.HasWorld()) m_physics.Step(kFrameStep);
+}
+
+int CScene::PlayFrame() {
+  const int result = m_nMode == kMotionPlayback ? AdvanceMotion(1.0f) : 1;
+  if (CalcBullet && m_physics.HasWorld()) m_physics.Step(kFrameStep);
+  return result;
+}
+
+void CScene::SeekMotion(int32_t frame) {
+  if (m_nMode != kMotionPlayback || !m_motion) return;
+  const int32_t last = m_motion->m_nMaxFrame > 0 ? m_motion->m_nMaxFrame - 1 : 0;
+  frame = frame < 0 ? 0 : frame > last ? last : frame;
+  if (CalcBullet && m_physics.HasWorld() && frame <= kReplayFrames) {
+    // the bodies as playback from frame 0 leaves them at this frame
+    StartMotion();
+    for (int32_t f = 0; f < frame; ++f) PlayFrame();
+    return;
+  }
+  // sampled and finished exactly as playback arriving at the frame does
+  m_fFrame = float(frame) - 1.0f;
+  AdvanceMotion(1.0f);
+  m_physics.ResetDynamicBodies(*this);
+  m_physics.SyncKinematicBodies(*this);
 }

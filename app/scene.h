@@ -72,6 +72,17 @@ class CScene {
   // One frame's update: playback (SPACE restarts or re-applies), then the
   // physics step when CalcBullet is on.
   void UpdateFrame(bool spacePressed);
+  // One frame of playback without SPACE: the next motion frame (none in pose
+  // playback), then the physics step when CalcBullet is on. 0 when the
+  // motion wrapped to frame 0.
+  int PlayFrame();
+  // Motion playback moved to a frame (from 0 to the highest frame - 1):
+  // with physics on and the frame at most kReplayFrames, the motion is
+  // restarted and played up to it, physics and all (as F9 plays it);
+  // otherwise the frame is sampled and the simulated bodies are put back on
+  // their bones there. Nothing in pose playback.
+  void SeekMotion(int32_t frame);
+  static constexpr int32_t kReplayFrames = 900;
   // Matrices, IK when on, follow-bone bodies onto their bones.
   void FinishPose();
   // The bone tree node of a bone index; null when the bone is not in it.
@@ -93,6 +104,7 @@ class CScene {
   // Playback state
   int32_t m_nMode = kPosePlayback;
   float m_fFrame = 0.0f;  // whole numbers only
+  uint32_t m_nStarts = 0;  // StartMotion calls so far: playback restarted from frame 0
   std::unique_ptr<CVpdFile> m_pose;    // the last pose loaded
   std::unique_ptr<CVmdFile> m_motion;  // the last motion loaded
 

@@ -8,12 +8,15 @@
 #include <vector>
 
 #include "app/get_key.h"
+#include "app/player.h"
 #include "app/scene.h"
+#include "app/timeline.h"
 #include "app/timer.h"
 #include "model/camera_track.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/keyboard.h"
+#include "platform/music.h"
 #include "render/d3d_camera.h"
 #include "render/d3d_line90.h"
 #include "render/d3d_locater.h"
@@ -28,6 +31,7 @@ struct ViewerServices {
   qev::PlatformClock* clock = &qev::SystemClock();
   qev::PlatformKeyboard* keyboard = &qev::SystemKeyboard();
   qev::PlatformDialogs* dialogs = &qev::SystemDialogs();
+  qev::PlatformMusic* music = nullptr;  // null: the viewer opens the system's sound device
 };
 
 class CViewer {
@@ -78,7 +82,8 @@ class CViewer {
   void SaveXSkin();
   void SaveXMesh();
   // V: the save dialog, then the motion from the frame shown to its last
-  // recorded as a video in the window's size; a failure gets a message box.
+  // recorded as a video in the window's size, with the player's music; a
+  // failure gets a message box.
   void SaveVideo();
   // F11: without a camera track, the open dialog for a camera file; with
   // one, its playback switched off (the view stays, the mouse moves it) or
@@ -105,7 +110,8 @@ class CViewer {
   int OpenCamera(const std::string& path);
   // A file given on the command line or dropped on the window, by its
   // extension (any case), as if chosen in F1, F2 or F3's dialog (a camera
-  // motion as in F11's). 0 for other files.
+  // motion as in F11's), or M's for music (.wav .flac .ogg .mp3). 0 for
+  // other files.
   int OpenFile(const std::string& path);
   // Files to open once the viewer is up: models first, then poses, motions and cameras.
   void SetStartupFiles(std::vector<std::string> paths);
@@ -152,6 +158,38 @@ class CViewer {
   CCameraTrack m_cameraTrack;  // the camera motion last loaded; frames follow the scene's motion frame
   int m_bCameraPlaying = 0;    // the track drives the view; a mouse drag or F11 hands it back
   std::vector<std::string> m_startupFiles;
+
+  // ---- The player: playback controls, timeline, music (viewer_player.cpp) ----
+  // The player's keys of this frame (after the title's commands).
+  void RunPlayerCommands();
+  void TogglePlay();       // Return
+  void FrameBack();        // Left, while paused; repeats while held
+  void FrameForward();     // Right, while paused; repeats while held
+  void PageBack();         // Page Up: 30 frames back
+  void PageForward();      // Page Down: 30 frames on
+  void ToFrameZero();      // Home
+  void HalfSpeed();        // 1
+  void NormalSpeed();      // 2
+  void DoubleSpeed();      // 3
+  void LoadMusic();        // M: the open dialog for a sound file
+  void ToggleTimeline();   // F12
+  // A chosen sound file plays with the motion, or its message box is shown.
+  int OpenMusic(const std::string& path);
+  // What the timeline shows now.
+  TimelineState TimelineNow() const;
+  // The left button on the timeline's bar seeks and drags; true when the
+  // message was the timeline's (the camera then leaves it alone).
+  bool TimelineButtonDown(HWND window, LPARAM lParam);
+  bool TimelineMouseMove(LPARAM lParam);
+  bool TimelineButtonUp();
+
+  std::unique_ptr<qev::PlatformMusic> m_pOwnMusic;  // when the services bring none
+  CPlayer m_player;
+  CTimeline m_timeline;
+  int DrawTimeline = 1;          // F12
+  std::string m_szMusicPath;     // the last sound file chosen (this run only)
+  bool m_bTimelineDrag = false;  // the left button went down on the bar
+  uint16_t m_nHeldFrames[256] = {};  // frames a repeating key has been held
 
  private:
   void ButtonDown(HWND window, uint32_t bit, LPARAM lParam);

@@ -23,5 +23,9 @@ void CViewer::DrawScene() {
   frame.DrawBone = DrawBone;
   frame.DrawType = DrawType;
   AddSceneSteps(&frame, &m_scene);
+  if (DrawTimeline)
+    frame.drawOverlay = [this] {
+      m_timeline.Draw(m_frame.m_pDevice, m_frame.m_nWidth, m_frame.m_nHeight, TimelineNow());
+    };
   DrawWholeFrame(&m_frame, frame);
 }

@@ -1,6 +1,7 @@
-// V: the motion recorded from the frame shown to its last frame, into a
-// video beside the motion (the save dialog proposes its name). The window
-// shows each picture as it is recorded; the viewer's loop waits meanwhile.
+// V: the motion recorded from the frame shown to its last frame, with the
+// music the player plays, into a video beside the motion (the save dialog
+// proposes its name). The window shows each picture as it is recorded; the
+// viewer's loop waits meanwhile, and the player goes on from the last one.
 #include <unistd.h>
 
 #include "app/video_export.h"
@@ -42,6 +43,11 @@ void CViewer::SaveVideo() {
   options.fps = kViewerFps;
   const int32_t from = int32_t(m_scene.m_fFrame), last = LastShownFrame(m_scene);
   options.frames = VideoFrameCount(from, last, kViewerFps);
+  // the music the player plays with the motion, from where it stands at the frame shown
+  if (m_player.HasMusic()) {
+    options.music = m_player.MusicPath();
+    options.musicStart = double(from - m_player.AudioOffset()) / kViewerFps;
+  }
   // The checks of a bake, on the frames to be played.
   qev::bake::BakeSize size;
   size.frames = options.frames;
@@ -53,12 +59,16 @@ void CViewer::SaveVideo() {
   } else if (!(written = encoder.Open(path, options))) {
     failure = encoder.Reason();
   } else {
+    // The clip is the dance, not the player: the timeline stays out of it.
+    const int timeline = DrawTimeline;
+    DrawTimeline = 0;
     auto draw = [this](std::vector<uint32_t>* pixels) {
       FollowCamera();
       DrawScene();
       return m_frame.m_pDevice && SUCCEEDED(m_frame.m_pDevice->ReadBackBuffer(pixels, nullptr, nullptr)) ? 1 : 0;
     };
     written = RecordVideo(m_scene, kViewerFps, options.frames, draw, encoder, nullptr, nullptr, &failure);
+    DrawTimeline = timeline;
   }
   if (!written)
     m_services.dialogs->MessageBox(owner, qev::Sjis("動画を書き込めませんでした\n") + qev::Utf8ToCp932(failure),

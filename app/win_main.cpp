@@ -66,6 +66,7 @@ int CViewer::WinMain() {
   StoreRememberedPaths();
   StorePhysicsSettings(m_settings, m_scene.m_physics);
   m_frame.ReleaseTextures();
+  m_timeline.Release();
   m_pDebugDraw->Detach();  // its atlas goes with the device, not after the window
   m_frame.Term();
   m_window.Destroy();
@@ -111,7 +112,7 @@ bool CViewer::RunPass() {
 void CViewer::RunFrame() {
   m_keys.Update();
   RunCommands();
-  m_scene.UpdateFrame(m_keys.State(VK_SPACE) == CGetKey::kPressed);
+  m_player.Update(m_scene, m_keys.State(VK_SPACE) == CGetKey::kPressed);
   FollowCamera();
   DrawScene();
 }

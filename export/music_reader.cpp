@@ -48,6 +48,7 @@ struct CMusicReader::Impl {
   int outChannels = 0;
   std::vector<float> converted[2];
   int64_t skip = 0;        // converted samples still to drop before the start
+  int64_t lead = 0;        // silence still to give before the music, for a start before it
   bool inputEnded = false;  // the decoder was told there is no more
   bool finished = false;    // nothing more will come
   bool complained = false;  // the end of what could be read was logged
@@ -252,6 +253,7 @@ int CMusicReader::Start(int rate, int channels, double startSeconds, std::string
   m->outRate = rate;
   m->outChannels = std::clamp(channels, 1, 2);
   m->skip = startSeconds > 0 ? std::llround(startSeconds * double(rate)) : 0;
+  m->lead = startSeconds < 0 ? std::llround(-startSeconds * double(rate)) : 0;
   m->fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, m->outChannels, 4096);
   AVChannelLayout layout{};
   if (m->decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
@@ -270,20 +272,26 @@ int CMusicReader::Start(int rate, int channels, double startSeconds, std::string
 
 void CMusicReader::Read(float* const* planes, int count) {
   if (count <= 0) return;
+  const int channels = std::max(m->outChannels, 1);
+  // the silence before a music that starts later
+  const int quiet = int(std::min<int64_t>(m->lead, count));
+  m->lead -= quiet;
+  for (int c = 0; c < channels; ++c) std::fill(planes[c], planes[c] + quiet, 0.0f);
   int got = 0;
-  if (m->fifo) {
-    m->Fill(count);
-    got = std::max(0, av_audio_fifo_read(m->fifo, reinterpret_cast<void**>(const_cast<float**>(planes)), count));
+  if (m->fifo && quiet < count) {
+    float* rest[2] = {planes[0] + quiet, channels > 1 ? planes[1] + quiet : nullptr};
+    m->Fill(count - quiet);
+    got = std::max(0, av_audio_fifo_read(m->fifo, reinterpret_cast<void**>(rest), count - quiet));
   }
   m->given += got;
-  for (int c = 0; c < std::max(m->outChannels, 1); ++c) {
+  for (int c = 0; c < channels; ++c) {
     // Float music may hold anything: what is no number is silence, and no
     // sample passes full scale (the encoder takes nothing else).
-    for (int i = 0; i < got; ++i) {
+    for (int i = quiet; i < quiet + got; ++i) {
       float& v = planes[c][i];
       v = std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
     }
-    std::fill(planes[c] + got, planes[c] + count, 0.0f);
+    std::fill(planes[c] + quiet + got, planes[c] + count, 0.0f);
   }
 }
 

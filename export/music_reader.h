@@ -22,8 +22,9 @@ class CMusicReader {
   int SourceRate() const;
   int SourceChannels() const;
   // From here on Read gives `rate` samples a second in `channels` channels
-  // (1 or 2), the first one `startSeconds` into the music. 1, or 0 with the
-  // reason when the converter cannot be made.
+  // (1 or 2), the first one `startSeconds` into the music (a start before
+  // the music's gives silence until it begins). 1, or 0 with the reason when
+  // the converter cannot be made.
   int Start(int rate, int channels, double startSeconds, std::string* failure);
   // Fills planes[c][0 .. count) for every channel with samples from -1 to 1
   // (what is no number in a float file is silence, more is held to full

@@ -12,7 +12,7 @@ struct VideoOptions {
   int fps = 30;         // pictures per second of video time
   int64_t frames = 0;   // how many pictures will come; the sound lasts frames / fps seconds
   std::string music;    // a sound file to go with the pictures, or empty
-  double musicStart = 0.0;  // seconds into the music at the first picture
+  double musicStart = 0.0;  // seconds into the music at the first picture; before 0, silence until it starts
 };
 
 class CVideoSink {

@@ -15,6 +15,8 @@ PACKAGES=(
   libsdl2-dev libx11-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
   libbullet-dev libfreetype-dev libfontconfig-dev fonts-ipafont-gothic
   libstb-dev
+  # music: decoding (WAV, FLAC, OGG, MP3)
+  libsndfile1-dev
   # video out: FFmpeg's libraries (H.264 through libx264, AAC), and ffmpeg's
   # own reader for the tests
   libavcodec-dev libavformat-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg

@@ -19,6 +19,7 @@
 #include "tests/common/media.h"
 #include "tests/common/temp_dir.h"
 #include "tools/fixtures/sample_character.h"
+#include "tools/fixtures/sound_fixture.h"
 
 namespace {
 
@@ -29,8 +30,9 @@ struct VideoRig {
   qev::test::FakeClock clock{false};
   qev::test::ScriptedKeyboard keyboard;
   qev::test::ScriptedDialogs dialogs;
+  qev::test::ScriptedMusic music;
   CIniEditX settings{dir.Path()};
-  CViewer viewer{settings, ViewerServices{&clock, &keyboard, &dialogs}};
+  CViewer viewer{settings, ViewerServices{&clock, &keyboard, &dialogs, &music}};
 
   VideoRig() {
     EXPECT_EQ(viewer.StartDevice(DeviceBackend::kOffscreenGl), 1) << "offscreen OpenGL is needed";
@@ -108,6 +110,39 @@ TEST(ViewerVideo, PlayingCameraIsRecordedPictureByPicture) {
   ASSERT_TRUE(qev::test::ComparePictures(rig.dir.Path("v.png"), rig.dir.Path("first.png"), &first));
   EXPECT_LT(last.mean, 3.0);
   EXPECT_GT(first.mean, 2 * last.mean);
+}
+
+TEST(ViewerVideo, ThePlayersMusicIsCutToTheSpan) {
+  // The music: a third of a second (ten frames) of silence, then a tone.
+  struct Case {
+    int64_t offset;   // --audio-offset
+    bool loudAtOnce;  // frame 0 plays where the tone is
+  };
+  for (const Case& c : {Case{0, false}, Case{-10, true}}) {
+    SCOPED_TRACE(c.offset);
+    VideoRig rig;
+    rig.dir.WriteFile("song.wav", qev::fixture::BuildWav(48000, 1, qev::test::QuietThenTone(48000, 1, 3.0, 1.0 / 3)));
+    rig.Open("sample.pmd");
+    rig.Open("walk.vmd");
+    ASSERT_EQ(rig.viewer.OpenMusic(rig.dir.Path("song.wav")), 1);
+    rig.viewer.m_player.SetAudioOffset(c.offset);
+    rig.dialogs.Answer(rig.dir.Path("song.mp4"));
+    rig.Press('V');  // at frame 0: the whole motion, two seconds
+    EXPECT_TRUE(rig.dialogs.m_boxes.empty());
+    const qev::test::ProbedMedia media = qev::test::ProbeMedia(rig.dir.Path("song.mp4"));
+    ASSERT_NE(media.Find("audio"), nullptr);
+    EXPECT_EQ(media.Find("video")->frames, 60);
+    EXPECT_NEAR(media.Find("audio")->duration, 2.0, 0.002);
+    const std::vector<int16_t> sound = qev::test::DecodeSound(rig.dir.Path("song.mp4"));
+    const double opening = qev::test::Loudness(sound, 2400, 12000);  // 0.05 to 0.25 s
+    const double later = qev::test::Loudness(sound, 24000, 48000);   // 0.5 to 1 s
+    if (c.loudAtOnce) {
+      EXPECT_GT(opening, 0.3);
+    } else {
+      EXPECT_LT(opening, 0.005);
+    }
+    EXPECT_GT(later, 0.3);
+  }
 }
 
 TEST(ViewerVideo, NameWithoutEndingGetsMp4) {

@@ -52,4 +52,19 @@ int ScriptedDialogs::MessageBox(HWND, std::string_view text, std::string_view ca
   return IDOK;
 }
 
+bool ScriptedMusic::Open(DecodedSound sound, std::string* why) {
+  ++m_opens;
+  m_sound = std::move(sound);
+  m_opened = true;
+  m_playing = false;
+  m_seconds = 0.0;
+  if (!m_device && why) *why = "no scripted device";
+  return m_device;
+}
+
+void ScriptedMusic::Seek(double seconds) {
+  m_seconds = seconds;
+  m_seeks.push_back(seconds);
+}
+
 }  // namespace qev::test

@@ -1,7 +1,7 @@
 // Scripted stand-ins for the outside world: a clock that moves only when told
-// (or when slept on), a keyboard that plays back key sets poll by poll, and
-// file dialogs and message boxes that answer from a script and remember what
-// they were asked.
+// (or when slept on), a keyboard that plays back key sets poll by poll, file
+// dialogs and message boxes that answer from a script and remember what they
+// were asked, and music whose clock the test moves.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/keyboard.h"
+#include "platform/music.h"
 
 namespace qev::test {
 
@@ -69,6 +70,25 @@ class ScriptedDialogs : public PlatformDialogs {
  private:
   bool Next(std::string* path, const FileFilter& filter, bool save);
   std::deque<std::optional<std::string>> m_answers;
+};
+
+// A sound device whose listener is wherever the test says (m_seconds); it
+// remembers how it was driven.
+class ScriptedMusic : public PlatformMusic {
+ public:
+  bool Open(DecodedSound sound, std::string* why) override;
+  bool HasDevice() const override { return m_opened && m_device; }
+  void Play(bool playing) override { m_playing = playing; }
+  void Seek(double seconds) override;
+  double Seconds() override { return m_seconds; }
+
+  bool m_device = true;  // false: Open finds no device
+  bool m_opened = false;
+  int m_opens = 0;
+  DecodedSound m_sound;
+  bool m_playing = false;
+  double m_seconds = 0.0;
+  std::vector<double> m_seeks;
 };
 
 }  // namespace qev::test

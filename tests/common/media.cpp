@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/picture_decoder.h"
+#include "tools/fixtures/sound_fixture.h"
 
 namespace qev::test {
 
@@ -35,6 +36,13 @@ std::string Output(const std::string& command) {
 }
 
 }  // namespace
+
+std::vector<int16_t> QuietThenTone(int rate, int channels, double seconds, double silence) {
+  std::vector<int16_t> samples(size_t(std::lround(silence * rate)) * size_t(channels), 0);
+  const std::vector<int16_t> tone = qev::fixture::Tone(rate, channels, seconds - silence, 440.0, 16384);
+  samples.insert(samples.end(), tone.begin(), tone.end());
+  return samples;
+}
 
 const ProbedStream* ProbedMedia::Find(const std::string& type) const {
   for (const ProbedStream& s : streams)

@@ -7,6 +7,10 @@
 
 namespace qev::test {
 
+// `seconds` of sound: `silence` seconds of quiet, then a sine of 440 Hz at
+// half the full scale, in every channel.
+std::vector<int16_t> QuietThenTone(int rate, int channels, double seconds, double silence);
+
 struct ProbedStream {
   std::string type;  // "video" or "audio"
   std::string codec;

@@ -43,6 +43,8 @@ expect_not_colour() {
 }
 
 sleep 1.5  # some frames
+# The player's timeline covers the front of the floor: F12 hides it.
+press F12
 import -window "$wid" "$start/before.png"
 expect_colour "$start/before.png" 10 10 202020 "background"
 expect_colour "$start/before.png" 499 659 FF0000 "red X axis at (-5, 0, 0)"

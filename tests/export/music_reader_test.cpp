@@ -28,22 +28,15 @@ std::vector<std::vector<float>> ReadPlanes(CMusicReader& reader, int channels, i
   return planes;
 }
 
-// A ramp that tells every sample apart: sample i is i - 20000.
-qev::fixture::WavDesc Ramp(int rate, int count) {
-  qev::fixture::WavDesc d;
-  d.rate = rate;
-  for (int i = 0; i < count; ++i) d.samples.push_back(int16_t(i - 20000));
-  return d;
-}
-
 TEST(MusicReader, SamplesComeAsStoredFromTheStartThenSilence) {
   TempDir dir;
-  dir.WriteFile("ramp.wav", qev::fixture::BuildWav(Ramp(48000, 30000)));
+  dir.WriteFile("ramp.wav", qev::fixture::BuildWav(48000, 1, qev::fixture::Ramp(1, 30000)));  // sample i is 1000 + i
   struct Case {
     double start;  // seconds
     int first;     // the file's sample that comes first
   };
-  const Case cases[] = {{0.0, 0}, {0.25, 12000}, {0.5, 24000}, {1.0, 48000 /* past the end */}};
+  const Case cases[] = {{0.0, 0}, {0.25, 12000}, {0.5, 24000}, {1.0, 48000 /* past the end */},
+                        {-0.1, -4800 /* a tenth of a second of silence first */}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.start);
     CMusicReader reader;
@@ -58,10 +51,11 @@ TEST(MusicReader, SamplesComeAsStoredFromTheStartThenSilence) {
       const auto planes = ReadPlanes(reader, 1, piece);
       all.insert(all.end(), planes[0].begin(), planes[0].end());
     }
-    const int music = std::max(0, 30000 - c.first);
+    const int quiet = std::max(0, -c.first), music = std::max(0, 30000 - std::max(c.first, 0));
     EXPECT_EQ(reader.MusicSamples(), music);
     for (int i = 0; i < int(all.size()); ++i) {
-      const float expected = i < music ? float(c.first + i - 20000) / 32768.0f : 0.0f;
+      const bool heard = i >= quiet && i < quiet + music;
+      const float expected = heard ? float(1000 + c.first + i) / 32768.0f : 0.0f;
       if (all[size_t(i)] != expected) {
         ADD_FAILURE() << "sample " << i << ": " << all[size_t(i)] << " instead of " << expected;
         break;
@@ -89,7 +83,7 @@ TEST(MusicReader, ChannelsAreMixedOrSpreadAndRatesConverted) {
     SCOPED_TRACE(std::to_string(c.rate) + " Hz x" + std::to_string(c.channels) + " -> " + std::to_string(c.outRate) +
                  " Hz x" + std::to_string(c.outChannels));
     // one second: half a second quiet, then the tone
-    dir.WriteFile("tone.wav", qev::fixture::BuildWav(qev::fixture::ToneWav(c.rate, c.channels, 1.0, 440.0, 0.5)));
+    dir.WriteFile("tone.wav", qev::fixture::BuildWav(c.rate, c.channels, qev::test::QuietThenTone(c.rate, c.channels, 1.0, 0.5)));
     CMusicReader reader;
     std::string why;
     ASSERT_EQ(reader.Open(dir.Path("tone.wav").c_str(), &why), 1) << why;
@@ -113,9 +107,8 @@ TEST(MusicReader, ChannelsAreMixedOrSpreadAndRatesConverted) {
 
 TEST(MusicReader, FloatMusicIsHeldToFullScaleAndNumbers) {
   TempDir dir;
-  qev::fixture::WavDesc d;
-  d.floats = {0.25f, -0.5f, 3.0f, -1e30f, std::nanf(""), INFINITY, -INFINITY, 1.0f};
-  dir.WriteFile("float.wav", qev::fixture::BuildWav(d));
+  dir.WriteFile("float.wav", qev::fixture::BuildFloatWav(
+                                48000, 1, {0.25f, -0.5f, 3.0f, -1e30f, std::nanf(""), INFINITY, -INFINITY, 1.0f}));
   CMusicReader reader;
   std::string why;
   ASSERT_EQ(reader.Open(dir.Path("float.wav").c_str(), &why), 1) << why;
@@ -126,17 +119,10 @@ TEST(MusicReader, FloatMusicIsHeldToFullScaleAndNumbers) {
 
 TEST(MusicReader, BrokenAndHostileFiles) {
   TempDir dir;
-  const std::string good = qev::fixture::BuildWav(qev::fixture::ToneWav(48000, 1, 0.5));
-  qev::fixture::WavDesc longer = qev::fixture::ToneWav(48000, 1, 0.5);
-  longer.dataBytes = 48000 * 2 * 100;  // says 100 s, holds half a second
-  qev::fixture::WavDesc noRate = qev::fixture::ToneWav(48000, 1, 0.1);
-  noRate.rate = 0;
-  qev::fixture::WavDesc slowRate = qev::fixture::ToneWav(48000, 1, 0.1);
-  slowRate.rate = 8;  // each sample would become thousands
-  qev::fixture::WavDesc manyChannels = qev::fixture::ToneWav(48000, 1, 0.1);
-  manyChannels.channels = 1000;
-  qev::fixture::WavDesc hugeData = qev::fixture::ToneWav(48000, 1, 0.1);
-  hugeData.dataBytes = 0xFFFFFFF0;  // four gigabytes promised
+  using qev::fixture::BuildWav;
+  const std::vector<int16_t> half = qev::fixture::Tone(48000, 1, 0.5, 440.0, 16384);
+  const std::vector<int16_t> tenth = qev::fixture::Tone(48000, 1, 0.1, 440.0, 16384);
+  const std::string good = BuildWav(48000, 1, half);
   const uint8_t kPixel[4] = {1, 2, 3, 255};
   std::string midwayGarbage = good;
   for (size_t i = 20000; i < 30000; ++i) midwayGarbage[i] = char(i * 7);
@@ -155,12 +141,12 @@ TEST(MusicReader, BrokenAndHostileFiles) {
       {"garbage.wav", std::string(5000, '\x5A'), false, false, 0, ""},
       {"header-only.wav", good.substr(0, 44), false, true, 0.0, nullptr},
       {"cut.wav", good.substr(0, 44 + 4800 * 2), false, true, 0.1, nullptr},
-      {"longer.wav", qev::fixture::BuildWav(longer), false, true, 0.5, nullptr},
-      {"huge-data.wav", qev::fixture::BuildWav(hugeData), false, true, 0.1, nullptr},
+      {"longer.wav", BuildWav(48000, 1, half, 48000 * 2 * 100), false, true, 0.5, nullptr},  // says 100 s
+      {"huge-data.wav", BuildWav(48000, 1, tenth, 0xFFFFFFF0), false, true, 0.1, nullptr},  // says 4 GB
       {"midway-garbage.wav", midwayGarbage, false, true, 0.5, nullptr},  // PCM: noise, not an error
-      {"no-rate.wav", qev::fixture::BuildWav(noRate), false, false, 0, ""},
-      {"slow-rate.wav", qev::fixture::BuildWav(slowRate), false, false, 0, "out of reach"},
-      {"many-channels.wav", qev::fixture::BuildWav(manyChannels), false, false, 0, ""},
+      {"no-rate.wav", BuildWav(0, 1, tenth), false, false, 0, ""},
+      {"slow-rate.wav", BuildWav(8, 1, tenth), false, false, 0, "out of reach"},  // a sample would become thousands
+      {"many-channels.wav", BuildWav(48000, 1000, tenth), false, false, 0, ""},
       {"text.wav", "RIFF this is no sound at all", false, false, 0, ""},
       {"picture.wav", qev::EncodePicture(qev::PictureFileType::kPng, 1, 1, kPixel), false, false, 0,
        "no sound in the file"},

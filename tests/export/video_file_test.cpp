@@ -75,9 +75,9 @@ bool OnlyInputs(const TempDir& dir, const std::vector<std::string>& inputs) {
 
 TEST(VideoFile, FfprobeFindsTheFramesSizeRateAndLength) {
   TempDir dir;
-  dir.WriteFile("tone.wav", qev::fixture::BuildWav(qev::fixture::ToneWav(44100, 2, 10.0)));
-  dir.WriteFile("mono.wav", qev::fixture::BuildWav(qev::fixture::ToneWav(22050, 1, 10.0)));
-  dir.WriteFile("odd.wav", qev::fixture::BuildWav(qev::fixture::ToneWav(37000, 1, 10.0)));
+  dir.WriteFile("tone.wav", qev::fixture::BuildWav(44100, 2, qev::fixture::Tone(44100, 2, 10.0, 440.0, 16384)));
+  dir.WriteFile("mono.wav", qev::fixture::BuildWav(22050, 1, qev::fixture::Tone(22050, 1, 10.0, 440.0, 16384)));
+  dir.WriteFile("odd.wav", qev::fixture::BuildWav(37000, 1, qev::fixture::Tone(37000, 1, 10.0, 440.0, 16384)));
   struct Case {
     const char* name;
     int width, height, fps, frames;
@@ -146,7 +146,7 @@ TEST(VideoFile, FfprobeFindsTheFramesSizeRateAndLength) {
 TEST(VideoFile, SoundIsCutAtTheStartAndEndsInSilence) {
   // Two seconds of music: silent for the first, a tone in the second.
   TempDir dir;
-  dir.WriteFile("music.wav", qev::fixture::BuildWav(qev::fixture::ToneWav(48000, 1, 2.0, 440.0, 1.0)));
+  dir.WriteFile("music.wav", qev::fixture::BuildWav(48000, 1, qev::test::QuietThenTone(48000, 1, 2.0, 1.0)));
   struct Case {
     double start;         // seconds into the music
     int frames;           // at 30 a second

@@ -14,16 +14,11 @@
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   using namespace qev::fixture;
-  WavDesc stereo = ToneWav(44100, 2, 0.05);
-  WavDesc longer = ToneWav(22050, 1, 0.05);
-  longer.dataBytes = 1 << 30;  // says far more than it holds
-  WavDesc eight = ToneWav(8000, 1, 0.05);
-  eight.bits = 8;  // the header says 8 bits a sample, the data is 16
   qev::fuzz::SeedCorpus(*argc, *argv,
-                        {{"tone.wav", BuildWav(ToneWav(48000, 1, 0.05))},
-                         {"stereo.wav", BuildWav(stereo)},
-                         {"longer.wav", BuildWav(longer)},
-                         {"eight.wav", BuildWav(eight)}});
+                        {{"tone.wav", BuildWav(48000, 1, Tone(48000, 1, 0.05, 440.0, 16384))},
+                         {"stereo.wav", BuildWav(44100, 2, Tone(44100, 2, 0.05, 440.0, 16384))},
+                         {"longer.wav", BuildWav(22050, 1, Tone(22050, 1, 0.05, 440.0, 16384), 1 << 30)},
+                         {"float.wav", BuildFloatWav(48000, 2, {0.5f, -0.5f, 2.0f, -1e30f, 0.0f, 1.0f})}});
   return 0;
 }
 

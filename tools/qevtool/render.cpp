@@ -10,6 +10,7 @@
 #include "app/grid.h"
 #include "app/scene.h"
 #include "app/start_up_view.h"
+#include "app/timeline.h"
 #include "export/safe_file.h"
 #include "model/camera_track.h"
 #include "physics/bullet_debug_draw.h"
@@ -38,7 +39,7 @@ void RenderUsage(FILE* out) {
   std::fputs(
       "usage: qevtool render MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik] [--no-physics]\n"
       "                     [--camera CAM.vmd] [--physics-substeps N] [--size WxH] [--solid | --wire]\n"
-      "                     [--rigid] [--bones] -o OUT.png\n"
+      "                     [--rigid] [--bones] [--hud] -o OUT.png\n"
       "Draws one frame exactly as the viewer draws it, offscreen (OpenGL through\n"
       "EGL, no display needed): the start-up camera, the floor grid, the IK goal\n"
       "markers (unless --no-ik) and the model with its textures, in wireframe (the\n"
@@ -51,6 +52,8 @@ void RenderUsage(FILE* out) {
       "--camera draws the frame through a camera motion instead of the start-up\n"
       "camera: its view at the motion's frame (the frame the motion shows after N\n"
       "frames, wrapped as the viewer wraps it; frame 0 without a motion).\n"
+      "--hud adds the player's timeline along the bottom, as the viewer shows it\n"
+      "while playing: the frame counter, the time, the speed and the bar.\n"
       "The picture is 1280x800 as in the viewer unless --size says otherwise\n"
       "(each side 1 to 4096; the vertical view angle stays as the camera has it).\n"
       "OUT.png is replaced only once the new picture is completely written.\n"
@@ -66,6 +69,7 @@ int RunRender(int argc, char** argv) {
   int drawType = 1;  // the viewer starts in wireframe
   int drawRigid = 0;
   int drawBone = 0;
+  bool hud = false;
   const char* output = nullptr;
   std::string cameraFile;
   std::string error;
@@ -89,6 +93,8 @@ int RunRender(int argc, char** argv) {
         error = "--camera given twice";
       else
         cameraFile = argv[++i];
+    } else if (!std::strcmp(arg, "--hud")) {
+      hud = true;
     } else if (!std::strcmp(arg, "--size")) {
       if (i + 1 >= argc || !ParseSize(argv[++i], &width, &height))
         error = "--size takes WxH, each side from 1 to " + std::to_string(kMaxSide);
@@ -153,6 +159,8 @@ int RunRender(int argc, char** argv) {
   frame.DrawRigid = drawRigid;
   frame.DrawBone = drawBone;
   AddSceneSteps(&frame, &scene);
+  CTimeline timeline;  // lets go of its atlas before the device goes
+  if (hud) frame.drawOverlay = [&] { timeline.Draw(deviceFrame.m_pDevice, width, height, SceneTimeline(scene)); };
   DrawWholeFrame(&deviceFrame, frame);
 
   std::vector<D3DCOLOR> pixels;

@@ -12,8 +12,10 @@
 
 #include "app/draw_frame.h"
 #include "app/grid.h"
+#include "app/player.h"
 #include "app/scene.h"
 #include "app/start_up_view.h"
+#include "app/timeline.h"
 #include "app/video_export.h"
 #include "export/bake_limits.h"
 #include "export/video_encoder.h"
@@ -86,9 +88,9 @@ bool ParseWhole(const char* text, long long least, long long most, long long* ou
 
 void VideoUsage(FILE* out) {
   std::fputs(
-      "usage: qevtool video MODEL MOTION [--camera CAM.vmd] [--audio MUSIC] [--from A] [--to B]\n"
-      "                     [--size WxH] [--fps 30|60] [--solid | --wire] [--no-ik] [--no-physics]\n"
-      "                     [--physics-substeps N] [--max-frames N] -o OUT.mp4 | OUT.mkv | FOLDER/\n"
+      "usage: qevtool video MODEL MOTION [--camera CAM.vmd] [--audio MUSIC [--audio-offset N]] [--from A]\n"
+      "                     [--to B] [--size WxH] [--fps 30|60] [--solid | --wire] [--no-ik] [--no-physics]\n"
+      "                     [--physics-substeps N] [--hud] [--max-frames N] -o OUT.mp4 | OUT.mkv | FOLDER/\n"
       "Records the motion picture by picture, each drawn offscreen exactly as\n"
       "`qevtool render` draws it (the start-up camera or the camera motion's view,\n"
       "the floor grid, the IK goal markers unless --no-ik, the model in wireframe\n"
@@ -102,6 +104,9 @@ void VideoUsage(FILE* out) {
       "  --camera   the view follows the camera motion at the motion's frame\n"
       "  --audio    the music as AAC sound, from A/30 s into it for as long as the\n"
       "             pictures last (silence where the music ends first)\n"
+      "  --audio-offset N  the music starts with frame N, as the viewer's option\n"
+      "             says (negative: frame 0 is -N frames into it); silence before\n"
+      "  --hud      the player's timeline along the bottom, as `render --hud`\n"
       QEV_PHYSICS_SUBSTEPS_USAGE
       "  --max-frames N  record motions played up to N frames (frame 0 to B);\n"
       "             longer ones are refused before the first picture. 1000000\n"
@@ -124,8 +129,8 @@ int RunVideo(int argc, char** argv) {
   std::string music, cameraFile;
   int width = 1280, height = 800, fps = 30;
   int drawType = 1;  // the viewer starts in wireframe
-  long long from = 0, to = 0, maxFrames = qev::bake::kDefaultMaxFrames;
-  bool toGiven = false;
+  long long from = 0, to = 0, maxFrames = qev::bake::kDefaultMaxFrames, audioOffset = 0;
+  bool toGiven = false, offsetGiven = false, hud = false;
   const char* output = nullptr;
   std::string error;
   for (int i = 0; i < argc && error.empty(); ++i) {
@@ -158,6 +163,17 @@ int RunVideo(int argc, char** argv) {
       if (!text || !ParseWhole(text, 0, kHighestFrame, slot))
         error = std::string(arg) + " takes a whole number from 0 to " + std::to_string(kHighestFrame);
       if (arg[2] == 't') toGiven = true;
+    } else if (!std::strcmp(arg, "--audio-offset")) {
+      const char* text = value();
+      const bool negative = text && text[0] == '-';
+      long long size = 0;
+      if (!text || !ParseWhole(text + negative, 0, CPlayer::kMaxAudioOffset, &size))
+        error = "--audio-offset takes a whole number of frames from -" + std::to_string(CPlayer::kMaxAudioOffset) +
+                " to " + std::to_string(CPlayer::kMaxAudioOffset);
+      audioOffset = negative ? -size : size;
+      offsetGiven = true;
+    } else if (!std::strcmp(arg, "--hud")) {
+      hud = true;
     } else if (!std::strcmp(arg, "--max-frames")) {
       const char* text = value();
       if (!text || !ParseWhole(text, 1, INT64_MAX, &maxFrames))
@@ -197,6 +213,7 @@ int RunVideo(int argc, char** argv) {
   if (error.empty() && options.motion.empty()) error = "no motion given";
   if (error.empty() && !output) error = "no output (-o OUT.mp4, OUT.mkv or FOLDER/)";
   if (error.empty() && toGiven && from > to) error = "--from is after --to";
+  if (error.empty() && offsetGiven && music.empty()) error = "--audio-offset needs --audio";
   if (error.empty()) {
     target = ClassifyVideoTarget(output);
     if (target == VideoTarget::kUnknown)
@@ -262,7 +279,7 @@ int RunVideo(int argc, char** argv) {
   video.fps = fps;
   video.frames = VideoFrameCount(int32_t(from), int32_t(to), fps);
   video.music = music;
-  video.musicStart = double(from) / 30.0;
+  video.musicStart = double(from - audioOffset) / 30.0;
   CVideoEncoder encoder;
   if (!encoder.Open(output, video)) {
     std::fprintf(stderr, "qevtool video: %s: %s\n", output, encoder.Reason().c_str());
@@ -279,6 +296,8 @@ int RunVideo(int argc, char** argv) {
   frame.ikGoalLocator = &ikGoalLocator;
   frame.DrawType = drawType;
   AddSceneSteps(&frame, &scene);
+  CTimeline timeline;  // lets go of its atlas before the device goes
+  if (hud) frame.drawOverlay = [&] { timeline.Draw(deviceFrame.m_pDevice, width, height, SceneTimeline(scene)); };
   auto draw = [&](std::vector<uint32_t>* pixels) {
     // the camera follows the motion's frame counter, as in the viewer
     if (!cameraTrack.Empty()) ViewThroughCamera(&camera, cameraTrack.View(scene.m_fFrame));

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "app/start_up_view.h"
+#include "app/timeline.h"
 #include "platform/picture_decoder.h"
 #include "render/d3d_camera.h"
+#include "render/edge_font32.h"
 #include "tests/common/temp_dir.h"
 #include "tests/tools/qevtool/posed_models.h"
 #include "tools/fixtures/sample_character.h"
@@ -358,6 +360,78 @@ TEST(QevtoolRender, ModelWithoutMaterialsOrBonesLeavesTheGridAlone) {
     EXPECT_EQ(other, 0);
     EXPECT_EQ(p.AtPoint(0, 4.5f, 0), kBackground);
   }
+}
+
+// --hud: the player's timeline over the picture's bottom, as the viewer
+// shows it playing at 1x. Above it the picture is untouched; in it, the
+// counter's text lies where the glyph fonts put it, and the bar is played up
+// to the frame's place.
+TEST(QevtoolRender, HudShowsTheCounterAndTheBarAlongTheBottom) {
+  TempDir dir;
+  std::string error;
+  ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
+  const std::string walk = "render sample.pmd --motion walk.vmd --solid ";
+  ASSERT_EQ(Qevtool(dir, walk + "--frame 20 --hud -o hud.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, walk + "--frame 20 -o plain.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, walk + "--frame 130 --hud --size 640x400 -o wrapped.png").status, 0);
+  Picture hud, plain, wrapped;
+  ASSERT_TRUE(hud.Load(dir, "hud.png"));
+  ASSERT_TRUE(plain.Load(dir, "plain.png"));
+  ASSERT_TRUE(wrapped.Load(dir, "wrapped.png"));
+
+  const TimelineLayout l = CTimeline::Layout(1280, 800);
+  int changed = 0;
+  for (int y = 0; y < l.bandTop; ++y)
+    for (int x = 0; x < 1280; ++x) changed += hud.At(x, y) != plain.At(x, y);
+  EXPECT_EQ(changed, 0) << "pixels above the timeline changed";
+
+  // The bar across its middle row: played (frame 20 of 0..59), the knob, the rest.
+  const int row = (l.barTop + l.barBottom) / 2;
+  const int knob = int(CTimeline::KnobX(l, 20, 59));
+  const uint32_t played = CTimeline::kPlayedColor & 0xFFFFFF, track = CTimeline::kTrackColor & 0xFFFFFF;
+  for (int x = l.barLeft; x < l.barRight; ++x) {
+    const uint32_t want = x < knob - 3 ? played : x >= knob + 3 ? track : 0xFFFFFFu;
+    ASSERT_EQ(hud.At(x, row), want) << Hex(hud.At(x, row)) << " at x " << x;
+  }
+  EXPECT_EQ(hud.At(l.barLeft - 1, row), hud.At(l.barLeft - 2, row)) << "the bar starts at its left end";
+  EXPECT_EQ(hud.At(knob, l.barTop - 4), 0xFFFFFFu) << "the knob stands out above the bar";
+  EXPECT_NE(hud.At(knob, l.barTop - 5), 0xFFFFFFu);
+
+  // The band darkens what lies behind it: the background 0x20 becomes 0x0C.
+  EXPECT_EQ(plain.At(640, l.bandTop + 2), kBackground);
+  EXPECT_EQ(hud.At(640, l.bandTop + 2), 0x0C0C0Cu);
+
+  // The counter: every pixel the outlined text covers fully shows the text's
+  // own colour, one pixel in from where it is drawn; the rows around it are
+  // free of white.
+  const std::string counter = "Play  20 / 59  00:00.66  1x";
+  CEdgeFont32 text;
+  ASSERT_EQ(text.Make(std::u16string(counter.begin(), counter.end()).c_str(), CTimeline::kFace, 0, 1), 1);
+  int covered = 0, mismatched = 0, white = 0;
+  for (int r = 0; r < text.m_nHeight; ++r)
+    for (int c = 0; c < text.m_nWidth; ++c) {
+      const uint8_t* t = text.m_pBits + size_t(r) * size_t(text.m_nPitch) + size_t(c) * 4;
+      if (t[3] != 255) continue;
+      ++covered;
+      white += t[0] > 200;
+      mismatched += hud.At(l.textLeft + 1 + c, l.textTop + 1 + r) != (uint32_t(t[2]) << 16 | uint32_t(t[1]) << 8 | t[0]);
+    }
+  EXPECT_GT(white, 100) << "the text has strokes";
+  EXPECT_EQ(mismatched, 0) << "of " << covered << " covered pixels";
+  for (int x = 0; x < 1280; ++x) ASSERT_LT(hud.At(x, l.textTop - 2) & 0xFF, 0xC0u) << "white above the text at " << x;
+
+  // Frame 130 of a 60-frame walk is frame 10 after two wraps; at 640 x 400
+  // the key help no longer fits and the bar spans the narrower picture.
+  const TimelineLayout small = CTimeline::Layout(640, 400);
+  const int smallKnob = int(CTimeline::KnobX(small, 10, 59));
+  const int smallRow = (small.barTop + small.barBottom) / 2;
+  EXPECT_EQ(wrapped.At(smallKnob - 5, smallRow), played);
+  EXPECT_EQ(wrapped.At(smallKnob + 5, smallRow), track);
+  EXPECT_EQ(wrapped.At(small.barRight - 1, smallRow), track);
+  int helpWhite = 0;
+  for (int y = small.textTop; y < small.textTop + 18; ++y)
+    for (int x = 400; x < 640; ++x) helpWhite += (wrapped.At(x, y) & 0xFF) > 200;
+  EXPECT_EQ(helpWhite, 0) << "the key help was drawn into a picture too narrow for it";
 }
 
 TEST(QevtoolRender, FailuresAndUsage) {

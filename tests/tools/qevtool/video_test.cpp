@@ -39,7 +39,7 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 void WriteSample(const TempDir& dir) {
   std::string error;
   ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
-  dir.WriteFile("tone.wav", qev::fixture::BuildWav(qev::fixture::ToneWav(48000, 1, 4.0, 440.0, 10.0 / 30.0)));
+  dir.WriteFile("tone.wav", qev::fixture::BuildWav(48000, 1, qev::test::QuietThenTone(48000, 1, 4.0, 10.0 / 30.0)));
 }
 
 TEST(QevtoolVideo, SampleWalkIsReadBackWithItsFramesSizeRateLengthAndSound) {
@@ -57,6 +57,7 @@ TEST(QevtoolVideo, SampleWalkIsReadBackWithItsFramesSizeRateLengthAndSound) {
       {"--fps 60 --size 160x100", "walk60.mkv", 160, 100, 60, 120, false, false},
       {"--from 10 --to 39 --audio tone.wav --size 160x100", "part.mp4", 160, 100, 30, 30, true, true},
       {"--to 29 --audio tone.wav --size 160x100", "start.mkv", 160, 100, 30, 30, true, false},
+      {"--to 29 --audio tone.wav --audio-offset -10 --size 160x100", "early.mp4", 160, 100, 30, 30, true, true},
       {"--fps 60 --from 40 --audio tone.wav --size 160x100", "end.mp4", 160, 100, 60, 40, true, true},
   };
   for (const Case& c : cases) {
@@ -118,6 +119,7 @@ TEST(QevtoolVideo, PicturesAreThoseOfRenderAndHalfFramesAt60) {
   ASSERT_EQ(Qevtool(dir, "video sample.pmd walk.vmd --size 160x100 --solid --camera camera.vmd --from 5 --to 8 -o cam/")
                 .status,
             0);
+  ASSERT_EQ(Qevtool(dir, "video sample.pmd walk.vmd --size 320x200 --solid --hud --from 40 --to 41 -o hud/").status, 0);
   // The folder's names: exactly 000000.png to the count's.
   auto count = [&](const std::string& folder) {
     std::vector<std::string> names;
@@ -154,6 +156,11 @@ TEST(QevtoolVideo, PicturesAreThoseOfRenderAndHalfFramesAt60) {
   EXPECT_EQ(picture("cam", 0), render(5, " --camera camera.vmd"));
   EXPECT_EQ(picture("cam", 3), render(8, " --camera camera.vmd"));
   EXPECT_NE(picture("cam", 0), picture("all", 5)) << "the camera moved the view";
+  // the timeline as render draws it, its counter at the motion's frame
+  const std::string hud = "render sample.pmd --motion walk.vmd --size 320x200 --solid --hud -o h.png --frame ";
+  ASSERT_EQ(Qevtool(dir, hud + "41").status, 0);
+  EXPECT_EQ(picture("hud", 1), dir.ReadFile("h.png"));
+  EXPECT_NE(picture("hud", 0), dir.ReadFile("h.png"));
   // at 60 a second every other picture is a whole frame, and those between
   // are sampled between them
   for (int frame : {0, 7, 59}) EXPECT_EQ(picture("half", 2 * frame), render(frame, " --no-physics")) << frame;
@@ -321,6 +328,10 @@ TEST(QevtoolVideo, FailuresAndUsage) {
       {"video sample.pmd walk.vmd --camera a.vmd --camera b.vmd -o out.mp4", 2, "--camera given twice"},
       {"video sample.pmd walk.vmd --to", 2, "--to takes a whole number"},
       {"video sample.pmd walk.vmd --audio a.wav --audio b.wav -o out.mp4", 2, "--audio given twice"},
+      {"video sample.pmd walk.vmd --audio-offset 5 -o out.mp4", 2, "--audio-offset needs --audio"},
+      {"video sample.pmd walk.vmd --audio tone.wav --audio-offset 100001 -o out.mp4", 2,
+       "--audio-offset takes a whole number of frames from -100000 to 100000"},
+      {"video sample.pmd walk.vmd --audio tone.wav --audio-offset 1x -o out.mp4", 2, "--audio-offset takes"},
       {"video sample.pmd walk.vmd -o a.mp4 -o b.mp4", 2, "-o given twice"},
       {"video sample.pmd walk.vmd --frame 3 -o out.mp4", 2, "unknown option '--frame'"},
   };
