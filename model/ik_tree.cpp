@@ -143,6 +143,7 @@ void Solve(const IkSolveTarget& t) {
   D3DXMATRIX* W = t.W;
 
   for (int k = 0; k < model.m_nIk; ++k) {
+    if (t.ikOn && !t.ikOn[k]) continue;
     const PmdIkRec& ik = model.m_pIk[k];
     const int tb = ik.head.target;
     // the largest turn of one step: a negative limit in the file limits as

@@ -73,7 +73,8 @@ struct IkSolveTarget {
   D3DXMATRIX* B = nullptr;
   D3DXMATRIX* G = nullptr;
   CPmdBone* const* nodes = nullptr;  // one per bone of the model, or null
+  const uint8_t* ikOn = nullptr;     // one per IK list, 0 where the motion switched it off; null: all on
 };
 
-// One pass of every IK list in file order.
+// One pass of every IK list that is on, in file order.
 void Solve(const IkSolveTarget& target);
