@@ -20,16 +20,12 @@ constexpr float kSmallestAngle = 0.003f;  // radians; smaller corrections are sk
 constexpr float kKneeMin = 0.002f;       // a knee always bends forward a little
 constexpr float kKneeMax = 3.14159f;
 
-bool IsKnee(const PmdBoneRec& rec) {
-  static const std::string knee = qev::Sjis("ひざ");
-  return PmdName(rec.name).find(knee) != std::string_view::npos;
-}
-
-// The origin carried through a x b: the fourth row of the product.
+// The origin carried through a x b: the fourth row of the product, alone,
+// summed in the order the whole product sums it.
 D3DXVECTOR3 OriginThrough(const D3DXMATRIX& a, const D3DXMATRIX& b) {
-  D3DXMATRIX m;
-  D3DXMatrixMultiply(&m, &a, &b);
-  return D3DXVECTOR3(m._41, m._42, m._43);
+  float r[3];
+  for (int j = 0; j < 3; ++j) r[j] = a._41 * b.m[0][j] + a._42 * b.m[1][j] + a._43 * b.m[2][j] + a._44 * b.m[3][j];
+  return D3DXVECTOR3(r[0], r[1], r[2]);
 }
 
 CPmdBone* FindNode(const IkSolveTarget& t, int index) {
@@ -116,7 +112,7 @@ void CIKTree::AttachMotion(const CVmdFile& motion) {
 
 void CIKTree::SampleMotion(float frame) {
   if (!(frame >= 0.0f)) frame = 0.0f;
-  for (CIKTree* node : Subtree()) node->m_mAnim = SampleTrack(node->m_pKey.get(), node->m_nKey, frame);
+  for (CIKTree* node : Subtree()) node->m_mAnim = SampleTrack(node->m_pKey.get(), node->m_nKey, frame, &node->m_nLastKey);
 }
 
 int CIKTree::UpdateMatrices(D3DXMATRIX* G, const D3DXMATRIX* parent) {
@@ -150,7 +146,11 @@ void Solve(const IkSolveTarget& t) {
     // much as its size (a clamp to [-limit, limit] needs limit >= 0)
     const float limit = std::fabs(ik.head.weight);
     bool reached = false;
-    for (int pass = 0; pass < ik.head.iterations && !reached; ++pass) {
+    bool turned = true;
+    // A pass that turns no bone leaves everything as it found it, so every
+    // later pass would repeat it to the bit: the list is done.
+    for (int pass = 0; pass < ik.head.iterations && !reached && turned; ++pass) {
+      turned = false;
       for (int i = 0; i < ik.head.chainLength; ++i) {
         const int b = ik.chain[i];
         CPmdBone* node = FindNode(t, b);
@@ -179,7 +179,7 @@ void Solve(const IkSolveTarget& t) {
         D3DXQUATERNION q;
         D3DXQuaternionRotationAxis(&q, &axis, angle);
 
-        if (IsKnee(*node->m_pRecord)) {
+        if (node->m_bKnee) {
           // A knee turns about its own +X only, by the quaternion's x
           // component (the sine of half the angle times the axis's x), never
           // backwards: a correction along -X or across X shrinks to the minimum.
@@ -197,6 +197,7 @@ void Solve(const IkSolveTarget& t) {
         D3DXMatrixMultiply(&anim, &r, &node->m_mAnim);
         node->m_mAnim = anim;
         node->UpdateMatrices(W, t.B);
+        turned = true;
       }
     }
   }

@@ -48,6 +48,7 @@ class CIKTree {
   D3DXMATRIX m_mAnim;
   int32_t m_nKey = 0;
   std::unique_ptr<VmdBoneKey[]> m_pKey;
+  int32_t m_nLastKey = -1;  // the interval the last frame was sampled in
   std::vector<std::unique_ptr<CIKTree>> m_children;
 
  private:
