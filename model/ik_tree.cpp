@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string>
-#include <string_view>
 
 #include "model/bone_pose.h"
 #include "model/pmd_bone.h"
 #include "model/pmd_file.h"
 #include "model/vmd_file.h"
 #include "model/vpd_file.h"
-#include "platform/codepage.h"
 
 namespace {
 
@@ -184,8 +181,7 @@ void Solve(const IkSolveTarget& t) {
           // component (the sine of half the angle times the axis's x), never
           // backwards: a correction along -X or across X shrinks to the minimum.
           D3DXVECTOR3 qAxis;
-          float qAngle = 0;
-          D3DXQuaternionToAxisAngle(&q, &qAxis, &qAngle);
+          D3DXQuaternionToAxisAngle(&q, &qAxis, nullptr);  // the angle is not needed
           const float a = std::clamp(qAxis.x, kKneeMin, kKneeMax);
           D3DXQuaternionRotationYawPitchRoll(&q, 0.0f, a, 0.0f);
           D3DXQuaternionNormalize(&q, &q);
