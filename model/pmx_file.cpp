@@ -581,7 +581,7 @@ int Reader::SoftBodies() {
       return Fail();
   }
   m_m.m_nSoftBody = n;
-  DebugPrintf("PMX : %d soft bodies read and skipped (not simulated)\n", int(n));
+  DebugPrintf("PMX : soft bodies read and skipped, not simulated : %d\n", int(n));
   return 1;
 }
 
