@@ -47,7 +47,7 @@ bool IsAscii(const uint8_t* p, size_t n) {
 }
 
 // Reads the blocks in file order. Every failure logs exactly one line: a
-// specific refusal where one was found, else "cut short" with the section,
+// refusal of its own where one was found, else "cut short" with the section,
 // the record and the offset.
 class Reader {
  public:
@@ -73,7 +73,7 @@ class Reader {
     m_section = name;
     m_record = -1;
   }
-  // A failure: the specific line when one was logged, else where the bytes ran out.
+  // A failure: the refusal when one was logged, else where the bytes ran out.
   int Fail() {
     if (m_logged) return 0;
     if (m_record >= 0)
