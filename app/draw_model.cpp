@@ -82,7 +82,8 @@ int CScene::SkinMaterial(int m) {
 }
 
 void CScene::DrawModel(IDirect3DDevice9* device) {
-  if (!m_bLoaded) return;
+  // a motion's visibility key of 0 hides the model alone: grid and markers stay
+  if (!m_bLoaded || !m_showIk.Visible()) return;
   D3DXMATRIX identity;
   D3DXMatrixIdentity(&identity);
   device->SetTransform(D3DTS_WORLD, &identity);

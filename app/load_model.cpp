@@ -51,6 +51,7 @@ void CScene::DiscardModel() {
   m_skin.clear();
   m_posed.clear();
   m_morph.Clear();
+  m_showIk.Clear();
   m_physics.Clear();
   m_pTextures.reset();
 }

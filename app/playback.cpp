@@ -16,7 +16,10 @@ constexpr float kFrameStep = 1.0f / 30.0f;  // seconds of physics per displayed 
 
 void CScene::FinishPose() {
   m_skeleton.UpdateMatrices(W(), B());
-  if (CalcIK) Solve({&m_ikRoot, &m_skeleton, &m_model, W(), B(), G(), m_nodes.empty() ? nullptr : m_nodes.data()});
+  // F4 switches every list off; the motion's switch keys turn single lists off
+  if (CalcIK)
+    Solve({&m_ikRoot, &m_skeleton, &m_model, W(), B(), G(), m_nodes.empty() ? nullptr : m_nodes.data(),
+           m_showIk.IkOn()});
   m_physics.SyncKinematicBodies(*this);
 }
 
@@ -38,6 +41,7 @@ int CScene::RefreshPose() {
   m_skeleton.ApplyPose(*m_pose);
   m_ikRoot.ApplyPose(*m_pose);
   m_morph.ResetWeights();
+  m_showIk.Clear();
   FinishPose();
   m_physics.ResetDynamicBodies(*this);
   return 1;
@@ -71,11 +75,13 @@ void CScene::StartMotion() {
   m_skeleton.AttachMotion(*m_motion);
   m_ikRoot.AttachMotion(*m_motion);
   m_morph.AttachMotion(*m_motion);
+  m_showIk.Attach(*m_motion, m_model);
   m_fFrame = 0.0f;
   m_nMode = kMotionPlayback;
   m_skeleton.SampleMotion(m_fFrame);
   m_ikRoot.SampleMotion(m_fFrame);
   m_morph.SampleMotion(m_fFrame);
+  m_showIk.Sample(m_fFrame);
   FinishPose();
   m_physics.ResetDynamicBodies(*this);
   m_physics.SyncKinematicBodies(*this);
@@ -89,6 +95,7 @@ int CScene::AdvanceMotion(float step) {
   m_skeleton.SampleMotion(m_fFrame);
   m_ikRoot.SampleMotion(m_fFrame);
   m_morph.SampleMotion(m_fFrame);
+  m_showIk.Sample(m_fFrame);
   FinishPose();
   if (!wrapped) return 1;
   m_physics.ResetDynamicBodies(*this);

@@ -15,6 +15,7 @@
 #include "model/morph.h"
 #include "model/pmd_bone.h"
 #include "model/pmd_file.h"
+#include "model/show_ik.h"
 #include "model/vmd_file.h"
 #include "model/vpd_file.h"
 #include "platform/d3d9.h"
@@ -120,6 +121,7 @@ class CScene {
   std::vector<D3DXMATRIX> m_skin;              // B x W per bone, refreshed per draw
   std::vector<D3DXVECTOR3> m_posed;            // each vertex skinned, refreshed per draw
   CMorph m_morph;                              // the expressions: what skinning starts from
+  CShowIk m_showIk;                            // the motion's model visibility and IK list switches
   CModelPhysics m_physics;
 
  private:

@@ -40,11 +40,11 @@ void CopyTrack(const CVmdFile& motion, const PmdBoneRec& rec, std::unique_ptr<Vm
   *count = track->nKey;
 }
 
-D3DXMATRIX SampleTrack(const VmdBoneKey* keys, int32_t n, float frame) {
+D3DXMATRIX SampleTrack(const VmdBoneKey* keys, int32_t n, float frame, int32_t* last) {
   if (!(frame >= 0.0f)) frame = 0.0f;
   D3DXVECTOR3 pos;
   D3DXQUATERNION rot;
-  if (SampleBoneKeys(keys, n, frame, &pos, &rot)) return PoseMatrix(rot, pos);
+  if (SampleBoneKeys(keys, n, frame, &pos, &rot, last)) return PoseMatrix(rot, pos);
   D3DXMATRIX identity;
   D3DXMatrixIdentity(&identity);
   return identity;

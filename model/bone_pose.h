@@ -31,5 +31,5 @@ D3DXMATRIX PoseMatrix(const D3DXQUATERNION& q, const D3DXVECTOR3& t);
 void CopyTrack(const CVmdFile& motion, const PmdBoneRec& rec, std::unique_ptr<VmdBoneKey[]>* keys, int32_t* count);
 
 // The animation from n keys at a frame (clamped below at 0); the identity
-// without keys.
-D3DXMATRIX SampleTrack(const VmdBoneKey* keys, int32_t n, float frame);
+// without keys. `last` remembers the interval for the next frame.
+D3DXMATRIX SampleTrack(const VmdBoneKey* keys, int32_t n, float frame, int32_t* last);

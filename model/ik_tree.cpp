@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string>
-#include <string_view>
 
 #include "model/bone_pose.h"
 #include "model/pmd_bone.h"
 #include "model/pmd_file.h"
 #include "model/vmd_file.h"
 #include "model/vpd_file.h"
-#include "platform/codepage.h"
 
 namespace {
 
@@ -20,16 +17,12 @@ constexpr float kSmallestAngle = 0.003f;  // radians; smaller corrections are sk
 constexpr float kKneeMin = 0.002f;       // a knee always bends forward a little
 constexpr float kKneeMax = 3.14159f;
 
-bool IsKnee(const PmdBoneRec& rec) {
-  static const std::string knee = qev::Sjis("ひざ");
-  return PmdName(rec.name).find(knee) != std::string_view::npos;
-}
-
-// The origin carried through a x b: the fourth row of the product.
+// The origin carried through a x b: the fourth row of the product, alone,
+// summed in the order the whole product sums it.
 D3DXVECTOR3 OriginThrough(const D3DXMATRIX& a, const D3DXMATRIX& b) {
-  D3DXMATRIX m;
-  D3DXMatrixMultiply(&m, &a, &b);
-  return D3DXVECTOR3(m._41, m._42, m._43);
+  float r[3];
+  for (int j = 0; j < 3; ++j) r[j] = a._41 * b.m[0][j] + a._42 * b.m[1][j] + a._43 * b.m[2][j] + a._44 * b.m[3][j];
+  return D3DXVECTOR3(r[0], r[1], r[2]);
 }
 
 CPmdBone* FindNode(const IkSolveTarget& t, int index) {
@@ -116,7 +109,7 @@ void CIKTree::AttachMotion(const CVmdFile& motion) {
 
 void CIKTree::SampleMotion(float frame) {
   if (!(frame >= 0.0f)) frame = 0.0f;
-  for (CIKTree* node : Subtree()) node->m_mAnim = SampleTrack(node->m_pKey.get(), node->m_nKey, frame);
+  for (CIKTree* node : Subtree()) node->m_mAnim = SampleTrack(node->m_pKey.get(), node->m_nKey, frame, &node->m_nLastKey);
 }
 
 int CIKTree::UpdateMatrices(D3DXMATRIX* G, const D3DXMATRIX* parent) {
@@ -143,13 +136,18 @@ void Solve(const IkSolveTarget& t) {
   D3DXMATRIX* W = t.W;
 
   for (int k = 0; k < model.m_nIk; ++k) {
+    if (t.ikOn && !t.ikOn[k]) continue;
     const PmdIkRec& ik = model.m_pIk[k];
     const int tb = ik.head.target;
     // the largest turn of one step: a negative limit in the file limits as
     // much as its size (a clamp to [-limit, limit] needs limit >= 0)
     const float limit = std::fabs(ik.head.weight);
     bool reached = false;
-    for (int pass = 0; pass < ik.head.iterations && !reached; ++pass) {
+    bool turned = true;
+    // A pass that turns no bone leaves everything as it found it, so every
+    // later pass would repeat it to the bit: the list is done.
+    for (int pass = 0; pass < ik.head.iterations && !reached && turned; ++pass) {
+      turned = false;
       for (int i = 0; i < ik.head.chainLength; ++i) {
         const int b = ik.chain[i];
         CPmdBone* node = FindNode(t, b);
@@ -178,13 +176,12 @@ void Solve(const IkSolveTarget& t) {
         D3DXQUATERNION q;
         D3DXQuaternionRotationAxis(&q, &axis, angle);
 
-        if (IsKnee(*node->m_pRecord)) {
+        if (node->m_bKnee) {
           // A knee turns about its own +X only, by the quaternion's x
           // component (the sine of half the angle times the axis's x), never
           // backwards: a correction along -X or across X shrinks to the minimum.
           D3DXVECTOR3 qAxis;
-          float qAngle = 0;
-          D3DXQuaternionToAxisAngle(&q, &qAxis, &qAngle);
+          D3DXQuaternionToAxisAngle(&q, &qAxis, nullptr);  // the angle is not needed
           const float a = std::clamp(qAxis.x, kKneeMin, kKneeMax);
           D3DXQuaternionRotationYawPitchRoll(&q, 0.0f, a, 0.0f);
           D3DXQuaternionNormalize(&q, &q);
@@ -196,6 +193,7 @@ void Solve(const IkSolveTarget& t) {
         D3DXMatrixMultiply(&anim, &r, &node->m_mAnim);
         node->m_mAnim = anim;
         node->UpdateMatrices(W, t.B);
+        turned = true;
       }
     }
   }

@@ -48,6 +48,7 @@ class CIKTree {
   D3DXMATRIX m_mAnim;
   int32_t m_nKey = 0;
   std::unique_ptr<VmdBoneKey[]> m_pKey;
+  int32_t m_nLastKey = -1;  // the interval the last frame was sampled in
   std::vector<std::unique_ptr<CIKTree>> m_children;
 
  private:
@@ -73,7 +74,8 @@ struct IkSolveTarget {
   D3DXMATRIX* B = nullptr;
   D3DXMATRIX* G = nullptr;
   CPmdBone* const* nodes = nullptr;  // one per bone of the model, or null
+  const uint8_t* ikOn = nullptr;     // one per IK list, 0 where the motion switched it off; null: all on
 };
 
-// One pass of every IK list in file order.
+// One pass of every IK list that is on, in file order.
 void Solve(const IkSolveTarget& target);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "model/bone_pose.h"
 #include "model/pmd_file.h"
@@ -20,6 +21,10 @@ const std::string& RightEye() {
 }
 const std::string& LeftEye() {
   static const std::string s = qev::Sjis("左目");
+  return s;
+}
+const std::string& Knee() {
+  static const std::string s = qev::Sjis("ひざ");
   return s;
 }
 const std::string& BothEyes() {
@@ -90,6 +95,7 @@ CPmdBone* CPmdBone::AddChild(int index, const CPmdFile& model) {
   const D3DXVECTOR3 head = BoneHead(rec);
   D3DXMatrixTranslation(&node->m_mInvBind, -head.x, -head.y, -head.z);
   node->m_mLocal = LocalMatrix(rec, m_pRecord);
+  node->m_bKnee = PmdName(rec.name).find(Knee()) != std::string_view::npos;
 
   // A tail past the bone array points nowhere: no marker rather than a read
   // outside the records.
@@ -162,7 +168,7 @@ void CPmdBone::AttachMotion(const CVmdFile& motion) {
 
 void CPmdBone::SampleMotion(float frame) {
   if (!(frame >= 0.0f)) frame = 0.0f;
-  for (CPmdBone* node : Subtree()) node->m_mAnim = SampleTrack(node->m_pKey.get(), node->m_nKey, frame);
+  for (CPmdBone* node : Subtree()) node->m_mAnim = SampleTrack(node->m_pKey.get(), node->m_nKey, frame, &node->m_nLastKey);
 }
 
 int CPmdBone::UpdateMatrices(D3DXMATRIX* W, D3DXMATRIX* B) {

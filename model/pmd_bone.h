@@ -65,11 +65,13 @@ class CPmdBone {
   D3DXMATRIX m_mAnim;                       // the pose in the bone's own space
   int32_t m_nKey = 0;
   std::unique_ptr<VmdBoneKey[]> m_pKey;     // own copy of the motion track
+  int32_t m_nLastKey = -1;                  // the interval the last frame was sampled in
   D3DXMATRIX m_mWorld;                      // animation x local x parent's world
   CPmdBone* m_pParent = nullptr;
   std::vector<std::unique_ptr<CPmdBone>> m_children;  // in the order added
   CD3DLocater m_marker;                     // the arrow, mode 0 size 1
   int m_bMarker = 0;                        // the tail points at a bone: the marker is drawn
+  int m_bKnee = 0;                          // the name holds "ひざ": IK turns it about its own X only
   D3DXMATRIX m_mMarkerScale;                // scaling (bone length, 1, 1)
   D3DXMATRIX m_mMarkerRot;                  // turns +X onto the direction to the tail
 

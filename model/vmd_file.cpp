@@ -338,11 +338,24 @@ float Ease(int x1, int y1, int x2, int y2, float t) {
   return curve(ay, by, s);
 }
 
-int SampleBoneKeys(const VmdBoneKey* keys, int n, float frame, D3DXVECTOR3* pos, D3DXQUATERNION* rot) {
+int SampleBoneKeys(const VmdBoneKey* keys, int n, float frame, D3DXVECTOR3* pos, D3DXQUATERNION* rot, int32_t* last) {
   if (!keys || n <= 0) return 0;
-  // the first key past the frame; the interval starts one before it
-  const VmdBoneKey* next = std::upper_bound(keys, keys + n, frame,
-                                            [](float f, const VmdBoneKey& k) { return f < float(k.frame); });
+  // the first key past the frame; the interval starts one before it. While
+  // a motion plays the frame stays in the last interval or moves to the next
+  // one, so those two are tried before the search (each is the search's own
+  // answer when the frame lies in it: equal frames never make an interval).
+  auto inside = [&](int32_t i) {
+    return i >= -1 && i < n && (i < 0 || float(keys[i].frame) <= frame) && (i + 1 >= n || frame < float(keys[i + 1].frame));
+  };
+  const VmdBoneKey* next;
+  if (last && inside(*last)) {
+    next = keys + *last + 1;
+  } else if (last && inside(*last + 1)) {
+    next = keys + *last + 2;
+  } else {
+    next = std::upper_bound(keys, keys + n, frame, [](float f, const VmdBoneKey& k) { return f < float(k.frame); });
+  }
+  if (last) *last = int32_t(next - keys) - 1;
   if (next == keys || next == keys + n) {
     // before the first key its pose holds; from the last key on, the last one's
     const VmdBoneKey& held = next == keys ? keys[0] : keys[n - 1];
@@ -353,17 +366,17 @@ int SampleBoneKeys(const VmdBoneKey* keys, int n, float frame, D3DXVECTOR3* pos,
   const VmdBoneKey& a = next[-1];
   const VmdBoneKey& b = next[0];
   const float t = (frame - float(a.frame)) / float(b.frame - a.frame);
-  const float pa[3] = {a.pos.x, a.pos.y, a.pos.z};
-  const float pb[3] = {b.pos.x, b.pos.y, b.pos.z};
-  float out[3];
-  // the curves stored on the key that ends the interval shape it
-  for (int c = 0; c < 3; ++c) {
+  // the curves stored on the key that ends the interval shape it; channels
+  // sharing a curve (most keys give all four the same) share its value
+  float w[4];
+  for (int c = 0; c < 4; ++c) {
     const int32_t* v = &b.interp[c * 4];
-    const float w = Ease(v[0], v[1], v[2], v[3], t);
-    out[c] = pa[c] + w * (pb[c] - pa[c]);
+    int same = 0;
+    while (same < c && std::memcmp(&b.interp[same * 4], v, 4 * sizeof *v)) ++same;
+    w[c] = same < c ? w[same] : Ease(v[0], v[1], v[2], v[3], t);
   }
-  *pos = D3DXVECTOR3(out[0], out[1], out[2]);
-  const int32_t* r = &b.interp[12];
-  D3DXQuaternionSlerp(rot, &a.rot, &b.rot, Ease(r[0], r[1], r[2], r[3], t));
+  *pos = D3DXVECTOR3(a.pos.x + w[0] * (b.pos.x - a.pos.x), a.pos.y + w[1] * (b.pos.y - a.pos.y),
+                     a.pos.z + w[2] * (b.pos.z - a.pos.z));
+  D3DXQuaternionSlerp(rot, &a.rot, &b.rot, w[3]);
   return 1;
 }

@@ -122,5 +122,8 @@ float Ease(int x1, int y1, int x2, int y2, float t);
 // The pose of n keys (ascending frames) at a frame. 0 when there are no keys
 // (the caller keeps the identity). Between two keys the later key's curves
 // ease the way; before the first key the first key's pose holds, from the
-// last key on the last key's.
-int SampleBoneKeys(const VmdBoneKey* keys, int n, float frame, D3DXVECTOR3* pos, D3DXQUATERNION* rot);
+// last key on the last key's. `last`, when given, remembers the interval
+// between calls (-1 before the first key, n-1 from the last one on; any
+// value is safe) and makes the frames of playback, one after another, cheap.
+int SampleBoneKeys(const VmdBoneKey* keys, int n, float frame, D3DXVECTOR3* pos, D3DXQUATERNION* rot,
+                   int32_t* last = nullptr);

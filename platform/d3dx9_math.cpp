@@ -69,12 +69,15 @@ D3DXMATRIX* D3DXMatrixIdentity(D3DXMATRIX* out) {
 }
 
 D3DXMATRIX* D3DXMatrixMultiply(D3DXMATRIX* out, const D3DXMATRIX* a, const D3DXMATRIX* b) {
-  D3DXMATRIX r;
+  // Row i of the product is a[i][0] x b's row 0 + ... + a[i][3] x b's row 3,
+  // summed left to right: four elements at once, each with the operations and
+  // the rounding of r[i][j] = a[i][0] b[0][j] + a[i][1] b[1][j] + ... alone.
+  typedef float Row __attribute__((vector_size(16)));
+  Row rows[4], r[4];
+  std::memcpy(rows, b->m, sizeof rows);
   for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j)
-      r.m[i][j] = a->m[i][0] * b->m[0][j] + a->m[i][1] * b->m[1][j] + a->m[i][2] * b->m[2][j] +
-                  a->m[i][3] * b->m[3][j];
-  *out = r;
+    r[i] = a->m[i][0] * rows[0] + a->m[i][1] * rows[1] + a->m[i][2] * rows[2] + a->m[i][3] * rows[3];
+  std::memcpy(out->m, r, sizeof r);
   return out;
 }
 

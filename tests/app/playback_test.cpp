@@ -1,14 +1,20 @@
 // Playback: the frame counter and its wrap, SPACE, switching between pose and
 // motion, failed loads that keep what was playing, IK on or off, and the
-// expressions a motion plays on the skinned mesh.
+// expressions a motion plays on the skinned mesh, and the motion's switches
+// of single IK lists and of the model's visibility.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
+#include "app/draw_frame.h"
+#include "app/grid.h"
 #include "app/scene.h"
 #include "platform/codepage.h"
 #include "platform/recording_device.h"
+#include "render/d3d_camera.h"
+#include "render/d3d_line90.h"
+#include "render/d3d_locater.h"
 #include "tests/common/temp_dir.h"
 #include "tools/fixtures/pmd_fixture.h"
 #include "tools/fixtures/vmd_fixture.h"
@@ -228,6 +234,96 @@ TEST(Playback, AMotionsMorphKeysMoveTheSkinnedMeshAndAPoseTakesThemBack) {
   ASSERT_EQ(rig.Motion(face), 1);
   for (int f = 0; f < 6; ++f) rig.scene.UpdateFrame(false);
   expectSkinned(1, 0.5f);
+}
+
+// Both leg goals lifted by 2 and rising further, so both legs bend by IK
+// in every frame; `keys` are the motion's visibility / IK keys.
+VmdDesc LiftedLegs(const std::vector<VmdShowIkKeyDesc>& keys) {
+  VmdDesc d;
+  for (const char* goal : {"左足ＩＫ", "右足ＩＫ"}) {
+    VmdBoneKeyDesc a, b;
+    a.name = b.name = Sjis(goal);
+    a.pos[1] = 2.0f;
+    b.frame = 20;
+    b.pos[1] = 3.0f;
+    b.pos[2] = -0.5f;
+    d.bones.push_back(a);
+    d.bones.push_back(b);
+  }
+  d.showIks = keys;
+  return d;
+}
+
+TEST(Playback, AnIkSwitchKeyLeavesItsListUnsolvedFromItsFrame) {
+  // the left leg's list is off for frames 4, 5 and 6, the right one never
+  const VmdDesc switched = LiftedLegs({{7, 1, {{Sjis("左足ＩＫ"), 1}}}, {4, 1, {{Sjis("左足ＩＫ"), 0}, {Sjis("右足ＩＫ"), 1}}}});
+  constexpr int kFrames = 10;
+  // every bone's world at frames 0 .. kFrames-1 with IK as the run says
+  auto play = [&](const VmdDesc& motion, int calcIk) {
+    PlaybackRig rig;
+    rig.scene.CalcIK = calcIk;
+    rig.scene.CalcBullet = 0;  // the simulation remembers earlier frames: bones it moves are no function of the frame alone
+    EXPECT_EQ(rig.Motion(motion), 1);
+    std::vector<std::vector<D3DXMATRIX>> frames;
+    for (int f = 0; f < kFrames; ++f) {
+      EXPECT_EQ(rig.scene.m_fFrame, float(f));
+      frames.emplace_back(rig.scene.W(), rig.scene.W() + rig.scene.m_model.m_nBone);
+      rig.scene.UpdateFrame(false);
+    }
+    return frames;
+  };
+  const auto solved = play(LiftedLegs({}), 1);
+  const auto unsolved = play(LiftedLegs({}), 0);
+  const auto run = play(switched, 1);
+  const int leftLeg[] = {1, 2, 3}, rightLeg[] = {4, 5, 6};
+  for (int f = 0; f < kFrames; ++f) {
+    SCOPED_TRACE(f);
+    const bool off = f >= 4 && f < 7;
+    for (int b : leftLeg) {
+      SCOPED_TRACE(b);
+      ASSERT_NE(solved[size_t(f)][size_t(b)], unsolved[size_t(f)][size_t(b)]) << "IK must move this bone";
+      EXPECT_EQ(run[size_t(f)][size_t(b)], off ? unsolved[size_t(f)][size_t(b)] : solved[size_t(f)][size_t(b)]);
+    }
+    for (int b : rightLeg) EXPECT_EQ(run[size_t(f)][size_t(b)], solved[size_t(f)][size_t(b)]) << b;
+  }
+  // F4 still turns every list off, the switched ones included
+  const auto allOff = play(switched, 0);
+  for (int f = 0; f < kFrames; ++f)
+    for (int b = 0; b < 9; ++b) EXPECT_EQ(allOff[size_t(f)][size_t(b)], unsolved[size_t(f)][size_t(b)]) << f << "/" << b;
+}
+
+TEST(Playback, AVisibilityKeyOfZeroHidesTheModelButNotTheGridOrTheMarkers) {
+  PlaybackRig rig;
+  rig.scene.CalcBullet = 0;
+  ASSERT_EQ(rig.Motion(LiftedLegs({{3, 0, {}}, {6, 1, {}}})), 1);
+  CD3DCamera camera;
+  camera.m_fFov = 0.7853982f;
+  camera.m_fAspect = 1.6f;
+  camera.m_fNear = 0.1f;
+  camera.m_fFar = 1000.0f;
+  CD3DLine90 grid;
+  BuildGrid(&grid);
+  CD3DLocater goalLocator;
+  for (int f = 0; f < 8; ++f) {
+    SCOPED_TRACE(f);
+    qev::RecordingDevice device;
+    FrameDrawing frame;
+    frame.device = &device;
+    frame.camera = &camera;
+    frame.grid = &grid;
+    frame.ikGoalLocator = &goalLocator;
+    frame.DrawBone = 1;
+    frame.DrawType = 2;
+    AddSceneSteps(&frame, &rig.scene);
+    device.BeginScene();
+    DrawFrame(frame);
+    const bool hidden = f >= 3 && f < 6;
+    EXPECT_EQ(device.Find("DrawPrimitiveUP(D3DPT_TRIANGLELIST").size(), hidden ? 0u : 2u);
+    EXPECT_EQ(device.Find("DrawPrimitiveUP(D3DPT_LINELIST, 43, 16)").size(), 1u);  // the grid
+    // the two IK goals and the bone markers, hidden model or not
+    EXPECT_GT(device.Find("DrawPrimitiveUP(D3DPT_LINELIST").size(), 3u);
+    rig.scene.UpdateFrame(false);
+  }
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ grep -qa "QEVTest.ini: PHYSICSSUBSTEPS=0 is not a whole number from 1 to 16; 4 s
 wait_exit "$pid" || fail "the viewer did not end after the close request"
 [ "$STATUS" = 0 ] || fail "exit status $STATUS"
 
-expected_ini=$(utf16 '[QEVTest]\r\nPHYSICSSUBSTEPS=4\r\nPMDFILE=\r\nVPDFILE=\r\nVMDFILE=\r\n\r\n' | od -An -tx1 | tr -d ' \n')
+expected_ini=$(utf16 '[QEVTest]\r\nPHYSICSSUBSTEPS=4\r\nPMDFILE=\r\nVPDFILE=\r\nVMDFILE=\r\nCAMERAFILE=\r\n\r\n' | od -An -tx1 | tr -d ' \n')
 actual_ini=$(od -An -tx1 "$start/QEVTest.ini" | tr -d ' \n')
 [ "$actual_ini" = "$expected_ini" ] || fail "QEVTest.ini holds $actual_ini"
 echo "physics sub-steps setting: ok"

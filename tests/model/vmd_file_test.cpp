@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "tests/common/temp_dir.h"
@@ -502,6 +503,61 @@ TEST(VmdSample, BeforeTheFirstKeyItsPoseHolds) {
   D3DXQUATERNION rot;
   ASSERT_EQ(SampleBoneKeys(keys, 3, 60.0f, &pos, &rot), 1);
   EXPECT_EQ(pos, D3DXVECTOR3(3, 6, -3));
+}
+
+// Playback hands the sampler the interval it used last; whatever order the
+// frames come in and whatever the remembered value, every sample is the one
+// a fresh search gives, worked out here channel by channel with Ease.
+TEST(VmdSample, TheRememberedIntervalNeverChangesASample) {
+  const float s = std::sqrt(0.5f);
+  VmdBoneKey keys[] = {Key(0, 1), Key(10, 2, {0, s, 0, s}), Key(10, 3, {s, 0, 0, s}), Key(25, 4), Key(40, 5, {0, 0, s, s})};
+  // curves that X and Z share, Y its own, R shared with Y on one key only
+  for (VmdBoneKey& k : keys) {
+    SetCurve(&k, 0, 90, 10, 30, 120);
+    SetCurve(&k, 1, 10, 100, 60, 127);
+    SetCurve(&k, 2, 90, 10, 30, 120);
+    SetCurve(&k, 3, 64, 0, 64, 127);
+  }
+  SetCurve(&keys[3], 3, 10, 100, 60, 127);
+  auto expected = [&](float frame, D3DXVECTOR3* pos, D3DXQUATERNION* rot) {
+    int a = -1;  // the last key at or before the frame
+    for (int i = 0; i < 5; ++i)
+      if (float(keys[i].frame) <= frame) a = i;
+    if (a < 0 || a == 4) {
+      const VmdBoneKey& held = keys[a < 0 ? 0 : 4];
+      *pos = held.pos;
+      *rot = held.rot;
+      return;
+    }
+    const VmdBoneKey &ka = keys[a], &kb = keys[a + 1];
+    const float t = (frame - float(ka.frame)) / float(kb.frame - ka.frame);
+    auto ease = [&](int c) {
+      const int32_t* v = &kb.interp[c * 4];
+      return Ease(v[0], v[1], v[2], v[3], t);
+    };
+    *pos = D3DXVECTOR3(ka.pos.x + ease(0) * (kb.pos.x - ka.pos.x), ka.pos.y + ease(1) * (kb.pos.y - ka.pos.y),
+                       ka.pos.z + ease(2) * (kb.pos.z - ka.pos.z));
+    D3DXQuaternionSlerp(rot, &ka.rot, &kb.rot, ease(3));
+  };
+  std::vector<float> frames;
+  for (float f = -2; f <= 45; f += 1) frames.push_back(f);                       // playing
+  for (float f : {30.0f, 5.0f, 26.0f, 26.0f, 41.0f, 0.0f, 11.0f, 9.5f, 10.0f}) frames.push_back(f);  // jumps
+  int32_t last = -1;
+  for (int round = 0; round < 3; ++round) {
+    for (float f : frames) {
+      SCOPED_TRACE(f);
+      if (round == 1) last = 1000;  // values no call leaves behind
+      if (round == 2) last = -50;
+      D3DXVECTOR3 pos, want;
+      D3DXQUATERNION rot, wantRot;
+      ASSERT_EQ(SampleBoneKeys(keys, 5, f, &pos, &rot, &last), 1);
+      expected(f, &want, &wantRot);
+      EXPECT_EQ(pos, want);
+      EXPECT_EQ(rot, wantRot);
+      EXPECT_GE(last, -1);
+      EXPECT_LE(last, 4);
+    }
+  }
 }
 
 }  // namespace

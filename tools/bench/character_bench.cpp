@@ -1,8 +1,10 @@
 // The character's cost per frame and per load: one frame of a synthetic
 // 30,000-vertex, 224-bone model with 6 IK lists playing a motion (sampling,
 // matrices, IK, skinning into the drawing buffer; nothing drawn), with the
-// allocations it makes; and loading that model with its scene assembly
-// against the reader alone.
+// allocations it makes; one frame of a 130-bone model with 7 IK lists and a
+// face playing a long dance without skinning (sampling, matrices, IK,
+// morphs); and loading the large model with its scene assembly against the
+// reader alone.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -18,7 +20,11 @@
 
 namespace {
 
-constexpr int kIndices = qev::fixture::kSyntheticIndices;
+using Shape = qev::fixture::SyntheticShape;
+constexpr Shape kLarge = qev::fixture::kSyntheticLarge;
+constexpr Shape kDancer = qev::fixture::kSyntheticDancer;
+using qev::fixture::SyntheticCharacter;
+using qev::fixture::SyntheticMotion;
 
 // The model and motion files in a folder removed at exit.
 class Files {
@@ -26,18 +32,21 @@ class Files {
   Files() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "qevbench-XXXXXX").string();
     if (mkdtemp(tmpl.data())) m_folder = tmpl;
-    const qev::fixture::PmdDesc model = qev::fixture::SyntheticCharacter();
-    Write(Model(), qev::fixture::BuildPmd(model));
-    Write(Motion(), qev::fixture::BuildVmd(qev::fixture::SyntheticMotion(model)));
+    for (const Shape* shape : {&kLarge, &kDancer}) {
+      const qev::fixture::PmdDesc model = SyntheticCharacter(*shape);
+      Write(Model(*shape), qev::fixture::BuildPmd(model));
+      Write(Motion(*shape), qev::fixture::BuildVmd(SyntheticMotion(model, *shape)));
+    }
   }
   ~Files() {
     std::error_code ec;
     if (!m_folder.empty()) std::filesystem::remove_all(m_folder, ec);
   }
-  std::string Model() const { return m_folder + "/synthetic.pmd"; }
-  std::string Motion() const { return m_folder + "/synthetic.vmd"; }
+  std::string Model(const Shape& shape = kLarge) const { return m_folder + "/" + Name(shape) + ".pmd"; }
+  std::string Motion(const Shape& shape = kLarge) const { return m_folder + "/" + Name(shape) + ".vmd"; }
 
  private:
+  static std::string Name(const Shape& shape) { return "synthetic" + std::to_string(shape.bones); }
   static void Write(const std::string& path, const std::string& bytes) {
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
       std::fwrite(bytes.data(), 1, bytes.size(), f);
@@ -78,9 +87,35 @@ void BM_CharacterMotionFrame(benchmark::State& state) {
   }
   const long allocations = AllocationCount() - before;
   state.counters["allocations_per_frame"] = frames ? double(allocations) / double(frames) : 0.0;
-  state.counters["vertices_skinned"] = double(kIndices);
+  state.counters["vertices_skinned"] = double(kLarge.indices);
 }
 BENCHMARK(BM_CharacterMotionFrame)->ArgName("ik")->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+
+// One frame of the dancer as playback makes it, without skinning: bone
+// sampling, matrices, IK and the face's positions. Frames run through the
+// whole dance and wrap, as they do while it plays.
+void BM_DancerFrameNoSkin(benchmark::State& state) {
+  CScene scene;
+  std::string failure;
+  scene.CalcBullet = 0;
+  scene.CalcIK = int(state.range(0));
+  if (!scene.LoadModel(BenchFiles().Model(kDancer).c_str(), nullptr, &failure) ||
+      !scene.LoadMotion(BenchFiles().Motion(kDancer).c_str(), &failure)) {
+    state.SkipWithError("the synthetic dancer did not load");
+    return;
+  }
+  long long frames = 0;
+  const long before = AllocationCount();
+  for (auto _ : state) {
+    scene.UpdateFrame(false);
+    benchmark::DoNotOptimize(scene.m_morph.Positions());
+    benchmark::DoNotOptimize(scene.W());
+    ++frames;
+  }
+  const long allocations = AllocationCount() - before;
+  state.counters["allocations_per_frame"] = frames ? double(allocations) / double(frames) : 0.0;
+}
+BENCHMARK(BM_DancerFrameNoSkin)->ArgName("ik")->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
 
 // Loading the model and assembling its scene (no device: no textures).
 void BM_CharacterLoadWithScene(benchmark::State& state) {

@@ -41,9 +41,9 @@ class Folder {
   Folder() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "qevbench-XXXXXX").string();
     if (mkdtemp(tmpl.data())) m_path = tmpl;
-    const qev::fixture::PmdDesc model = qev::fixture::SyntheticCharacter();
+    const qev::fixture::PmdDesc model = qev::fixture::SyntheticCharacter(qev::fixture::kSyntheticLarge);
     Write("synthetic.pmd", qev::fixture::BuildPmd(model));
-    Write("synthetic.vmd", qev::fixture::BuildVmd(qev::fixture::SyntheticMotion(model)));
+    Write("synthetic.vmd", qev::fixture::BuildVmd(qev::fixture::SyntheticMotion(model, qev::fixture::kSyntheticLarge)));
     // Vertices i, i + n and i + 2n hang on the same bone, n being the count
     // of bones that carry vertices (near the end: i, i - n, i - 2n).
     qev::fixture::PmdDesc compact = model;

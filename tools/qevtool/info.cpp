@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/pmd_file.h"
+#include "model/pmx_file.h"
 #include "model/vmd_file.h"
 #include "model/vpd_file.h"
 #include "platform/codepage.h"
@@ -41,6 +42,39 @@ int InfoPmd(const char* path, std::string* why) {
   Count("bone display entries", pmd.m_nBoneDisp);
   Count("rigid bodies", pmd.m_nRigidBody);
   Count("joints", pmd.m_nJoint);
+  return 1;
+}
+
+// The same rows as for a PMD model (IK lists are the IK bones, the display
+// entries are summed over the frames), then the blocks PMD does not have.
+int InfoPmx(const char* path, std::string* why) {
+  CPmxFile pmx;
+  SummaryCapture log;
+  const int loaded = pmx.Load(path);
+  log.Print();
+  if (!loaded) {
+    *why = log.Reason(path, "not a PMX model");
+    return 0;
+  }
+  long long morphEntries = 0, boneEntries = 0;
+  for (const PmxDisplayFrame& f : pmx.m_DisplayFrames) {
+    morphEntries += f.morphs;
+    boneEntries += f.bones;
+  }
+  std::printf("counts:\n");
+  Count("vertices", (long long)pmx.m_Vertices.size());
+  Count("indices", (long long)pmx.m_Indices.size());
+  Count("materials", (long long)pmx.m_Materials.size());
+  Count("bones", (long long)pmx.m_Bones.size());
+  Count("IK lists", pmx.m_nIk);
+  Count("morphs", (long long)pmx.m_Morphs.size());
+  Count("morph display entries", morphEntries);
+  Count("display frames", (long long)pmx.m_DisplayFrames.size());
+  Count("bone display entries", boneEntries);
+  Count("rigid bodies", (long long)pmx.m_RigidBodies.size());
+  Count("joints", (long long)pmx.m_Joints.size());
+  Count("textures", (long long)pmx.m_Textures.size());
+  Count("soft bodies", pmx.m_nSoftBody);
   return 1;
 }
 
@@ -116,13 +150,14 @@ std::string Extension(const char* path) {
 void InfoUsage(FILE* out) {
   std::fputs(
       "usage: qevtool info FILE...\n"
-      "Loads each file with the reader its extension names (.pmd model, .vmd motion,\n"
-      ".vpd pose; any letter case) and prints the reader's summary, the lines the log\n"
-      "gets, followed by the counts of every block. Any other file is loaded as a\n"
-      "picture, as a material's texture would be (plug-ins from FILES beside the\n"
-      "program), and the route that decoded it, its image and texture sizes, bits per\n"
-      "pixel and plug-in information are printed. Text is printed in UTF-8; bytes\n"
-      "that are not valid text (names cut inside a character) print as U+FFFD.\n"
+      "Loads each file with the reader its extension names (.pmd or .pmx model,\n"
+      ".vmd motion, .vpd pose; any letter case) and prints the reader's summary, the\n"
+      "lines the log gets, followed by the counts of every block. Any other file is\n"
+      "loaded as a picture, as a material's texture would be (plug-ins from FILES\n"
+      "beside the program), and the route that decoded it, its image and texture\n"
+      "sizes, bits per pixel and plug-in information are printed. Text is printed\n"
+      "in UTF-8; bytes that are not valid text (names cut inside a character)\n"
+      "print as U+FFFD.\n"
       "exit status: 0 every file loaded, 1 some file failed (its error on stderr),\n"
       "2 bad usage.\n",
       out);
@@ -157,6 +192,7 @@ int RunInfo(int argc, char** argv) {
     const std::string ext = Extension(path);
     std::string why;
     const int loaded = ext == "pmd"   ? InfoPmd(path, &why)
+                       : ext == "pmx" ? InfoPmx(path, &why)
                        : ext == "vmd" ? InfoVmd(path, &why)
                        : ext == "vpd" ? InfoVpd(path, &why)
                                       : InfoPicture(path, &why);

@@ -6,6 +6,7 @@
 #include "platform/codepage.h"
 #include "tests/common/temp_dir.h"
 #include "tools/fixtures/pmd_fixture.h"
+#include "tools/fixtures/pmx_fixture.h"
 #include "tools/fixtures/vmd_fixture.h"
 #include "tools/fixtures/vpd_fixture.h"
 
@@ -35,6 +36,43 @@ TEST(QevtoolInfo, PrintsSummaryAndCountsOfEveryKind) {
                            "  highest frame          40\n", "file: p.Vpd\n", "■左足ＩＫ : (0.500000,1.000000,-2.000000)\n",
                            "  pose bones             3\n"})
     EXPECT_TRUE(Has(run.out, part)) << part << "\n" << run.out;
+}
+
+// A PMX model gets the rows a PMD model gets, and a damaged one its reader's reason.
+TEST(QevtoolInfo, PmxModelsPrintTheSameCounts) {
+  qev::test::TempDir dir;
+  const std::string pmx = qev::fixture::BuildPmx(qev::fixture::SamplePmx());
+  dir.WriteFile("m.Pmx", pmx);
+  dir.WriteFile("cut.pmx", pmx.substr(0, 40));
+  dir.WriteFile("foreign.pmx", qev::fixture::BuildPmd(qev::fixture::SamplePmd()));
+  const ToolRun run = Qevtool(dir, "info m.Pmx");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const std::string counts =
+      "counts:\n"
+      "  vertices               6\n"
+      "  indices                6\n"
+      "  materials              2\n"
+      "  bones                  7\n"
+      "  IK lists               1\n"
+      "  morphs                 11\n"
+      "  morph display entries  2\n"
+      "  display frames         2\n"
+      "  bone display entries   2\n"
+      "  rigid bodies           2\n"
+      "  joints                 2\n"
+      "  textures               3\n"
+      "  soft bodies            1\n";
+  for (const std::string& part : {std::string("file: m.Pmx\n"), std::string("モデル名             : 試験モデル\n"),
+                                  std::string("PMX : soft bodies read and skipped, not simulated : 1\n"), counts})
+    EXPECT_TRUE(Has(run.out, part)) << part << "\n" << run.out;
+
+  const ToolRun cut = Qevtool(dir, "info cut.pmx foreign.pmx m.Pmx");
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_TRUE(Has(cut.err, "qevtool info: cut.pmx: PMX error : model info cut short at offset 35\n")) << cut.err;
+  EXPECT_TRUE(Has(cut.err, "qevtool info: foreign.pmx: PMX error : no \"PMX \" mark at the start of the file\n"))
+      << cut.err;
+  EXPECT_TRUE(Has(cut.out, counts)) << cut.out;  // the good file after the bad ones still prints
 }
 
 TEST(QevtoolInfo, NamesCutInsideACharacterPrintWithAReplacement) {
