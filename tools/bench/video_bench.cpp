@@ -187,6 +187,12 @@ void BM_VideoWhole(benchmark::State& state) {
   state.counters["encode_busy_fps"] = double(kFrames) / encodeBusy;
   state.counters["whole_fps"] = double(kFrames) / figures.wholeSeconds;
 }
-BENCHMARK(BM_VideoWhole)->ArgName("compact")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_VideoWhole)
+    ->ArgName("compact")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
