@@ -104,7 +104,7 @@ class CScene {
 
   // Playback state
   int32_t m_nMode = kPosePlayback;
-  float m_fFrame = 0.0f;  // whole numbers only
+  float m_fFrame = 0.0f;  // whole frames in the viewer; a 60-a-second recording takes halves too
   uint32_t m_nStarts = 0;  // StartMotion calls so far: playback restarted from frame 0
   std::unique_ptr<CVpdFile> m_pose;    // the last pose loaded
   std::unique_ptr<CVmdFile> m_motion;  // the last motion loaded
