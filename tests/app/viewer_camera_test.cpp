@@ -74,8 +74,9 @@ TEST(ViewerCamera, CommandLineCameraFollowsTheMotionsFrameAndWrapsWithIt) {
   // the camera file left the model's walk playing
   EXPECT_GT(rig.viewer.m_scene.m_motion->m_nBoneTrack, 0);
 
+  // the player's clock starts with the first pass, which shows frame 0
   rig.Frames(1);
-  EXPECT_EQ(rig.viewer.m_scene.m_fFrame, 1.0f);
+  EXPECT_EQ(rig.viewer.m_scene.m_fFrame, 0.0f);
   ExpectFollows(rig);
   const D3DXVECTOR3 early = rig.viewer.m_camera.m_vPosition;
   rig.Frames(29);
