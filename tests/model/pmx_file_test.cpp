@@ -561,7 +561,7 @@ TEST(PmxFile, TextsAreKeptAsUtf8AndLoggedInCodePage932) {
     std::string logged;  // the converter gives one '?' per UTF-8 byte it cannot map
   };
   const Case cases[] = {
-      {1, "初音", "初音", Sjis("初音")},
+      {1, "桜花", "桜花", Sjis("桜花")},
       {1, "a\xFF" "b", "a\xEF\xBF\xBD" "b", "a???b"},  // a byte that is no UTF-8
       {0, std::string("\x3D\xD8\x00\xDE", 4), "\xF0\x9F\x98\x80", "????"},  // a surrogate pair CP932 cannot hold
       {0, std::string("A\0B", 3), "A", "A"},  // odd length: the last byte is no whole unit
