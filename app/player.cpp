@@ -45,7 +45,8 @@ bool CPlayer::MusicHeard() const {
 void CPlayer::WatchMusic() {
   if (!MusicHeard()) return;
   const double music = m_music.Seconds(), wall = m_wall.Seconds();
-  if (music != m_fMusicSeen) {
+  // not watched since it was last silent: the watch starts now
+  if (music != m_fMusicSeen || m_fMusicSeenAt < 0.0) {
     m_fMusicSeen = music;
     m_fMusicSeenAt = wall;
     return;
@@ -70,6 +71,7 @@ void CPlayer::SyncMusic() {
     // moved to the frame shown once it is heard again
     m_music.Play(false);
     m_clock.SetSource(m_wall);
+    m_fMusicSeenAt = -1.0;
   }
 }
 

@@ -125,7 +125,7 @@ class CPlayer {
   bool m_bToldNoDevice = false;
   bool m_bMusicStalled = false;  // the device stopped asking for sound
   double m_fMusicSeen = 0.0;     // the music's clock when last seen moving...
-  double m_fMusicSeenAt = 0.0;   // ...and the wall clock then
+  double m_fMusicSeenAt = -1.0;  // ...and the wall clock then (-1: not watched yet)
   int64_t m_nAudioOffset = 0;
   std::string m_musicPath;
 };

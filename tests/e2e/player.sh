@@ -50,7 +50,11 @@ bar_colours() {
     sed -n 's/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' | sort | uniq -c
 }
 
-sleep 2  # the loads, then some frames with the music
+# the loads, then some frames with the music (a busy machine may take a while)
+for _ in $(seq 1 60); do
+  [ -f "$start/heard.raw" ] && [ "$(heard)" -gt 1000 ] && break
+  sleep 0.5
+done
 [ -f "$start/heard.raw" ] || fail "the disk audio driver wrote nothing: $(cat "$start/stderr")"
 [ "$(heard)" -gt 1000 ] || fail "no music reached the sound device"
 
