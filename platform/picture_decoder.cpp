@@ -1,8 +1,12 @@
 #include "platform/picture_decoder.h"
 
+#include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+
+#include <jpeglib.h>
 
 #include "platform/dds_decoder.h"
 
@@ -14,15 +18,15 @@
 #define STBI_MAX_DIMENSIONS 16384
 // Only the formats textures come in. The library's other readers let a file of
 // a few bytes demand gigabytes (floating-point pictures, layered images) or
-// overflow on hostile sample ranges (anymaps).
+// overflow on hostile sample ranges (anymaps). JPEG goes to the JPEG library
+// instead: this one's JPEG reader shifts by negative bit counts on damaged
+// entropy data.
 #define STBI_ONLY_PNG
-#define STBI_ONLY_JPEG
 #define STBI_ONLY_BMP
 #define STBI_ONLY_TGA
 #define STBI_ONLY_GIF
-// Zeroed allocations: the library's JPEG reader consults Huffman tables that a
-// damaged file never defined, and reads far outside its state from whatever an
-// earlier allocation left there. Zeroed tables make it fail the file instead.
+// Zeroed allocations: a damaged file must never see what an earlier
+// allocation left behind.
 #define STBI_MALLOC(bytes) std::calloc(1, bytes)
 #define STBI_REALLOC(block, bytes) std::realloc(block, bytes)
 #define STBI_FREE(block) std::free(block)
@@ -73,9 +77,9 @@ bool IsReadFormat(const char* format, PictureFormats formats) {
   return formats == PictureFormats::kAll || IsTextureFileFormat(format);
 }
 
-// The library builds each Huffman table from 16 code counts without checking
-// that they describe at most 256 codes, and writes past the table when they do.
-// Every table of every DHT segment is checked before the library sees the file.
+// A Huffman table's 16 code counts must describe at most 256 codes. Every
+// table of every DHT segment is checked before the decoder sees the file, so
+// the refusal names the table.
 bool CheckJpegTables(const uint8_t* data, size_t size, std::string& why) {
   size_t at = 0;
   while (at + 1 < size) {
@@ -183,6 +187,110 @@ bool CheckTgaBody(const uint8_t* data, size_t size, std::string& why) {
   return true;
 }
 
+
+// ---- JPEG through the JPEG library ----
+
+// The library reports a fatal error by calling error_exit, which must not
+// return: it jumps back to the decode with the library's message kept.
+struct JpegError {
+  jpeg_error_mgr manager;
+  std::jmp_buf back;
+  char message[JMSG_LENGTH_MAX];
+};
+
+[[noreturn]] void JpegErrorExit(j_common_ptr info) {
+  JpegError* error = reinterpret_cast<JpegError*>(info->err);
+  info->err->format_message(info, error->message);
+  std::longjmp(error->back, 1);
+}
+
+// Warnings (damaged entropy data, a premature end) are left to the decoder,
+// which fills what is missing; nothing is printed.
+void JpegQuiet(j_common_ptr, int) {}
+
+// A progressive file can announce scan after scan of nothing; each costs a
+// pass over the whole picture. Real files have a dozen.
+constexpr int kMaxJpegScans = 256;
+
+void JpegProgress(j_common_ptr info) {
+  if (!info->is_decompressor) return;
+  j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(info);
+  if (d->input_scan_number > kMaxJpegScans) {
+    JpegError* error = reinterpret_cast<JpegError*>(info->err);
+    std::snprintf(error->message, sizeof error->message, "more than %d scans", kMaxJpegScans);
+    std::longjmp(error->back, 1);
+  }
+}
+
+// Decodes a JPEG into blue-green-red-alpha rows. Grey and colour files come out
+// as they are; Adobe's inverted CMYK (and YCCK) is multiplied out by its black.
+// The library jumps back here on an error: what the decode changes after the
+// jump point lives behind references (`out`, `row`), never in this frame's
+// own variables.
+bool DecodeJpegRows(const uint8_t* data, size_t size, DecodedPicture& out, std::vector<uint8_t>& row,
+                    std::string& why) {
+  jpeg_decompress_struct info;
+  JpegError error;
+  jpeg_progress_mgr progress;
+  std::memset(&info, 0, sizeof info);
+  info.err = jpeg_std_error(&error.manager);
+  error.manager.error_exit = JpegErrorExit;
+  error.manager.emit_message = JpegQuiet;
+  error.message[0] = 0;
+  progress.progress_monitor = JpegProgress;
+  if (setjmp(error.back)) {
+    jpeg_destroy_decompress(&info);
+    why = std::string("JPG: ") + error.message;
+    return false;
+  }
+  jpeg_create_decompress(&info);
+  info.progress = &progress;
+  info.mem->max_memory_to_use = 512L << 20;
+  jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+  jpeg_read_header(&info, TRUE);
+  const int64_t width = info.image_width, height = info.image_height;
+  if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide ||
+      width * height > kMaxPicturePixels) {
+    why = "JPG size " + std::to_string(width) + " x " + std::to_string(height) + " out of range";
+    jpeg_destroy_decompress(&info);
+    return false;
+  }
+  const int components = info.num_components;
+  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+  info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+  jpeg_start_decompress(&info);
+  out.pixels.assign(size_t(width) * size_t(height) * 4, 0);
+  row.resize(size_t(width) * 4);
+  while (info.output_scanline < info.output_height) {
+    const size_t y = info.output_scanline;
+    uint8_t* target = out.pixels.data() + y * size_t(width) * 4;
+    JSAMPROW rows[1] = {cmyk ? row.data() : target};
+    if (jpeg_read_scanlines(&info, rows, 1) != 1) break;
+    if (cmyk) {
+      for (size_t x = 0; x < size_t(width); ++x) {
+        const uint8_t* p = &row[x * 4];
+        const unsigned black = p[3];
+        target[x * 4 + 0] = uint8_t((p[2] * black + 127) / 255);
+        target[x * 4 + 1] = uint8_t((p[1] * black + 127) / 255);
+        target[x * 4 + 2] = uint8_t((p[0] * black + 127) / 255);
+        target[x * 4 + 3] = 255;
+      }
+    }
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  out.width = int(width);
+  out.height = int(height);
+  out.format = "JPG";
+  out.bits = (cmyk ? 3 : components) * 8;
+  return true;
+}
+
+bool DecodeJpeg(const uint8_t* data, size_t size, DecodedPicture& out, std::string& why) {
+  std::vector<uint8_t> row;  // one CMYK row on its way to blue-green-red
+  return DecodeJpegRows(data, size, out, row, why);
+}
+
 }  // namespace
 
 int DecodePicture(const uint8_t* data, size_t size, PictureFormats formats, DecodedPicture& out,
@@ -205,7 +313,15 @@ int DecodePicture(const uint8_t* data, size_t size, PictureFormats formats, Deco
   if (size > size_t(std::numeric_limits<int>::max())) return fail("picture file too large");
   if (!std::strcmp(format, "BMP") && !CheckBmpBody(data, size, reason)) return fail(reason);
   if (!std::strcmp(format, "TGA") && !CheckTgaBody(data, size, reason)) return fail(reason);
-  if (!std::strcmp(format, "JPG") && !CheckJpegTables(data, size, reason)) return fail(reason);
+  if (!std::strcmp(format, "JPG")) {
+    if (!CheckJpegTables(data, size, reason)) return fail(reason);
+    // the decoder wants the start-of-image marker first: fill bytes before it go
+    size_t fill = 0;
+    while (data[fill + 1] == 0xFF) ++fill;
+    if (!DecodeJpeg(data + fill, size - fill, out, reason)) return fail(reason);
+    if (why) why->clear();
+    return 1;
+  }
 
   int width = 0, height = 0, channels = 0;
   if (!stbi_info_from_memory(data, int(size), &width, &height, &channels)) {

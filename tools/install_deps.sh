@@ -14,7 +14,7 @@ PACKAGES=(
   # window, rendering, physics, fonts, pictures
   libsdl2-dev libx11-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
   libbullet-dev libfreetype-dev libfontconfig-dev fonts-ipafont-gothic
-  libstb-dev
+  libstb-dev libjpeg62-turbo-dev
   # music: decoding (WAV, FLAC, OGG, MP3)
   libsndfile1-dev
   # video out: FFmpeg's libraries (H.264 through libx264, AAC), and ffmpeg's

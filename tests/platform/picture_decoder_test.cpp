@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+
+#include <jpeglib.h>
 
 #include "platform/picture_encoder.h"
 #include "tools/fixtures/picture_fixtures.h"
@@ -173,6 +176,107 @@ TEST(PictureDecoder, PicturesBeyondTheSizeLimitAreRefused) {
   std::string why;
   EXPECT_EQ(qev::DecodePicture(Bytes(big), big.size(), PictureFormats::kAll, picture, &why), 0);
   EXPECT_FALSE(why.empty());
+}
+
+// A JPEG of one flat colour written by the JPEG library itself, in the
+// colour space asked for; progressive when asked.
+std::string FlatJpeg(J_COLOR_SPACE space, int components, const uint8_t* sample, bool progressive = false) {
+  jpeg_compress_struct info;
+  jpeg_error_mgr error;
+  info.err = jpeg_std_error(&error);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = 16;
+  info.image_height = 16;
+  info.input_components = components;
+  info.in_color_space = space;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 95, TRUE);
+  if (progressive) jpeg_simple_progression(&info);
+  jpeg_start_compress(&info, TRUE);
+  std::vector<uint8_t> row(16 * components);
+  for (int x = 0; x < 16; ++x) std::copy(sample, sample + components, &row[x * components]);
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  std::string file(reinterpret_cast<char*>(buffer), size);
+  std::free(buffer);
+  return file;
+}
+
+TEST(PictureDecoder, JpegColourSpacesComeOutAsBlueGreenRed) {
+  const uint8_t grey[] = {100};
+  const uint8_t rgb[] = {200, 60, 20};
+  // inverted CMYK as one publisher's files store it: the black multiplies out
+  const uint8_t cmyk[] = {255, 128, 255, 200};
+  struct Case {
+    const char* name;
+    std::string file;
+    uint8_t blue, green, red;
+    int bits;
+  };
+  const Case cases[] = {
+      {"grey", FlatJpeg(JCS_GRAYSCALE, 1, grey), 100, 100, 100, 8},
+      {"colour", FlatJpeg(JCS_RGB, 3, rgb), 20, 60, 200, 24},
+      {"progressive colour", FlatJpeg(JCS_RGB, 3, rgb, true), 20, 60, 200, 24},
+      {"cmyk", FlatJpeg(JCS_CMYK, 4, cmyk), 200, 100, 200, 24},
+      {"colour after fill bytes", "\xFF\xFF" + FlatJpeg(JCS_RGB, 3, rgb), 20, 60, 200, 24},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DecodedPicture picture;
+    std::string why;
+    ASSERT_EQ(qev::DecodePicture(Bytes(c.file), c.file.size(), PictureFormats::kTextureFiles, picture, &why), 1)
+        << why;
+    EXPECT_EQ(picture.format, "JPG");
+    EXPECT_EQ(picture.bits, c.bits);
+    ASSERT_EQ(picture.width, 16);
+    ASSERT_EQ(picture.height, 16);
+    for (size_t at : {size_t(0), picture.pixels.size() - 4}) {
+      EXPECT_NEAR(picture.pixels[at + 0], c.blue, 4) << "byte " << at;
+      EXPECT_NEAR(picture.pixels[at + 1], c.green, 4) << "byte " << at;
+      EXPECT_NEAR(picture.pixels[at + 2], c.red, 4) << "byte " << at;
+      EXPECT_EQ(picture.pixels[at + 3], 255);
+    }
+  }
+}
+
+TEST(PictureDecoder, DamagedJpegsNeitherCrashNorRunOn) {
+  const uint8_t rgb[] = {200, 60, 20};
+  const std::string whole = FlatJpeg(JCS_RGB, 3, rgb, true);
+  // Cut anywhere: a picture of the announced size (what is missing filled in)
+  // or a refusal that names the format.
+  for (size_t size = 1; size < whole.size(); ++size) {
+    SCOPED_TRACE(size);
+    DecodedPicture picture;
+    std::string why;
+    if (qev::DecodePicture(Bytes(whole), size, PictureFormats::kTextureFiles, picture, &why)) {
+      EXPECT_EQ(picture.pixels.size(), size_t(16 * 16 * 4));
+    } else {
+      EXPECT_TRUE(picture.pixels.empty());
+      if (!why.empty()) {
+        EXPECT_EQ(why.substr(0, 3), "JPG");
+      }
+    }
+  }
+  // The last scan repeated until the file announces hundreds of them: each
+  // would cost a pass over the picture, so the file is refused.
+  const size_t lastScan = whole.rfind("\xFF\xDA");
+  const size_t end = whole.rfind("\xFF\xD9");
+  ASSERT_NE(lastScan, std::string::npos);
+  ASSERT_NE(end, std::string::npos);
+  std::string scans = whole.substr(0, end);
+  for (int i = 0; i < 300; ++i) scans += whole.substr(lastScan, end - lastScan);
+  scans += "\xFF\xD9";
+  DecodedPicture picture;
+  std::string why;
+  EXPECT_EQ(qev::DecodePicture(Bytes(scans), scans.size(), PictureFormats::kTextureFiles, picture, &why), 0);
+  EXPECT_EQ(why, "JPG: more than 256 scans");
 }
 
 }  // namespace
