@@ -250,13 +250,15 @@ void EvaluateBones(std::span<const DeformBone> bones, std::span<const int32_t> o
       } else {
         from = done[size_t(g)] ? motion[size_t(g)] : key[size_t(g)];
       }
+      // a ratio that is not a number grants nothing rather than poisoning the pose
+      const float ratio = std::isfinite(bone.grantRatio) ? bone.grantRatio : 0.0f;
       if (bone.grantRotation) {
         // granted turn first, then the bone's own key
-        const D3DXQUATERNION granted = Power(from.rot, bone.grantRatio);
+        const D3DXQUATERNION granted = Power(from.rot, ratio);
         D3DXQuaternionMultiply(&m.rot, &granted, &m.rot);
         D3DXQuaternionNormalize(&m.rot, &m.rot);
       }
-      if (bone.grantTranslation) m.pos += from.pos * bone.grantRatio;
+      if (bone.grantTranslation) m.pos += from.pos * ratio;
     }
     motion[size_t(b)] = m;
     const int32_t p = bone.parent;
@@ -280,7 +282,7 @@ D3DXVECTOR3 EulerXyz(const D3DXQUATERNION& q) {
   D3DXMATRIX m;
   D3DXMatrixRotationQuaternion(&m, &q);
   const float y = std::asin(std::clamp(-m._13, -1.0f, 1.0f));
-  if (std::fabs(m._13) > 0.9999f) {
+  if (std::fabs(m._13) > 0.999999f) {
     // y at +-90 degrees: x and z turn about the same axis; all of it goes to
     // x (row 2 is then (sin, cos, 0) of x - z, or of x + z at -90 degrees)
     const float x = std::atan2(m._21 * -m._13, m._22);

@@ -202,10 +202,40 @@ TEST(PmxSkinning, QdefBlendsAlongTheShorterArc) {
   const int32_t bone[2] = {0, 1};
   const float w[2] = {0.5f, 0.5f};
   EXPECT_VEC_NEAR(SkinQdef(skin, bone, w, 2, D3DXVECTOR3(1, 0, 0), kY).pos, D3DXVECTOR3(-1, 0, 0), 1e-5f);
+  // -170 and -10 degrees: the matrices' quaternions come out on opposite
+  // hemispheres (w < 0 for the first); the halfway pose is -90 degrees
+  const D3DXMATRIX apart[2] = {Rot(kY, -170), Rot(kY, -10)};
+  EXPECT_VEC_NEAR(SkinQdef(apart, bone, w, 2, D3DXVECTOR3(1, 0, 0), kY).pos, D3DXVECTOR3(0, 0, 1), 1e-5f);
   // equal opposite turns of a quaternion pair can still not cancel to zero
   const D3DXMATRIX half[2] = {Rot(kY, 90), Rot(kY, -90)};
   const SkinnedPoint p = SkinQdef(half, bone, w, 2, D3DXVECTOR3(1, 0, 0), kY);
   EXPECT_TRUE(std::isfinite(p.pos.x) && std::isfinite(p.pos.y) && std::isfinite(p.pos.z));
+}
+
+TEST(PmxSkinning, HostileWeightsStayFinite) {
+  const float nan = std::nanf(""), inf = INFINITY;
+  const D3DXMATRIX skin[4] = {Move(1, 0, 0), Move(0, 1, 0), Rot(kX, 90), Rot(kY, 45)};
+  const int32_t bone[4] = {0, 1, 2, 3};
+  const D3DXVECTOR3 p(1, 2, 3), n(0, 0, 0);  // a zero normal stays zero
+  struct Case {
+    float w[4];
+    int count;
+  } cases[] = {
+      {{nan, 0.5f, 0, 0}, 2}, {{inf, 1, 0, 0}, 4}, {{-1, 1, 0, 0}, 2},  // sums of NaN, inf and 0
+      {{0.5f, 0.5f, 0, 0}, 0}, {{0.5f, 0.5f, 0, 0}, 9},                 // counts out of 1..4
+  };
+  auto finite = [](const SkinnedPoint& s) {
+    return std::isfinite(s.pos.x) && std::isfinite(s.pos.y) && std::isfinite(s.pos.z) && s.normal == D3DXVECTOR3();
+  };
+  for (const Case& c : cases) {
+    EXPECT_TRUE(finite(SkinLinear(skin, bone, c.w, c.count, p, n)));
+    EXPECT_TRUE(finite(SkinQdef(skin, bone, c.w, c.count, p, n)));
+  }
+  for (const float w0 : {nan, -3.0f, 7.0f, inf}) {
+    const SdefVertex v = MakeSdefVertex(w0, D3DXVECTOR3(0, 1, 0), D3DXVECTOR3(1, 1, 0), D3DXVECTOR3(-1, 1, 0));
+    EXPECT_TRUE(v.w0 >= 0.0f && v.w0 <= 1.0f) << w0;
+    EXPECT_TRUE(finite(SkinSdef(skin[2], skin[3], v, p, n))) << w0;
+  }
 }
 
 // ---- grant bones ----------------------------------------------------------
@@ -293,6 +323,30 @@ TEST(PmxGrant, LocalGrantTakesTheFullPose) {
   // 1's head swung from (0, 1, 0) to (-sin 40, cos 40, 0); half of that move
   const D3DXVECTOR3 moved(-std::sin(40 * kDeg), std::cos(40 * kDeg) - 1, 0);
   EXPECT_VEC_NEAR(e.motion[3].pos, moved * 0.5f, 1e-5f);
+}
+
+TEST(PmxGrant, HostileRecordsAreHarmless) {
+  // a ratio that is not a number, a zero key quaternion, parents and order
+  // entries past the bones, a bone that is its own parent
+  std::vector<DeformBone> bones = {DeformBone(), Grant(0, std::nanf(""), true, true), Grant(0, 1, true, false)};
+  bones[0].parent = 0;
+  bones[1].parent = 99;
+  std::vector<BoneMotion> key(3);
+  key[0].rot = D3DXQUATERNION(0, 0, 0, 0);
+  key[0].pos = D3DXVECTOR3(1, 0, 0);
+  std::vector<BoneMotion> motion(3);
+  std::vector<D3DXMATRIX> world(3);
+  const std::vector<int32_t> order = {0, -4, 1, 1000, 2};
+  EvaluateBones(bones, order, key, motion, world);
+  EXPECT_LT(QuatGap(motion[1].rot, Turn(kX, 0)), 1e-6f);
+  EXPECT_VEC_NEAR(motion[1].pos, D3DXVECTOR3(0, 0, 0), 0);
+  EXPECT_LT(QuatGap(motion[2].rot, Turn(kX, 0)), 1e-6f);
+  for (const D3DXMATRIX& m : world)
+    for (int i = 0; i < 16; ++i) EXPECT_TRUE(std::isfinite(m.m[i / 4][i % 4]));
+  // arrays shorter than the bones: nothing is touched
+  std::vector<D3DXMATRIX> shortWorld(1);
+  EvaluateBones(bones, order, key, motion, shortWorld);
+  EXPECT_EQ(shortWorld[0], D3DXMATRIX());
 }
 
 TEST(PmxGrant, LoopsAndStrayParentsAreRefused) {
@@ -393,12 +447,14 @@ TEST(PmxIkLimits, EulerAnglesRoundTrip) {
     D3DXQuaternionMultiply(&q, &q, &qz);
     EXPECT_VEC_NEAR(EulerXyz(q), a, 1e-4f);
   }
-  // y at 90 degrees: x and z are one turn; the pair must rebuild it
-  D3DXQUATERNION qx = Turn(kX, 30), qy = Turn(kY, 90), qz = Turn(kZ, 10), q;
-  D3DXQuaternionMultiply(&q, &qx, &qy);
-  D3DXQuaternionMultiply(&q, &q, &qz);
+  // y at +-90 degrees: x and z are one turn; the angles must rebuild it
   const IkLimits open{{-kPi, -kPi, -kPi}, {kPi, kPi, kPi}};
-  EXPECT_LT(QuatGap(ClampToLimits(q, open), q), 1e-6f);
+  for (const float y : {90.0f, -90.0f}) {
+    D3DXQUATERNION qx = Turn(kX, 30), qy = Turn(kY, y), qz = Turn(kZ, 10), q;
+    D3DXQuaternionMultiply(&q, &qx, &qy);
+    D3DXQuaternionMultiply(&q, &q, &qz);
+    EXPECT_LT(QuatGap(ClampToLimits(q, open), q), 1e-6f) << y;
+  }
 }
 
 TEST(PmxIkLimits, KneeLimitsMirrorAndClamp) {
