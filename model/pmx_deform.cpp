@@ -118,12 +118,14 @@ SdefVertex MakeSdefVertex(float w0, const D3DXVECTOR3& c, const D3DXVECTOR3& r0,
   return v;
 }
 
-SkinnedPoint SkinSdef(const D3DXMATRIX& skin0, const D3DXMATRIX& skin1, const SdefVertex& v,
-                      const D3DXVECTOR3& pos, const D3DXVECTOR3& normal) {
+D3DXQUATERNION SkinRotation(const D3DXMATRIX& skin) { return RotationOf(skin); }
+
+SkinnedPoint SkinSdef(const D3DXMATRIX& skin0, const D3DXMATRIX& skin1, const D3DXQUATERNION& rot0,
+                      const D3DXQUATERNION& rot1, const SdefVertex& v, const D3DXVECTOR3& pos,
+                      const D3DXVECTOR3& normal) {
   const float w0 = v.w0, w1 = 1.0f - v.w0;
-  const D3DXQUATERNION q0 = RotationOf(skin0), q1 = RotationOf(skin1);
   D3DXQUATERNION q;
-  D3DXQuaternionSlerp(&q, &q0, &q1, w1);
+  D3DXQuaternionSlerp(&q, &rot0, &rot1, w1);
   D3DXQuaternionNormalize(&q, &q);  // slerp blends close turns linearly, a little short of unit
   // w0 cr0 + w1 cr1 = C, so with no rotation this is the linear blend of
   // the two bones' translations added to pos.
@@ -133,23 +135,26 @@ SkinnedPoint SkinSdef(const D3DXMATRIX& skin0, const D3DXMATRIX& skin1, const Sd
   return out;
 }
 
-SkinnedPoint SkinQdef(const D3DXMATRIX* skin, const int32_t* bone, const float* weight, int count,
+DualQuat SkinDualQuat(const D3DXMATRIX& skin) {
+  DualQuat dq;
+  dq.real = RotationOf(skin);
+  const D3DXQUATERNION d = Ham(D3DXQUATERNION(skin._41, skin._42, skin._43, 0), dq.real);
+  dq.dual = D3DXQUATERNION(0.5f * d.x, 0.5f * d.y, 0.5f * d.z, 0.5f * d.w);
+  return dq;
+}
+
+SkinnedPoint SkinQdef(const DualQuat* dq, const int32_t* bone, const float* weight, int count,
                       const D3DXVECTOR3& pos, const D3DXVECTOR3& normal) {
   float w[4];
   count = NormalisedWeights(weight, count, w);
-  D3DXQUATERNION real(0, 0, 0, 0), dual(0, 0, 0, 0), first;
+  D3DXQUATERNION real(0, 0, 0, 0), dual(0, 0, 0, 0);
+  const D3DXQUATERNION& first = dq[bone[0]].real;
   for (int i = 0; i < count; ++i) {
-    const D3DXMATRIX& s = skin[bone[i]];
-    D3DXQUATERNION r = RotationOf(s);
-    if (i == 0) first = r;
+    const DualQuat& b = dq[bone[i]];
     // q and -q are the same turn; summing across hemispheres would cancel
-    float k = w[i];
-    if (Dot4(first, r) < 0) k = -k;
-    // the dual part: half the translation (as a pure quaternion) times r
-    const D3DXQUATERNION d = Ham(D3DXQUATERNION(s._41, s._42, s._43, 0), r);
-    real = D3DXQUATERNION(real.x + k * r.x, real.y + k * r.y, real.z + k * r.z, real.w + k * r.w);
-    const float h = 0.5f * k;
-    dual = D3DXQUATERNION(dual.x + h * d.x, dual.y + h * d.y, dual.z + h * d.z, dual.w + h * d.w);
+    const float k = Dot4(first, b.real) < 0 ? -w[i] : w[i];
+    real = D3DXQUATERNION(real.x + k * b.real.x, real.y + k * b.real.y, real.z + k * b.real.z, real.w + k * b.real.w);
+    dual = D3DXQUATERNION(dual.x + k * b.dual.x, dual.y + k * b.dual.y, dual.z + k * b.dual.z, dual.w + k * b.dual.w);
   }
   const float len = std::sqrt(Dot4(real, real));
   SkinnedPoint out;

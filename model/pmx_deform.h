@@ -44,18 +44,32 @@ struct SdefVertex {
 };
 SdefVertex MakeSdefVertex(float w0, const D3DXVECTOR3& c, const D3DXVECTOR3& r0, const D3DXVECTOR3& r1);
 
-// Spherical deformation by two bones: the offset from C turns by the two
-// bones' rotations blended along the sphere (slerp, w0 at the first), then
-// lands on the weighted centre the two bones carry. Under pure translations
-// this is exactly linear blending; under a bend it keeps the vertex's
-// distance from the joint where linear blending pulls it in.
-SkinnedPoint SkinSdef(const D3DXMATRIX& skin0, const D3DXMATRIX& skin1, const SdefVertex& v,
-                      const D3DXVECTOR3& pos, const D3DXVECTOR3& normal);
+// The rotation of a rigid skinning matrix as a unit quaternion: worked out
+// once a frame for every bone, not once a vertex.
+D3DXQUATERNION SkinRotation(const D3DXMATRIX& skin);
 
-// Dual-quaternion blend of up to 4 bones: each rigid skinning matrix as a
-// unit dual quaternion, summed by weight with every quaternion turned into
-// the first one's hemisphere, normalised and applied. Weights as SkinLinear.
-SkinnedPoint SkinQdef(const D3DXMATRIX* skin, const int32_t* bone, const float* weight, int count,
+// Spherical deformation by two bones (skinning matrices and their
+// SkinRotation): the offset from C turns by the two bones' rotations blended
+// along the sphere (slerp, w0 at the first), then lands on the weighted
+// centre the two bones carry. Under pure translations this is exactly linear
+// blending; under a bend it keeps the vertex's distance from the joint where
+// linear blending pulls it in.
+SkinnedPoint SkinSdef(const D3DXMATRIX& skin0, const D3DXMATRIX& skin1, const D3DXQUATERNION& rot0,
+                      const D3DXQUATERNION& rot1, const SdefVertex& v, const D3DXVECTOR3& pos,
+                      const D3DXVECTOR3& normal);
+
+// A rigid skinning matrix as a unit dual quaternion (real: the rotation;
+// dual: half the translation times it), worked out once a frame per bone.
+struct DualQuat {
+  D3DXQUATERNION real;
+  D3DXQUATERNION dual;
+};
+DualQuat SkinDualQuat(const D3DXMATRIX& skin);
+
+// Dual-quaternion blend of up to 4 bones: the bones' dual quaternions summed
+// by weight with every one turned into the first one's hemisphere,
+// normalised and applied. `bone` indexes `dq`; weights as SkinLinear.
+SkinnedPoint SkinQdef(const DualQuat* dq, const int32_t* bone, const float* weight, int count,
                       const D3DXVECTOR3& pos, const D3DXVECTOR3& normal);
 
 // ---- bones: grant and deform order ----------------------------------------

@@ -49,6 +49,21 @@ float QuatGap(const D3DXQUATERNION& a, const D3DXQUATERNION& b) {
   return 1.0f - std::fabs(dot);
 }
 
+// The two per-vertex methods fed from skinning matrices the way a frame
+// feeds them (the per-bone work done first).
+SkinnedPoint Sdef(const D3DXMATRIX& s0, const D3DXMATRIX& s1, const SdefVertex& v, const D3DXVECTOR3& p,
+                  const D3DXVECTOR3& n) {
+  return SkinSdef(s0, s1, SkinRotation(s0), SkinRotation(s1), v, p, n);
+}
+
+SkinnedPoint Qdef(const D3DXMATRIX* skin, const int32_t* bone, const float* w, int count, const D3DXVECTOR3& p,
+                  const D3DXVECTOR3& n) {
+  std::vector<DualQuat> dq;
+  for (int i = 0; i < 4; ++i) dq.push_back(SkinDualQuat(skin[i < count ? bone[i] : bone[0]]));
+  const int32_t index[4] = {0, 1, 2, 3};
+  return SkinQdef(dq.data(), index, w, count, p, n);
+}
+
 #define EXPECT_VEC_NEAR(a, b, tol)          \
   do {                                      \
     const D3DXVECTOR3 a_ = (a), b_ = (b);   \
@@ -96,7 +111,7 @@ TEST(PmxSkinning, SdefUnderTranslationIsLinear) {
     const float w[2] = {c.w0, 1.0f - c.w0};
     const D3DXVECTOR3 n(0, 0, 1);
     const SkinnedPoint linear = SkinLinear(skin, bone, w, 2, c.pos, n);
-    const SkinnedPoint sdef = SkinSdef(skin[0], skin[1], MakeSdefVertex(c.w0, c.c, c.r0, c.r1), c.pos, n);
+    const SkinnedPoint sdef = Sdef(skin[0], skin[1], MakeSdefVertex(c.w0, c.c, c.r0, c.r1), c.pos, n);
     EXPECT_VEC_NEAR(sdef.pos, linear.pos, 2e-5f);
     EXPECT_VEC_NEAR(sdef.normal, n, 1e-6f);
   }
@@ -128,7 +143,7 @@ TEST(PmxSkinning, SdefKeepsVolumeInABend) {
     const D3DXVECTOR3 n = k.pos / D3DXVec3Length(&k.pos);
     const SkinnedPoint linear = SkinLinear(skin, bone, w, 2, k.pos, n);
     const SdefVertex v = MakeSdefVertex(k.w0, c, D3DXVECTOR3(-k.r, 0, 0), D3DXVECTOR3(k.r, 0, 0));
-    const SkinnedPoint sdef = SkinSdef(skin[0], skin[1], v, k.pos, n);
+    const SkinnedPoint sdef = Sdef(skin[0], skin[1], v, k.pos, n);
     const float rest = D3DXVec3Length(&k.pos);
     const float linearGap = std::fabs(Dist(linear.pos, c) - rest);
     const float sdefGap = std::fabs(Dist(sdef.pos, c) - rest);
@@ -150,8 +165,8 @@ TEST(PmxSkinning, SdefKeepsVolumeInABend) {
 TEST(PmxSkinning, SdefWithAllWeightOnOneBoneIsThatBone) {
   const D3DXMATRIX b0 = Rot(kY, 30) * Move(1, 2, 3), b1 = Rot(D3DXVECTOR3(1, 1, 0), -70) * Move(-2, 0, 1);
   const D3DXVECTOR3 p(0.5f, 1.5f, -1), n(0, 0, 1), c(0, 1, 0), r0(-1, 1, 0.2f), r1(1, 1.3f, 0);
-  const SkinnedPoint only0 = SkinSdef(b0, b1, MakeSdefVertex(1, c, r0, r1), p, n);
-  const SkinnedPoint only1 = SkinSdef(b0, b1, MakeSdefVertex(0, c, r0, r1), p, n);
+  const SkinnedPoint only0 = Sdef(b0, b1, MakeSdefVertex(1, c, r0, r1), p, n);
+  const SkinnedPoint only1 = Sdef(b0, b1, MakeSdefVertex(0, c, r0, r1), p, n);
   EXPECT_VEC_NEAR(only0.pos, Apply(b0, p), 1e-5f);
   EXPECT_VEC_NEAR(only1.pos, Apply(b1, p), 1e-5f);
 }
@@ -169,7 +184,7 @@ TEST(PmxSkinning, QdefMatchesAHandWorkedDualQuaternion) {
   const int32_t bone[2] = {0, 1};
   const float w[2] = {0.5f, 0.5f};
   const float s = std::sqrt(0.5f);
-  const SkinnedPoint q = SkinQdef(skin, bone, w, 2, D3DXVECTOR3(1, 0, 0), D3DXVECTOR3(1, 0, 0));
+  const SkinnedPoint q = Qdef(skin, bone, w, 2, D3DXVECTOR3(1, 0, 0), D3DXVECTOR3(1, 0, 0));
   EXPECT_VEC_NEAR(q.pos, D3DXVECTOR3(1 + s, 0, std::sqrt(2.0f) - 1 - s), 1e-5f);
   EXPECT_VEC_NEAR(q.normal, D3DXVECTOR3(s, 0, -s), 1e-5f);
   const SkinnedPoint l = SkinLinear(skin, bone, w, 2, D3DXVECTOR3(1, 0, 0), D3DXVECTOR3(1, 0, 0));
@@ -189,9 +204,9 @@ TEST(PmxSkinning, QdefOfRigidAgreementIsLinear) {
     const D3DXMATRIX skin[4] = {m, m, m, m};
     const int32_t bone[4] = {0, 1, 2, 3};
     const float one[1] = {1}, four[4] = {0.1f, 0.2f, 0.3f, 0.4f};
-    EXPECT_VEC_NEAR(SkinQdef(skin, bone, one, 1, p, n).pos, Apply(m, p), 2e-5f);
-    EXPECT_VEC_NEAR(SkinQdef(skin, bone, four, 4, p, n).pos, Apply(m, p), 2e-5f);
-    EXPECT_VEC_NEAR(SkinQdef(skin, bone, four, 4, p, n).normal, SkinLinear(skin, bone, four, 4, p, n).normal, 1e-5f);
+    EXPECT_VEC_NEAR(Qdef(skin, bone, one, 1, p, n).pos, Apply(m, p), 2e-5f);
+    EXPECT_VEC_NEAR(Qdef(skin, bone, four, 4, p, n).pos, Apply(m, p), 2e-5f);
+    EXPECT_VEC_NEAR(Qdef(skin, bone, four, 4, p, n).normal, SkinLinear(skin, bone, four, 4, p, n).normal, 1e-5f);
   }
 }
 
@@ -201,14 +216,14 @@ TEST(PmxSkinning, QdefBlendsAlongTheShorterArc) {
   const D3DXMATRIX skin[2] = {Rot(kY, 170), Rot(kY, -170)};
   const int32_t bone[2] = {0, 1};
   const float w[2] = {0.5f, 0.5f};
-  EXPECT_VEC_NEAR(SkinQdef(skin, bone, w, 2, D3DXVECTOR3(1, 0, 0), kY).pos, D3DXVECTOR3(-1, 0, 0), 1e-5f);
+  EXPECT_VEC_NEAR(Qdef(skin, bone, w, 2, D3DXVECTOR3(1, 0, 0), kY).pos, D3DXVECTOR3(-1, 0, 0), 1e-5f);
   // -170 and -10 degrees: the matrices' quaternions come out on opposite
   // hemispheres (w < 0 for the first); the halfway pose is -90 degrees
   const D3DXMATRIX apart[2] = {Rot(kY, -170), Rot(kY, -10)};
-  EXPECT_VEC_NEAR(SkinQdef(apart, bone, w, 2, D3DXVECTOR3(1, 0, 0), kY).pos, D3DXVECTOR3(0, 0, 1), 1e-5f);
+  EXPECT_VEC_NEAR(Qdef(apart, bone, w, 2, D3DXVECTOR3(1, 0, 0), kY).pos, D3DXVECTOR3(0, 0, 1), 1e-5f);
   // equal opposite turns of a quaternion pair can still not cancel to zero
   const D3DXMATRIX half[2] = {Rot(kY, 90), Rot(kY, -90)};
-  const SkinnedPoint p = SkinQdef(half, bone, w, 2, D3DXVECTOR3(1, 0, 0), kY);
+  const SkinnedPoint p = Qdef(half, bone, w, 2, D3DXVECTOR3(1, 0, 0), kY);
   EXPECT_TRUE(std::isfinite(p.pos.x) && std::isfinite(p.pos.y) && std::isfinite(p.pos.z));
 }
 
@@ -229,12 +244,12 @@ TEST(PmxSkinning, HostileWeightsStayFinite) {
   };
   for (const Case& c : cases) {
     EXPECT_TRUE(finite(SkinLinear(skin, bone, c.w, c.count, p, n)));
-    EXPECT_TRUE(finite(SkinQdef(skin, bone, c.w, c.count, p, n)));
+    EXPECT_TRUE(finite(Qdef(skin, bone, c.w, c.count, p, n)));
   }
   for (const float w0 : {nan, -3.0f, 7.0f, inf}) {
     const SdefVertex v = MakeSdefVertex(w0, D3DXVECTOR3(0, 1, 0), D3DXVECTOR3(1, 1, 0), D3DXVECTOR3(-1, 1, 0));
     EXPECT_TRUE(v.w0 >= 0.0f && v.w0 <= 1.0f) << w0;
-    EXPECT_TRUE(finite(SkinSdef(skin[2], skin[3], v, p, n))) << w0;
+    EXPECT_TRUE(finite(Sdef(skin[2], skin[3], v, p, n))) << w0;
   }
 }
 
