@@ -238,8 +238,11 @@ void EvaluateBones(std::span<const DeformBone> bones, std::span<const int32_t> o
   const size_t n = bones.size();
   if (key.size() < n || motion.size() < n || world.size() < n) return;
   if (resetMotion) std::copy(key.begin(), key.begin() + ptrdiff_t(n), motion.begin());
-  // Bones of this pass not yet evaluated: their grant gives their key only.
-  std::vector<uint8_t> done(n, 0);
+  // Bones of this stretch not yet evaluated: a grant from them gives their
+  // key only. Bones outside the stretch give what `motion` holds.
+  std::vector<uint8_t> pending(n, 0);
+  for (const int32_t b : order)
+    if (b >= 0 && size_t(b) < n) pending[size_t(b)] = 1;
   for (const int32_t b : order) {
     if (b < 0 || size_t(b) >= n) continue;
     const DeformBone& bone = bones[size_t(b)];
@@ -253,7 +256,7 @@ void EvaluateBones(std::span<const DeformBone> bones, std::span<const int32_t> o
         from.rot = RotationOf(pw);
         from.pos = D3DXVECTOR3(pw._41, pw._42, pw._43) - bones[size_t(g)].head;
       } else {
-        from = done[size_t(g)] ? motion[size_t(g)] : key[size_t(g)];
+        from = pending[size_t(g)] ? key[size_t(g)] : motion[size_t(g)];
       }
       // a ratio that is not a number grants nothing rather than poisoning the pose
       const float ratio = std::isfinite(bone.grantRatio) ? bone.grantRatio : 0.0f;
@@ -270,7 +273,7 @@ void EvaluateBones(std::span<const DeformBone> bones, std::span<const int32_t> o
     const bool hasParent = p >= 0 && size_t(p) < n && p != b;
     const D3DXVECTOR3 offset = hasParent ? bone.head - bones[size_t(p)].head : bone.head;
     world[size_t(b)] = PoseWorld(m, offset, hasParent ? &world[size_t(p)] : nullptr);
-    done[size_t(b)] = 1;
+    pending[size_t(b)] = 0;
   }
 }
 

@@ -106,25 +106,29 @@ int RefuseBadGrants(std::span<DeformBone> bones);
 
 // The evaluation order: bones before the physics step by layer then index,
 // then (from *firstAfter on) the bones after it, again by layer then index.
-// Parents are not moved ahead of their children.
+// Parents are not moved ahead of their children (see EvaluateBones for a
+// child that comes first).
 std::vector<int32_t> DeformOrder(std::span<const DeformBone> bones, size_t* firstAfter);
 
-// Evaluates the bones of `order` (a stretch of DeformOrder) one by one: the
-// bone's effective motion (its key with its grant) into `motion`, and its
-// world matrix, motion x T(head - parent head) x parent's world, into
-// `world`.
+// Evaluates the bones of `order` (DeformOrder's, or a stretch of it) one by
+// one: the bone's effective motion (its key with its grant) into `motion`,
+// and its world matrix, motion x T(head - parent head) x parent's world,
+// into `world`. A frame calls it for the bones before the physics step and
+// again for those after it, or stretch by stretch to run the IK solver
+// after each IK bone; `resetMotion` (the first call of a frame only) first
+// sets every bone's motion to its key. The solver may change `motion` and
+// `world` of the links it turns; bones evaluated later see the turned pose.
 //
 // A bone evaluated before its parent hangs under the parent's world matrix
 // as it stood when the pass began (what `world` held on entry: the last
-// pass's pose, the bind pose before the first), so such a child lags one
-// pass behind its parent; nothing is evaluated twice. A grant from a bone
-// not yet evaluated in this pass takes that bone's key only (non-local) or
-// its world matrix as it stood (local). The IK solver, run by the caller
-// between bones, may change `motion` and `world` of the links it turns; the
-// bones evaluated after them then see the turned pose.
+// frame's pose, the bind pose before the first), so such a child lags one
+// frame behind its parent; nothing is evaluated twice. A grant from a bone
+// still waiting in this stretch takes that bone's key only (non-local) or
+// its world matrix as it stands (local); from any other bone, its `motion`.
 //
-// `key`, `motion` and `world` hold one entry per bone; `motion` is set to
-// the keys first for bones not in `order` when `resetMotion` is given.
+// `key`, `motion` and `world` hold one entry per bone (shorter: nothing is
+// done); order entries, parents and grant parents past the bones are
+// ignored.
 void EvaluateBones(std::span<const DeformBone> bones, std::span<const int32_t> order,
                    std::span<const BoneMotion> key, std::span<BoneMotion> motion,
                    std::span<D3DXMATRIX> world, bool resetMotion = true);

@@ -321,6 +321,24 @@ TEST(PmxGrant, GrantsChainAndAddToTheBonesOwnKey) {
   EXPECT_VEC_NEAR(e.motion[2].pos, D3DXVECTOR3(0, 2, 0), 1e-5f);
 }
 
+TEST(PmxGrant, AfterPhysicsBonesSeeTheFirstStretchsGrants) {
+  // 2 (after physics) takes half of 1, which took half of 0 in the stretch
+  // before the physics step: the second call must see 1's granted turn.
+  std::vector<DeformBone> bones = {DeformBone(), Grant(0, 0.5f, true, false), Grant(1, 0.5f, true, false)};
+  bones[2].afterPhysics = true;
+  std::vector<BoneMotion> key(3), motion(3);
+  key[0].rot = Turn(kZ, 80);
+  std::vector<D3DXMATRIX> world(3);
+  size_t firstAfter = 0;
+  const std::vector<int32_t> order = DeformOrder(bones, &firstAfter);
+  ASSERT_EQ(firstAfter, 2u);
+  const std::span<const int32_t> all(order);
+  EvaluateBones(bones, all.first(firstAfter), key, motion, world, true);
+  EvaluateBones(bones, all.subspan(firstAfter), key, motion, world, false);
+  EXPECT_LT(QuatGap(motion[1].rot, Turn(kZ, 40)), 1e-6f);
+  EXPECT_LT(QuatGap(motion[2].rot, Turn(kZ, 20)), 1e-6f);
+}
+
 TEST(PmxGrant, LocalGrantTakesTheFullPose) {
   // 1 hangs under 0 and turns nothing of its own; 0 turns 40 degrees. A
   // plain grant from 1 takes nothing, a local one takes 1's full turn.

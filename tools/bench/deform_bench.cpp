@@ -55,7 +55,8 @@ Mesh& TheMesh() {
 
 void PerVertex(benchmark::State& state) {
   state.counters["per_vertex"] =
-      benchmark::Counter(double(kVertices), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+      benchmark::Counter(double(kVertices),
+                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 template <int kBonesAVertex>
