@@ -234,13 +234,15 @@ std::vector<int32_t> DeformOrder(std::span<const DeformBone> bones, size_t* firs
 
 void EvaluateBones(std::span<const DeformBone> bones, std::span<const int32_t> order,
                    std::span<const BoneMotion> key, std::span<BoneMotion> motion,
-                   std::span<D3DXMATRIX> world, bool resetMotion) {
+                   std::span<D3DXMATRIX> world, bool resetMotion, std::vector<uint8_t>* scratch) {
   const size_t n = bones.size();
   if (key.size() < n || motion.size() < n || world.size() < n) return;
   if (resetMotion) std::copy(key.begin(), key.begin() + ptrdiff_t(n), motion.begin());
   // Bones of this stretch not yet evaluated: a grant from them gives their
   // key only. Bones outside the stretch give what `motion` holds.
-  std::vector<uint8_t> pending(n, 0);
+  std::vector<uint8_t> own;
+  std::vector<uint8_t>& pending = scratch ? *scratch : own;
+  pending.assign(n, 0);
   for (const int32_t b : order)
     if (b >= 0 && size_t(b) < n) pending[size_t(b)] = 1;
   for (const int32_t b : order) {

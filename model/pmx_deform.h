@@ -128,10 +128,12 @@ std::vector<int32_t> DeformOrder(std::span<const DeformBone> bones, size_t* firs
 //
 // `key`, `motion` and `world` hold one entry per bone (shorter: nothing is
 // done); order entries, parents and grant parents past the bones are
-// ignored.
+// ignored. `scratch`, when given, is working space the caller keeps from
+// frame to frame, so that a frame allocates nothing.
 void EvaluateBones(std::span<const DeformBone> bones, std::span<const int32_t> order,
                    std::span<const BoneMotion> key, std::span<BoneMotion> motion,
-                   std::span<D3DXMATRIX> world, bool resetMotion = true);
+                   std::span<D3DXMATRIX> world, bool resetMotion = true,
+                   std::vector<uint8_t>* scratch = nullptr);
 
 // ---- IK link angle limits -------------------------------------------------
 
