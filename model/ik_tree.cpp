@@ -17,19 +17,26 @@ constexpr float kSmallestAngle = 0.003f;  // radians; smaller corrections are sk
 constexpr float kKneeMin = 0.002f;       // a knee always bends forward a little
 constexpr float kKneeMax = 3.14159f;
 
-// Columns x, y and z of the inverse of a bone's world matrix: all the
-// solver reads of it (it carries points, whose w stays 1).
-struct InverseXyz {
-  float m[4][3];
-};
+// The origin carried through a x inv: the fourth row of the product, alone,
+// summed in the order the whole product sums it.
+D3DXVECTOR3 OriginThrough(const D3DXMATRIX& a, const BoneWorldInverse& inv) {
+  float r[3];
+  for (int j = 0; j < 3; ++j) r[j] = a._41 * inv.m[0][j] + a._42 * inv.m[1][j] + a._43 * inv.m[2][j] + a._44 * inv.m[3][j];
+  return D3DXVECTOR3(r[0], r[1], r[2]);
+}
 
-// The inverse as the general cofactor inverse works it out, in double, but
-// for the matrices a bone's world always is (last column exactly 0, 0, 0, 1,
-// every entry finite) most of its products are zeros that cannot change a
-// sum, so only the rest is worked out: the same values, in the same order,
-// with the same roundings. Any other matrix takes the general inverse.
-// Singular: false.
-bool InverseOfBoneWorld(const D3DXMATRIX& w, InverseXyz* out) {
+CPmdBone* FindNode(const IkSolveTarget& t, int index) {
+  if (t.nodes) return t.nodes[index];
+  return t.skeleton ? t.skeleton->FindByIndex(index) : nullptr;
+}
+
+}  // namespace
+
+// The general inverse works in double by cofactors. A bone's world matrix
+// (last column exactly 0, 0, 0, 1, every entry finite) makes most of its
+// products zeros that cannot change a sum, so only the rest is worked out
+// here: the same values, in the same order, with the same roundings.
+bool InverseOfBoneWorld(const D3DXMATRIX& w, BoneWorldInverse* out) {
   const float(&e)[4][4] = w.m;
   float spread = 0.0f;  // not 0 (but NaN) once any entry is infinite or NaN
   for (int r = 0; r < 4; ++r)
@@ -62,21 +69,6 @@ bool InverseOfBoneWorld(const D3DXMATRIX& w, InverseXyz* out) {
     for (int j = 0; j < 3; ++j) out->m[i][j] = float(r[i][j]);
   return true;
 }
-
-// The origin carried through a x inv: the fourth row of the product, alone,
-// summed in the order the whole product sums it.
-D3DXVECTOR3 OriginThrough(const D3DXMATRIX& a, const InverseXyz& inv) {
-  float r[3];
-  for (int j = 0; j < 3; ++j) r[j] = a._41 * inv.m[0][j] + a._42 * inv.m[1][j] + a._43 * inv.m[2][j] + a._44 * inv.m[3][j];
-  return D3DXVECTOR3(r[0], r[1], r[2]);
-}
-
-CPmdBone* FindNode(const IkSolveTarget& t, int index) {
-  if (t.nodes) return t.nodes[index];
-  return t.skeleton ? t.skeleton->FindByIndex(index) : nullptr;
-}
-
-}  // namespace
 
 CIKTree::CIKTree() {
   D3DXMatrixIdentity(&m_mLocal);
@@ -199,7 +191,7 @@ void Solve(const IkSolveTarget& t) {
         CPmdBone* node = FindNode(t, b);
         if (!node) continue;  // a bone scene assembly left out
 
-        InverseXyz inv;
+        BoneWorldInverse inv;
         if (!InverseOfBoneWorld(W[b], &inv)) continue;
         D3DXVECTOR3 goal = OriginThrough(t.G[k], inv);
         D3DXVECTOR3 eff = OriginThrough(W[tb], inv);
