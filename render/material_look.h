@@ -27,7 +27,7 @@ struct MaterialLook {
 };
 
 // How far an outline stands out, in pixels, for an edge size of 1.
-constexpr float kEdgePixelsPerSize = 1.5f;
+constexpr float kEdgePixelsPerSize = 2.0f;
 
 // A sphere map's mode from its file name: 2 for ".spa", 1 for ".sph" (any
 // case), 0 for anything else.

@@ -176,12 +176,13 @@ TEST(DrawShaded, LooksOrderStatesAndParameters) {
   EXPECT_FLOAT_EQ(m0.lightDirection[1], -1.0f);
   EXPECT_FLOAT_EQ(m0.lightDirection[2], -0.5f);
   EXPECT_FLOAT_EQ(m2.lightColour[1], 154.0f / 255.0f);
-  // the outline: black, 1.5 pixels, off on the flagged vertex
+  // the outline: black, 2 pixels, off on the flagged vertex
   EXPECT_EQ(o0.pass, ShadedMaterialDraw::kOutline);
   EXPECT_FLOAT_EQ(o0.edgeColour[0], 0.0f);
   EXPECT_FLOAT_EQ(o0.edgeColour[3], 1.0f);
-  EXPECT_FLOAT_EQ(o0.edgeSize, 1.5f);
-  EXPECT_EQ(draws[1]->edgeScales, (std::vector<float>{1, 0, 1}));
+  EXPECT_FLOAT_EQ(o0.edgeSize, 2.0f);
+  // (the mirror swapped each triangle's first two corners: vertex 1 comes first)
+  EXPECT_EQ(draws[1]->edgeScales, (std::vector<float>{0, 1, 1}));
   EXPECT_EQ(draws[4]->edgeScales, (std::vector<float>{1, 1, 1}));
   EXPECT_TRUE(draws[0]->edgeScales.empty());
   // the vertices carry the posed normals (the bind pose: as in the file, z mirrored)

@@ -149,7 +149,9 @@ TEST(Viewer, ShadingKeyFlipsSolidShadingAndTheSettingRemembersIt) {
     char16_t value[260] = {};
     const bool found = rig.settings.GetSetting(kShadingKey, value);
     EXPECT_EQ(found, c.written != nullptr);
-    if (c.written) EXPECT_EQ(std::u16string(value), std::u16string(c.written));
+    if (c.written) {
+      EXPECT_EQ(std::u16string(value), std::u16string(c.written));
+    }
   }
   EXPECT_NE(CViewer::Title().find(u"[F5]DrawType [S]Shading [F6]DrawBone"), std::u16string::npos);
 }
