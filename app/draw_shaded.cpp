@@ -4,6 +4,7 @@
 // scene's light, with outlines and the semi-transparent materials last.
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -89,6 +90,7 @@ void CScene::LoadLookTextures(const std::string& folder, IDirect3DDevice9* devic
     }
     return m_builtInToons[index].m_pTexture;
   };
+  std::set<std::string> told;  // each missing toon file is logged once
   for (size_t m = 0; m < m_looks.size(); ++m) {
     const MaterialLook& look = m_looks[m];
     MaterialMaps& maps = m_materialMaps[m];
@@ -100,7 +102,7 @@ void CScene::LoadLookTextures(const std::string& folder, IDirect3DDevice9* devic
     if (!look.toonFile.empty()) maps.toon = load(look.toonFile);
     if (!maps.toon && look.sharedToon >= 0 && look.sharedToon < kToonRampCount) {
       maps.toon = builtIn(look.sharedToon);
-      if (!look.toonFile.empty())
+      if (!look.toonFile.empty() && told.insert(look.toonFile).second)
         DebugPrintf("toon file not found : %s, built-in ramp %d used\n",
                     qev::Utf8ToCp932(folder + "/" + look.toonFile).c_str(), look.sharedToon + 1);
     }
