@@ -89,12 +89,12 @@ bool ParseWhole(const char* text, long long least, long long most, long long* ou
 void VideoUsage(FILE* out) {
   std::fputs(
       "usage: qevtool video MODEL MOTION [--camera CAM.vmd] [--audio MUSIC [--audio-offset N]] [--from A]\n"
-      "                     [--to B] [--size WxH] [--fps 30|60] [--solid | --wire] [--no-ik] [--no-physics]\n"
+      "                     [--to B] [--size WxH] [--fps 30|60] [--solid | --wire] [--unlit] [--no-ik] [--no-physics]\n"
       "                     [--physics-substeps N] [--hud] [--max-frames N] -o OUT.mp4 | OUT.mkv | FOLDER/\n"
       "Records the motion picture by picture, each drawn offscreen exactly as\n"
       "`qevtool render` draws it (the start-up camera or the camera motion's view,\n"
       "the floor grid, the IK goal markers unless --no-ik, the model in wireframe\n"
-      "or --solid). The motion plays from frame 0 as in the viewer, with its\n"
+      "or --solid, shaded unless --unlit). The motion plays from frame 0 as in the viewer, with its\n"
       "physics unless --no-physics, and the video shows frames A (default 0) to B\n"
       "(default the motion's last: its highest key frame wraps to 0 and is never\n"
       "shown), both included.\n"
@@ -129,6 +129,7 @@ int RunVideo(int argc, char** argv) {
   std::string music, cameraFile;
   int width = 1280, height = 800, fps = 30;
   int drawType = 1;  // the viewer starts in wireframe
+  bool shaded = true;
   long long from = 0, to = 0, maxFrames = qev::bake::kDefaultMaxFrames, audioOffset = 0;
   bool toGiven = false, offsetGiven = false, hud = false;
   const char* output = nullptr;
@@ -144,6 +145,8 @@ int RunVideo(int argc, char** argv) {
       if (taken > 0) continue;
     } else if (!std::strcmp(arg, "--solid") || !std::strcmp(arg, "--wire")) {
       drawType = arg[2] == 's' ? 2 : 1;
+    } else if (!std::strcmp(arg, "--unlit")) {
+      shaded = false;
     } else if (!std::strcmp(arg, "--no-ik")) {
       options.ik = false;
     } else if (!std::strcmp(arg, "--no-physics")) {
@@ -239,6 +242,7 @@ int RunVideo(int argc, char** argv) {
 
   // The start-up of `qevtool render`, offscreen.
   CDDPro90 deviceFrame;
+  if (shaded && drawType == 2) deviceFrame.m_multiSampleType = D3DMULTISAMPLE_4_SAMPLES;
   if (!deviceFrame.Init(nullptr, DeviceBackend::kOffscreenGl, width, height)) {
     std::fprintf(stderr, "qevtool video: no offscreen OpenGL 3.3 device (EGL without a display)\n");
     return 1;
@@ -295,6 +299,7 @@ int RunVideo(int argc, char** argv) {
   frame.grid = &grid;
   frame.ikGoalLocator = &ikGoalLocator;
   frame.DrawType = drawType;
+  frame.Shaded = shaded ? 1 : 0;
   AddSceneSteps(&frame, &scene);
   CTimeline timeline;  // lets go of its atlas before the device goes
   if (hud) frame.drawOverlay = [&] { timeline.Draw(deviceFrame.m_pDevice, width, height, SceneTimeline(scene)); };
