@@ -35,6 +35,38 @@ bool ParseSize(const char* text, int* width, int* height) {
   return true;
 }
 
+int TakePictureArgument(int argc, char** argv, int* i, PictureOptions* picture, std::string* error) {
+  const char* arg = argv[*i];
+  const char* value = *i + 1 < argc ? argv[*i + 1] : nullptr;
+  if (!std::strcmp(arg, "--solid") || !std::strcmp(arg, "--wire")) {
+    picture->drawType = arg[2] == 's' ? 2 : 1;
+  } else if (!std::strcmp(arg, "--unlit")) {
+    picture->shaded = false;
+  } else if (!std::strcmp(arg, "--hud")) {
+    picture->hud = true;
+  } else if (!std::strcmp(arg, "--camera")) {
+    ++*i;
+    if (!value || !value[0]) {
+      *error = "--camera needs a file";
+      return -1;
+    }
+    if (!picture->cameraFile.empty()) {
+      *error = "--camera given twice";
+      return -1;
+    }
+    picture->cameraFile = value;
+  } else if (!std::strcmp(arg, "--size")) {
+    ++*i;
+    if (!value || !ParseSize(value, &picture->width, &picture->height)) {
+      *error = "--size takes WxH, each side from 1 to " + std::to_string(kMaxSide);
+      return -1;
+    }
+  } else {
+    return 0;
+  }
+  return 1;
+}
+
 void RenderUsage(FILE* out) {
   std::fputs(
       "usage: qevtool render MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik] [--no-physics]\n"
@@ -69,14 +101,10 @@ void RenderUsage(FILE* out) {
 
 int RunRender(int argc, char** argv) {
   SceneOptions options;
-  int width = 1280, height = 800;
-  int drawType = 1;  // the viewer starts in wireframe
-  bool shaded = true;
+  PictureOptions picture;
   int drawRigid = 0;
   int drawBone = 0;
-  bool hud = false;
   const char* output = nullptr;
-  std::string cameraFile;
   std::string error;
   for (int i = 0; i < argc && error.empty(); ++i) {
     const char* arg = argv[i];
@@ -85,26 +113,11 @@ int RunRender(int argc, char** argv) {
       return 0;
     }
     if (TakeSceneArgument(argc, argv, &i, &options, &error)) continue;
-    if (!std::strcmp(arg, "--solid") || !std::strcmp(arg, "--wire")) {
-      drawType = arg[2] == 's' ? 2 : 1;
-    } else if (!std::strcmp(arg, "--unlit")) {
-      shaded = false;
-    } else if (!std::strcmp(arg, "--rigid")) {
+    if (TakePictureArgument(argc, argv, &i, &picture, &error)) continue;
+    if (!std::strcmp(arg, "--rigid")) {
       drawRigid = 1;
     } else if (!std::strcmp(arg, "--bones")) {
       drawBone = 1;
-    } else if (!std::strcmp(arg, "--camera")) {
-      if (i + 1 >= argc || !argv[i + 1][0])
-        error = "--camera needs a file";
-      else if (!cameraFile.empty())
-        error = "--camera given twice";
-      else
-        cameraFile = argv[++i];
-    } else if (!std::strcmp(arg, "--hud")) {
-      hud = true;
-    } else if (!std::strcmp(arg, "--size")) {
-      if (i + 1 >= argc || !ParseSize(argv[++i], &width, &height))
-        error = "--size takes WxH, each side from 1 to " + std::to_string(kMaxSide);
     } else if (!std::strcmp(arg, "-o")) {
       if (i + 1 >= argc || !argv[i + 1][0])
         error = "-o needs a file";
@@ -123,6 +136,9 @@ int RunRender(int argc, char** argv) {
     RenderUsage(stderr);
     return 2;
   }
+  const int width = picture.width, height = picture.height, drawType = picture.drawType;
+  const bool shaded = picture.shaded, hud = picture.hud;
+  const std::string& cameraFile = picture.cameraFile;
 
   // A camera motion that cannot be used fails before any drawing is set up.
   CCameraTrack cameraTrack;
