@@ -93,8 +93,7 @@ void CModelDescription::FillFromPmd(const CPmdFile& pmd) {
   m_vertices.resize(size_t(std::max(pmd.m_nVertex, 0)));
   for (size_t i = 0; i < m_vertices.size(); ++i) {
     const PmdVertex& s = pmd.m_pVertex[i];
-    ModelVertex& v = m_vertices[i];
-    v = ModelVertex{};
+    ModelVertex& v = m_vertices[i];  // zeroed by the resize
     std::memcpy(v.pos, reinterpret_cast<const char*>(&s) + offsetof(PmdVertex, pos), sizeof v.pos);
     std::memcpy(v.normal, reinterpret_cast<const char*>(&s) + offsetof(PmdVertex, normal), sizeof v.normal);
     std::memcpy(v.uv, reinterpret_cast<const char*>(&s) + offsetof(PmdVertex, uv), sizeof v.uv);
@@ -139,7 +138,6 @@ void CModelDescription::FillFromPmd(const CPmdFile& pmd) {
   for (uint32_t i = 0; i < pmd.m_nBone; ++i) {
     const PmdBoneRec& s = pmd.m_pBone[i];
     ModelBone& b = m_bones[i];
-    b = ModelBone{};
     b.name = std::string(PmdName(s.name));
     b.nameUtf8 = qev::Cp932ToUtf8(b.name);
     std::memcpy(b.head, reinterpret_cast<const char*>(&s) + offsetof(PmdBoneRec, head), sizeof b.head);
@@ -236,9 +234,10 @@ void CModelDescription::FillFromPmx(const CPmxFile& pmx) {
   m_name = qev::Utf8ToCp932(pmx.m_Name);
   m_nameUtf8 = pmx.m_Name;
   m_comment = pmx.m_Comment;
-  m_nAddUv = pmx.m_Header.additionalUv;
+  m_nAddUv = std::min<int32_t>(pmx.m_Header.additionalUv, 4);  // the reader holds no more
 
   m_vertices.resize(pmx.m_Vertices.size());
+  m_addUvs.reserve(pmx.m_Vertices.size() * size_t(m_nAddUv) * 4);
   for (size_t i = 0; i < m_vertices.size(); ++i) {
     const PmxVertex& s = pmx.m_Vertices[i];
     ModelVertex& v = m_vertices[i];
@@ -248,7 +247,7 @@ void CModelDescription::FillFromPmx(const CPmxFile& pmx) {
       if (!std::isfinite(v.normal[a])) v.normal[a] = 0.0f;  // as the PMD reader repairs its normals
     v.uv[0] = s.uv[0];
     v.uv[1] = s.uv[1];
-    std::memcpy(v.addUv, s.addUv, sizeof v.addUv);
+    for (int32_t k = 0; k < m_nAddUv; ++k) m_addUvs.insert(m_addUvs.end(), s.addUv[k], s.addUv[k] + 4);
     v.skinning = s.deform;
     std::memcpy(v.bone, s.bone, sizeof v.bone);
     std::memcpy(v.weight, s.weight, sizeof v.weight);

@@ -31,7 +31,6 @@ struct ModelVertex {
   float pos[3];     // model space, z mirrored
   float normal[3];  // z mirrored
   float uv[2];
-  float addUv[4][4];  // the first m_nAddUv of them hold data, the rest 0
   // Slots past the kind's bone count hold the file's value or -1, weight 0.
   // Bones are kept as read: scene assembly refuses a weighted bone that is
   // not in the skeleton. Weights of four-bone kinds sum to 1 (normalised on
@@ -262,6 +261,9 @@ class CModelDescription {
   std::string m_comment;   // UTF-8
   int32_t m_nAddUv = 0;    // additional uvs per vertex (0-4)
   std::vector<ModelVertex> m_vertices;
+  // The additional uvs apart (most models have none): m_nAddUv x 4 floats
+  // per vertex, in vertex order.
+  std::vector<float> m_addUvs;
   std::vector<uint32_t> m_indices;  // below the vertex count; triangles wound for our space
   std::vector<ModelMaterial> m_materials;  // ranges lie within the index list
   std::vector<ModelBone> m_bones;

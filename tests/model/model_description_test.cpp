@@ -133,7 +133,9 @@ TEST(ModelDescription, PmxIsMirroredAndNamedAsThePmdReaderWould) {
     Expect3(m.m_vertices[3].sdefR1, 7, 8, -9);
     EXPECT_EQ(m.m_vertices[3].skinning, kSkinSdef);
     EXPECT_EQ(m.m_vertices[1].weight[1], 0.25f) << "BDEF2's second weight is 1 minus the first";
-    EXPECT_EQ(m.m_vertices[3].addUv[1][3], -3.0f);
+    ASSERT_EQ(m.m_addUvs.size(), 6u * 2 * 4);
+    EXPECT_EQ(m.m_addUvs[(3 * 2 + 0) * 4 + 0], 3.0f) << "vertex 3, first additional uv, x";
+    EXPECT_EQ(m.m_addUvs[(3 * 2 + 1) * 4 + 3], -3.0f) << "vertex 3, second additional uv, w";
     // BDEF4 weights summing to 1.75 are normalised; QDEF's already sum to 1
     const ModelVertex& four = m.m_vertices[2];
     EXPECT_FLOAT_EQ(four.weight[0] + four.weight[1] + four.weight[2] + four.weight[3], 1.0f);
