@@ -35,7 +35,7 @@ const Command kCommands[] = {
     {'V', &CViewer::SaveVideo},
 };
 
-const qev::FileFilter kModelFilter{u"QEV用モデルファイル(*.pmd)", u"*.pmd"};
+const qev::FileFilter kModelFilter{u"QEV用モデルファイル(*.pmd *.pmx)", u"*.pmd *.pmx"};
 const qev::FileFilter kPoseFilter{u"QEV用ポーズファイル(*.vpd)", u"*.vpd"};
 const qev::FileFilter kMotionFilter{u"QEV用モーションファイル(*.vmd)", u"*.vmd"};
 const qev::FileFilter kCameraFilter{u"QEV用カメラファイル(*.vmd)", u"*.vmd"};
@@ -136,19 +136,20 @@ void CViewer::FollowCamera() {
 
 int CViewer::OpenFile(const std::string& path) {
   // remembered as if chosen in the dialog
-  if (HasExtension(path, ".pmd")) return OpenModel(m_szModelPath = path);
+  if (HasExtension(path, ".pmd") || HasExtension(path, ".pmx")) return OpenModel(m_szModelPath = path);
   if (HasExtension(path, ".vpd")) return OpenPose(m_szPosePath = path);
   if (HasExtension(path, ".vmd")) return OpenMotion(path);  // remembered as a motion or a camera
   for (const char* music : {".wav", ".flac", ".ogg", ".mp3"})
     if (HasExtension(path, music)) return OpenMusic(m_szMusicPath = path);
-  DebugPrintf("file not opened, its extension is not .pmd, .vpd, .vmd, .wav, .flac, .ogg or .mp3: %s\n",
+  DebugPrintf("file not opened, its extension is not .pmd, .pmx, .vpd, .vmd, .wav, .flac, .ogg or .mp3: %s\n",
               qev::Utf8ToCp932(path).c_str());
   return 0;
 }
 
 void CViewer::SetStartupFiles(std::vector<std::string> paths) {
   // the model first, so a pose or motion given with it applies to it
-  std::stable_partition(paths.begin(), paths.end(), [](const std::string& p) { return HasExtension(p, ".pmd"); });
+  std::stable_partition(paths.begin(), paths.end(),
+                        [](const std::string& p) { return HasExtension(p, ".pmd") || HasExtension(p, ".pmx"); });
   m_startupFiles = std::move(paths);
 }
 

@@ -16,7 +16,7 @@ uint32_t Channel(float c) {
 }
 
 // Opaque ARGB from a material's diffuse red, green and blue; alpha unused.
-D3DCOLOR MaterialColour(const PmdMaterial& m) {
+D3DCOLOR MaterialColour(const ModelMaterial& m) {
   return ((0xffffff00u | Channel(m.diffuse[0])) << 8 | Channel(m.diffuse[1])) << 8 | Channel(m.diffuse[2]);
 }
 
@@ -33,21 +33,30 @@ void CScene::UpdateSkin() {
   // Skinning starts from the bind positions with the expressions applied.
   const D3DXVECTOR3* from = m_morph.Positions();
   const D3DXMATRIX* skin = m_skin.data();
-  for (int i = 0; i < m_model.m_nVertex; ++i) {
-    const PmdVertex& v = m_model.m_pVertex[i];
-    // Both bones were checked against the skeleton at load (the second only
-    // where it has weight), so they index inside the arrays.
-    const int w8 = v.weight;
+  const int count = int(m_model.m_vertices.size());
+  const ModelVertex* vertices = m_model.m_vertices.data();
+  for (int i = 0; i < count; ++i) {
+    const ModelVertex& v = vertices[i];
+    // The first bone, and every other with weight, were checked against the
+    // skeleton at load, so they index inside the arrays. SDEF and QDEF
+    // vertices are blended linearly here, by their two or four bones.
     float M[4][3];
     const D3DXMATRIX& s0 = skin[v.bone[0]];
-    if (w8 >= 100) {
+    if (v.skinning == kSkinBdef1) {
       for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 3; ++c) M[r][c] = s0.m[r][c];
     } else {
-      const D3DXMATRIX& s1 = skin[v.bone[1]];
-      const float w0 = float(w8) / 100.0f, w1 = float(100 - w8) / 100.0f;
+      const float w0 = v.weight[0];
       for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 3; ++c) M[r][c] = w0 * s0.m[r][c] + w1 * s1.m[r][c];
+        for (int c = 0; c < 3; ++c) M[r][c] = w0 * s0.m[r][c];
+      const int bones = SkinningBones(v.skinning);
+      for (int s = 1; s < bones; ++s) {
+        const float w = v.weight[s];
+        if (w == 0.0f) continue;
+        const D3DXMATRIX& sk = skin[v.bone[s]];
+        for (int r = 0; r < 4; ++r)
+          for (int c = 0; c < 3; ++c) M[r][c] += w * sk.m[r][c];
+      }
     }
     const float x = from[i].x, y = from[i].y, z = from[i].z;
     D3DXVECTOR3& o = m_posed[size_t(i)];
@@ -58,13 +67,13 @@ void CScene::UpdateSkin() {
 }
 
 int CScene::SkinMaterial(int m) {
-  const PmdMaterial& mat = m_model.m_pMaterial[m];
+  const ModelMaterial& mat = m_model.m_materials[size_t(m)];
   const D3DCOLOR colour = MaterialColour(mat);
   auto* out = reinterpret_cast<SkinnedVertex*>(m_drawBuffer.m_pData);
-  const uint16_t* index = m_model.m_pIndex.get() + mat.firstIndex;
+  const uint32_t* index = m_model.m_indices.data() + mat.firstIndex;
   const int n = int(mat.indexCount);
   for (int k = 0; k < n; ++k) {
-    const PmdVertex& v = m_model.m_pVertex[index[k]];
+    const ModelVertex& v = m_model.m_vertices[index[k]];
     const D3DXVECTOR3& p = m_posed[index[k]];
     SkinnedVertex& o = out[k];
     o.pos[0] = p.x;
@@ -89,7 +98,8 @@ void CScene::DrawModel(IDirect3DDevice9* device) {
   device->SetTransform(D3DTS_WORLD, &identity);
   device->SetFVF(kSkinnedVertexFvf);
   UpdateSkin();
-  for (int m = 0; m < m_model.m_nMaterial; ++m) {
+  const int materials = int(m_model.m_materials.size());
+  for (int m = 0; m < materials; ++m) {
     device->SetTexture(0, m_pTextures[m].m_pTexture);
     const int n = SkinMaterial(m);
     device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, unsigned(n / 3), m_drawBuffer.m_pData, sizeof(SkinnedVertex));

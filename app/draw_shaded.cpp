@@ -3,6 +3,7 @@
 // frame the materials drawn through the device's shaded draw, lit by the
 // scene's light, with outlines and the semi-transparent materials last.
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <string>
@@ -23,46 +24,76 @@ std::string FileName(std::string_view cp932) {
   return file;
 }
 
+// A path of the model description (UTF-8) with the other system's separators.
+std::string NativePath(std::string path) {
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
 }  // namespace
 
 void CScene::DescribeLooks() {
-  const CPmdFile& model = m_model;
-  m_looks.assign(size_t(std::max(model.m_nMaterial, 0)), MaterialLook());
-  for (int m = 0; m < model.m_nMaterial; ++m) {
-    const PmdMaterial& mat = model.m_pMaterial[m];
-    MaterialLook& look = m_looks[size_t(m)];
+  const CModelDescription& model = m_model;
+  m_looks.assign(model.m_materials.size(), MaterialLook());
+  for (size_t m = 0; m < model.m_materials.size(); ++m) {
+    const ModelMaterial& mat = model.m_materials[m];
+    MaterialLook& look = m_looks[m];
     for (int c = 0; c < 4; ++c) look.diffuse[c] = mat.diffuse[c];
     for (int c = 0; c < 3; ++c) {
       look.ambient[c] = mat.ambient[c];
       look.specular[c] = mat.specular[c];
     }
     look.power = mat.specularPower;
-    // "texture", "texture*sphere" or a sphere map alone.
-    const std::string names = FileName(PmdName(mat.texture));
-    const size_t star = names.find('*');
-    const std::string first = names.substr(0, star);
-    const std::string second = star == std::string::npos ? std::string() : names.substr(star + 1);
-    if (SphereModeOf(first)) {
-      look.sphere = first;
+    look.edge = (mat.flags & kMaterialEdge) != 0;
+    if (model.m_format == kModelPmd) {
+      // One field: "texture", "texture*sphere" or a sphere map alone; the
+      // sphere map's kind by its extension.
+      const std::string names = FileName(mat.texture);
+      const size_t star = names.find('*');
+      const std::string first = names.substr(0, star);
+      const std::string second = star == std::string::npos ? std::string() : names.substr(star + 1);
+      if (SphereModeOf(first)) {
+        look.sphere = first;
+      } else {
+        look.texture = first;
+        if (SphereModeOf(second)) look.sphere = second;
+      }
+      look.sphereMode = SphereModeOf(look.sphere);
+      // One of the model's ten toon names; any other index: no ramp.
+      if (mat.toon >= 0 && mat.toon < 10) {
+        look.sharedToon = mat.toon;
+        look.toonFile = FileName(model.m_sharedToon[mat.toon]);
+      }
+      // black, one size; semi-transparent materials are the model's thin,
+      // see-through parts: both their faces show
+      look.doubleSided = mat.diffuse[3] < 1.0f;
     } else {
-      look.texture = first;
-      if (SphereModeOf(second)) look.sphere = second;
+      look.texture = NativePath(mat.texturePath);
+      // a sub-texture (mode 3) is drawn by no sphere pass
+      if (mat.sphereMode == 1 || mat.sphereMode == 2) {
+        look.sphere = NativePath(mat.spherePath);
+        look.sphereMode = mat.sphereMode;
+      }
+      if (mat.sharedToon) {
+        // the shared ramps go by their conventional names beside the model
+        if (mat.toon >= 0 && mat.toon < 10) {
+          look.sharedToon = mat.toon;
+          char name[16];
+          std::snprintf(name, sizeof name, "toon%02d.bmp", mat.toon + 1);
+          look.toonFile = name;
+        }
+      } else {
+        look.toonFile = NativePath(mat.toonPath);
+      }
+      for (int c = 0; c < 4; ++c) look.edgeColour[c] = mat.edgeColour[c];
+      look.edgeSize = mat.edgeSize;
+      look.doubleSided = (mat.flags & kMaterialDoubleSided) || mat.diffuse[3] < 1.0f;
     }
-    look.sphereMode = SphereModeOf(look.sphere);
-    // One of the model's ten toon names; any other index: no ramp.
-    if (mat.toon < 10) {
-      look.sharedToon = mat.toon;
-      look.toonFile = FileName(PmdName(model.m_szToon[mat.toon]));
-    }
-    look.edge = mat.edge != 0;  // black, one size
-    // Semi-transparent materials are the model's thin, see-through parts:
-    // both their faces show.
-    look.doubleSided = mat.diffuse[3] < 1.0f;
   }
-  // A vertex's edge flag switches its outline off.
-  m_vertexEdgeScale.assign(size_t(std::max(model.m_nVertex, 0)), 1.0f);
-  for (int i = 0; i < model.m_nVertex; ++i)
-    if (model.m_pVertex[i].edge) m_vertexEdgeScale[size_t(i)] = 0.0f;
+  // Each vertex's outline width (PMD: its edge flag switches it off).
+  m_vertexEdgeScale.resize(model.m_vertices.size());
+  for (size_t i = 0; i < model.m_vertices.size(); ++i) m_vertexEdgeScale[i] = model.m_vertices[i].edgeScale;
 }
 
 void CScene::LoadLookTextures(const std::string& folder, IDirect3DDevice9* device) {
@@ -127,24 +158,29 @@ ShadeLight CScene::Light() const {
 void CScene::UpdateSkinNormals() {
   // The normals turn with the same blended matrices as the positions (their
   // upper 3 x 3; the shader normalises what blending shortened).
-  m_posedNormals.resize(size_t(std::max(m_model.m_nVertex, 0)));
+  const size_t count = m_model.m_vertices.size();
+  m_posedNormals.resize(count);
   const D3DXMATRIX* skin = m_skin.data();
-  for (int i = 0; i < m_model.m_nVertex; ++i) {
-    const PmdVertex& v = m_model.m_pVertex[i];
-    const int w8 = v.weight;
+  for (size_t i = 0; i < count; ++i) {
+    const ModelVertex& v = m_model.m_vertices[i];
     const D3DXMATRIX& s0 = skin[v.bone[0]];
     float M[3][3];
-    if (w8 >= 100) {
+    if (v.skinning == kSkinBdef1) {
       for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c) M[r][c] = s0.m[r][c];
     } else {
-      const D3DXMATRIX& s1 = skin[v.bone[1]];
-      const float w0 = float(w8) / 100.0f, w1 = float(100 - w8) / 100.0f;
       for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) M[r][c] = w0 * s0.m[r][c] + w1 * s1.m[r][c];
+        for (int c = 0; c < 3; ++c) M[r][c] = v.weight[0] * s0.m[r][c];
+      const int bones = SkinningBones(v.skinning);
+      for (int b = 1; b < bones; ++b) {
+        if (v.weight[b] == 0.0f) continue;
+        const D3DXMATRIX& sk = skin[v.bone[b]];
+        for (int r = 0; r < 3; ++r)
+          for (int c = 0; c < 3; ++c) M[r][c] += v.weight[b] * sk.m[r][c];
+      }
     }
     const float x = v.normal[0], y = v.normal[1], z = v.normal[2];
-    D3DXVECTOR3& o = m_posedNormals[size_t(i)];
+    D3DXVECTOR3& o = m_posedNormals[i];
     o.x = x * M[0][0] + y * M[1][0] + z * M[2][0];
     o.y = x * M[0][1] + y * M[1][1] + z * M[2][1];
     o.z = x * M[0][2] + y * M[1][2] + z * M[2][2];
@@ -152,14 +188,14 @@ void CScene::UpdateSkinNormals() {
 }
 
 int CScene::SkinShadedMaterial(int m) {
-  const PmdMaterial& mat = m_model.m_pMaterial[m];
+  const ModelMaterial& mat = m_model.m_materials[size_t(m)];
   auto* out = reinterpret_cast<SkinnedVertex*>(m_drawBuffer.m_pData);
-  const uint16_t* index = m_model.m_pIndex.get() + mat.firstIndex;
+  const uint32_t* index = m_model.m_indices.data() + mat.firstIndex;
   const int n = int(mat.indexCount);
   m_edgeScales.resize(size_t(std::max(m_nMaxDrawVertex, 0)));
   for (int k = 0; k < n; ++k) {
-    const uint16_t i = index[k];
-    const PmdVertex& v = m_model.m_pVertex[i];
+    const uint32_t i = index[k];
+    const ModelVertex& v = m_model.m_vertices[i];
     const D3DXVECTOR3& p = m_posed[i];
     const D3DXVECTOR3& q = m_posedNormals[i];
     SkinnedVertex& o = out[k];
@@ -225,10 +261,11 @@ void CScene::DrawShadedModel(IDirect3DDevice9* device) {
   };
   // Opaque materials first, then the semi-transparent ones over them in
   // model order, leaving the depth buffer as the opaque ones made it.
-  for (int m = 0; m < m_model.m_nMaterial; ++m)
+  const int materials = int(m_model.m_materials.size());
+  for (int m = 0; m < materials; ++m)
     if (m_looks[size_t(m)].diffuse[3] >= 1.0f) draw(m);
   bool depthOff = false;
-  for (int m = 0; m < m_model.m_nMaterial; ++m) {
+  for (int m = 0; m < materials; ++m) {
     if (m_looks[size_t(m)].diffuse[3] >= 1.0f) continue;
     if (!depthOff) device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
     depthOff = true;

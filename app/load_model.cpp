@@ -1,8 +1,8 @@
-// LoadModel: the old scene goes, the model file is read, and its skeleton,
-// IK goal tree, vertex influences, matrix arrays, drawing buffer, material
-// textures and physics are built; the current pose then applies to it.
+// LoadModel: the old scene goes, the model file (PMD or PMX) is read into the
+// model description, and its skeleton, IK goal tree, vertex influences,
+// matrix arrays, drawing buffer, material textures and physics are built;
+// the current pose then applies to it.
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,20 +68,20 @@ int CScene::LoadModel(const char* path, IDirect3DDevice9* device, std::string* f
 }
 
 void CScene::BuildTrees() {
-  const CPmdFile& model = m_model;
-  const int count = int(model.m_nBone);
+  const CModelDescription& model = m_model;
+  const int count = model.BoneCount();
   m_nodes.assign(size_t(count), nullptr);
 
   // IK goals, in file order, under the goal of their parent bone. The first
   // IK list reaching for each bone, and the goal node of each bone placed so
   // far, are looked up by bone index.
   std::vector<int> firstIk(size_t(count), -1);
-  for (int k = model.m_nIk - 1; k >= 0; --k)
-    if (model.m_pIk[k].head.ikBone < count) firstIk[model.m_pIk[k].head.ikBone] = k;
+  for (int k = model.IkCount() - 1; k >= 0; --k)
+    if (model.m_iks[size_t(k)].goal < count) firstIk[size_t(model.m_iks[size_t(k)].goal)] = k;
   std::vector<CIKTree*> goals(size_t(count), nullptr);
   for (int j = 0; j < count; ++j) {
-    const PmdBoneRec& rec = model.m_pBone[j];
-    if (IsLeftOutEye(PmdName(rec.name)) || rec.type != 2) continue;
+    const ModelBone& rec = model.m_bones[size_t(j)];
+    if (IsLeftOutEye(rec.name) || !(rec.flags & kBoneIk)) continue;
     const int ik = firstIk[size_t(j)];
     if (ik < 0) continue;  // an IK bone no list reaches for
     CIKTree* parent = &m_ikRoot;
@@ -96,8 +96,8 @@ void CScene::BuildTrees() {
   // bone without a parent.
   std::vector<std::vector<int>> children(size_t(count) + 1);  // last entry: the root's
   for (int j = 0; j < count; ++j) {
-    const PmdBoneRec& rec = model.m_pBone[j];
-    if (IsLeftOutEye(PmdName(rec.name)) || rec.type == 2) continue;
+    const ModelBone& rec = model.m_bones[size_t(j)];
+    if (IsLeftOutEye(rec.name) || (rec.flags & kBoneIk)) continue;
     if (rec.parent == -1)
       children[size_t(count)].push_back(j);
     else if (rec.parent >= 0 && rec.parent < count)
@@ -126,7 +126,7 @@ void CScene::BuildTrees() {
     while (p >= 0 && p < count && chain[size_t(p)] == kUnknown) {
       chain[size_t(p)] = kOnPath;
       path.push_back(p);
-      p = model.m_pBone[p].parent;
+      p = model.m_bones[size_t(p)].parent;
     }
     // the walk left the bones (an end), met a decided bone (its fate), or
     // came back onto its own path (a loop)
@@ -146,51 +146,56 @@ int CScene::AssembleModel(const char* path, IDirect3DDevice9* device, std::strin
     *failure = Text("モデルデータ解析失敗", &parseFailed);
     return 0;
   }
-  const CPmdFile& model = m_model;
+  const CModelDescription& model = m_model;
 
   BuildTrees();
   DebugPrintf("----------- BONE TREE ----------\n");
   m_skeleton.Dump(0);
   DebugPrintf("----------- IK TREE ----------\n");
 
-  // Every vertex on the bones that move it.
-  for (int i = 0; i < model.m_nVertex; ++i) {
-    const PmdVertex& v = model.m_pVertex[i];
-    const int w = v.weight;
+  // Every vertex on the bones that move it: the first bone always, every
+  // other bone of its kind where it has weight.
+  const int vertexCount = int(model.m_vertices.size());
+  for (int i = 0; i < vertexCount; ++i) {
+    const ModelVertex& v = model.m_vertices[size_t(i)];
     CPmdBone* first = BoneNode(v.bone[0]);
     if (!first) {
       DebugPrintf(Text("ボーンIDが不正 : %d\n", &badBoneLog).c_str(), int(v.bone[0]));
       *failure = Text("ボーンIDが不正", &badBone);
       return 0;
     }
-    first->m_influences.push_back({i, float(w) / 100.0f});
-    if (w < 100) {
-      CPmdBone* second = BoneNode(v.bone[1]);
-      if (!second) {
-        DebugPrintf(Text("2つめのボーンIDが不正 : %d\n", &badBone2Log).c_str(), int(v.bone[1]));
+    first->m_influences.push_back({i, v.weight[0]});
+    const int slots = SkinningBones(v.skinning);
+    for (int s = 1; s < slots; ++s) {
+      if (v.weight[s] == 0.0f) continue;
+      CPmdBone* other = BoneNode(v.bone[s]);
+      if (!other) {
+        DebugPrintf(Text("2つめのボーンIDが不正 : %d\n", &badBone2Log).c_str(), int(v.bone[s]));
         *failure = Text("2つめのボーンIDが不正", &badBone2);
         return 0;
       }
-      second->m_influences.push_back({i, float(100 - w) / 100.0f});
+      other->m_influences.push_back({i, v.weight[s]});
     }
   }
 
   // W and B zeroed (bones outside the skeleton keep zero), G the identity.
-  if (!SizeBuffer(&m_W, sizeof(D3DXMATRIX), model.m_nBone) || !SizeBuffer(&m_B, sizeof(D3DXMATRIX), model.m_nBone) ||
-      !SizeBuffer(&m_G, sizeof(D3DXMATRIX), model.m_nIk)) {
-    DebugPrintf("PMD error : no memory for the matrices of %u bones\n", model.m_nBone);
+  const int bones = model.BoneCount();
+  if (!SizeBuffer(&m_W, sizeof(D3DXMATRIX), bones) || !SizeBuffer(&m_B, sizeof(D3DXMATRIX), bones) ||
+      !SizeBuffer(&m_G, sizeof(D3DXMATRIX), model.IkCount())) {
+    DebugPrintf("PMD error : no memory for the matrices of %u bones\n", unsigned(bones));
     *failure = Text("モデルデータ解析失敗", &parseFailed);
     return 0;
   }
-  for (int k = 0; k < model.m_nIk; ++k) D3DXMatrixIdentity(&G()[k]);
-  m_skin.assign(model.m_nBone, D3DXMATRIX());
-  m_posed.assign(size_t(model.m_nVertex), D3DXVECTOR3());
+  for (int k = 0; k < model.IkCount(); ++k) D3DXMatrixIdentity(&G()[k]);
+  m_skin.assign(size_t(bones), D3DXMATRIX());
+  m_posed.assign(size_t(vertexCount), D3DXVECTOR3());
   m_morph.Build(model);
 
   // The drawing buffer holds the largest material.
   m_nMaxDrawVertex = 0;
-  for (int m = 0; m < model.m_nMaterial; ++m)
-    m_nMaxDrawVertex = std::max<int>(m_nMaxDrawVertex, int(model.m_pMaterial[m].indexCount));
+  const int materials = int(model.m_materials.size());
+  for (int m = 0; m < materials; ++m)
+    m_nMaxDrawVertex = std::max<int>(m_nMaxDrawVertex, int(model.m_materials[size_t(m)].indexCount));
   DebugPrintf(Text("最大描画頂点数 : %d\n", &maxDraw).c_str(), m_nMaxDrawVertex);
   if (!SizeBuffer(&m_drawBuffer, sizeof(SkinnedVertex), m_nMaxDrawVertex)) {
     DebugPrintf("PMD error : no memory for %d drawn vertices\n", m_nMaxDrawVertex);
@@ -198,17 +203,16 @@ int CScene::AssembleModel(const char* path, IDirect3DDevice9* device, std::strin
     return 0;
   }
 
-  // One texture per material, from the model's folder; the name after a "*"
-  // (a sphere map) is not loaded here. A texture that fails leaves its
+  // One texture per material, from the model's folder; a sphere map (PMD's
+  // name after a "*") is not loaded here. A texture that fails leaves its
   // material untextured.
   const std::string folder = FolderOf(path);
   DebugPrintfW(qev::Cp932ToUtf16(Text("テクスチャパス : %s\n", &texFolder)).c_str(), qev::Utf8ToUtf16(folder).c_str());
-  m_pTextures = std::make_unique<CDDTexPro90[]>(size_t(std::max(model.m_nMaterial, 0)));
-  for (int m = 0; m < model.m_nMaterial && device; ++m) {
-    std::string_view name = PmdName(model.m_pMaterial[m].texture);
-    if (name.empty()) continue;
-    name = name.substr(0, name.find('*'));
-    std::string file = qev::Cp932ToUtf8(name);
+  m_pTextures = std::make_unique<CDDTexPro90[]>(size_t(materials));
+  for (int m = 0; m < materials && device; ++m) {
+    const ModelMaterial& mat = model.m_materials[size_t(m)];
+    if (mat.texture.empty()) continue;
+    std::string file = mat.texturePath;
     for (char& c : file)
       if (c == '\\') c = '/';  // a separator of the system the model was made on
     const std::string joined = folder.empty() ? file : folder + "/" + file;

@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   // A file-size limit fails the write that passes it (the export or the
   // settings file is then not replaced) instead of ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
-  // qevtest [--solid] [--audio-offset N] [MODEL.pmd] [POSE.vpd | MOTION.vmd] [CAMERA.vmd]
+  // qevtest [--solid] [--audio-offset N] [MODEL.pmd | MODEL.pmx] [POSE.vpd | MOTION.vmd] [CAMERA.vmd]
   // [MUSIC]:
   // read before anything starts, so that bad usage leaves no settings file;
   // files are named before the viewer moves into its own folder, so relative
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc || errno || end == argv[i + 1] || *end || audioOffset < -CPlayer::kMaxAudioOffset ||
           audioOffset > CPlayer::kMaxAudioOffset) {
         std::fprintf(stderr, "qevtest: --audio-offset takes a whole number of frames from %lld to %lld\n"
-                             "usage: qevtest [--solid] [--audio-offset N] [MODEL.pmd] [POSE.vpd | MOTION.vmd] [CAMERA.vmd] [MUSIC]\n",
+                             "usage: qevtest [--solid] [--audio-offset N] [MODEL.pmd | MODEL.pmx] [POSE.vpd | MOTION.vmd] [CAMERA.vmd] [MUSIC]\n",
                      static_cast<long long>(-CPlayer::kMaxAudioOffset), static_cast<long long>(CPlayer::kMaxAudioOffset));
         return 2;
       }

@@ -20,7 +20,7 @@
 namespace {
 
 constexpr float kGravity = -98.0f;           // model units per second squared
-constexpr uint16_t kNoBone = 0xFFFF;
+constexpr int32_t kNoBone = -1;  // a body on no bone
 
 // The largest size or distance from the origin a body may have, model units
 // (a character is about 20). Past it the library's own arithmetic (squares of
@@ -73,11 +73,9 @@ D3DXMATRIX RotationThenTranslation(const Float3& rot, const Float3& pos) {
   return m;
 }
 
-std::string Name(const char (&field)[20]) { return std::string(PmdName(field)); }
-
 // Every number of a record that the world would take in, sizes and position
 // within reach.
-bool SoundRecord(const PmdRigidBody& r) {
+bool SoundRecord(const ModelRigidBody& r) {
   return WithinReach(Get3(&r.size)) && WithinReach(Get3(&r.pos)) && Finite(Get3(&r.rot)) &&
          std::isfinite(r.mass) && r.mass >= 0 && std::isfinite(r.linearDamping) &&
          std::isfinite(r.angularDamping) && std::isfinite(r.restitution) && std::isfinite(r.friction);
@@ -85,7 +83,7 @@ bool SoundRecord(const PmdRigidBody& r) {
 
 // The same for a joint; the spring values are left out: they are stored but
 // never act.
-bool SoundRecord(const PmdJoint& j) {
+bool SoundRecord(const ModelJoint& j) {
   return WithinReach(Get3(&j.pos)) && Finite(Get3(&j.rot)) && Finite(Get3(&j.posLower)) &&
          Finite(Get3(&j.posUpper)) && Finite(Get3(&j.rotLower)) && Finite(Get3(&j.rotUpper));
 }
@@ -144,8 +142,8 @@ void CModelPhysics::Build(CScene& scene) {
   btDiscreteDynamicsWorld* world = bullet.m_world.m_pWorld;  // null only if Create failed
   s.scene = &scene;
 
-  const CPmdFile& model = scene.m_model;
-  const int bodyCount = model.m_nRigidBody;
+  const CModelDescription& model = scene.m_model;
+  const int bodyCount = int(model.m_bodies.size());
   s.offsets.assign(bodyCount, Identity());
   s.inverseOffsets.assign(bodyCount, Identity());
   s.links.assign(bodyCount, BodyLink());
@@ -158,8 +156,8 @@ void CModelPhysics::Build(CScene& scene) {
   static const std::string kBadJoint = qev::Sjis("ジョイントの数値が不正 : %s\n");
 
   for (int n = 0; n < bodyCount; ++n) {
-    const PmdRigidBody& r = model.m_pRigidBody[n];
-    const std::string name = Name(r.name);
+    const ModelRigidBody& r = model.m_bodies[size_t(n)];
+    const std::string& name = r.name;
     if (!SoundRecord(r)) {
       DebugPrintf(kBadNumber.c_str(), name.c_str());
       bullet.AppendBody();  // keeps the later records' indices
@@ -169,11 +167,11 @@ void CModelPhysics::Build(CScene& scene) {
     // bones), places the body as if it had none.
     CPmdBone* node = nullptr;
     if (r.bone != kNoBone) {
-      node = r.bone < model.m_nBone ? scene.BoneNode(r.bone) : nullptr;
+      node = r.bone >= 0 && r.bone < model.BoneCount() ? scene.BoneNode(r.bone) : nullptr;
       if (!node) DebugPrintf(kBadBone.c_str(), name.c_str(), int(r.bone));
     }
     if (node) {
-      const Float3 head = Get3(&model.m_pBone[r.bone].head);
+      const Float3 head = Get3(&model.m_bones[size_t(r.bone)].head);
       D3DXMATRIX atHead;
       D3DXMatrixTranslation(&atHead, head.v[0], head.v[1], head.v[2]);
       s.offsets[n] = RotationThenTranslation(Get3(&r.rot), Get3(&r.pos));
@@ -216,7 +214,8 @@ void CModelPhysics::Build(CScene& scene) {
       DebugPrintf("%s", kUnknown.c_str());
       continue;  // an empty entry: every pass and joint skips it
     }
-    std::memcpy(body->m_szName, name.data(), name.size());
+    // a PMX name may be longer than the field; the last byte stays the terminator
+    std::memcpy(body->m_szName, name.data(), std::min(name.size(), sizeof body->m_szName - 1));
     body->Create(p, mass);
     body->AddTo(world, group, mask);
   }
@@ -236,12 +235,13 @@ void CModelPhysics::Build(CScene& scene) {
   // table: the ground's own transform is the identity, and out-of-range
   // joints are refused by CreateJoint before their frames matter.
   auto placementOf = [&](int i) { return i >= 0 && i < bodyCount ? placements[i] : Identity(); };
-  for (int k = 0; k < model.m_nJoint; ++k) {
-    const PmdJoint& j = model.m_pJoint[k];
-    const std::string name = Name(j.name);
+  const int joints = int(model.m_joints.size());
+  for (int k = 0; k < joints; ++k) {
+    const ModelJoint& j = model.m_joints[size_t(k)];
+    const std::string& name = j.name;
     JointParams p;
-    p.bodyA = int32_t(j.bodyA);
-    p.bodyB = int32_t(j.bodyB);
+    p.bodyA = j.bodyA;
+    p.bodyB = j.bodyB;
     const bool indicesOk = p.bodyA != p.bodyB && p.bodyA >= 0 && p.bodyA < count && p.bodyB >= 0 && p.bodyB < count;
     if (indicesOk) {
       const D3DXMATRIX J = RotationThenTranslation(Get3(&j.rot), Get3(&j.pos));

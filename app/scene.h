@@ -13,9 +13,9 @@
 #include "app/model_physics.h"
 #include "app/shade_light.h"
 #include "model/ik_tree.h"
+#include "model/model_description.h"
 #include "model/morph.h"
 #include "model/pmd_bone.h"
-#include "model/pmd_file.h"
 #include "model/show_ik.h"
 #include "model/vmd_file.h"
 #include "model/vpd_file.h"
@@ -44,9 +44,10 @@ class CScene {
   virtual ~CScene();
 
   // ---- Model scene assembly ----
-  // Discards the old scene, reads the model at a native path and assembles
-  // it; textures are made on the device (none without one). 1 when loaded;
-  // 0 with the message box text (code page 932) in *failure.
+  // Discards the old scene, reads the model at a native path (a PMX file by
+  // its ".pmx" extension or its mark, else a PMD file) and assembles it;
+  // textures are made on the device (none without one). 1 when loaded; 0
+  // with the message box text (code page 932) in *failure.
   int LoadModel(const char* path, IDirect3DDevice9* device, std::string* failure);
   // The old model's scene goes (skeleton, goal tree, arrays, physics, textures).
   void DiscardModel();
@@ -116,7 +117,7 @@ class CScene {
   D3DXMATRIX* W() { return reinterpret_cast<D3DXMATRIX*>(m_W.m_pData); }
   D3DXMATRIX* B() { return reinterpret_cast<D3DXMATRIX*>(m_B.m_pData); }
   D3DXMATRIX* G() { return reinterpret_cast<D3DXMATRIX*>(m_G.m_pData); }
-  int IkCount() const { return m_bLoaded ? m_model.m_nIk : 0; }
+  int IkCount() const { return m_bLoaded ? m_model.IkCount() : 0; }
   bool Loaded() const { return m_bLoaded; }
 
   // Switches of the window title that the evaluation heeds.
@@ -130,8 +131,8 @@ class CScene {
   std::unique_ptr<CVpdFile> m_pose;    // the last pose loaded
   std::unique_ptr<CVmdFile> m_motion;  // the last motion loaded
 
-  // The model and what is built from it
-  CPmdFile m_model;
+  // The model, whichever file it came from, and what is built from it
+  CModelDescription m_model;
   CPmdBone m_skeleton;  // root: stands for no bone
   CIKTree m_ikRoot;     // root: stands for no IK list
   CBuffer m_W, m_B, m_G;  // bone world, inverse-bind (by bone index), IK goals (by IK list)

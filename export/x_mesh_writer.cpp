@@ -3,18 +3,18 @@
 #include "export/safe_file.h"
 #include "export/x_shared.h"
 #include "export/x_text.h"
-#include "model/pmd_file.h"
+#include "model/model_description.h"
 
 namespace qev::xfile {
 
-int WriteXMesh(const CPmdFile& model, const char* path, std::string* failure) {
+int WriteXMesh(const CModelDescription& model, const char* path, std::string* failure) {
   CSafeFile file;
   if (!file.Open(path)) {
     if (failure) *failure = file.Reason();
     return 0;
   }
   NormalList normals;
-  CollectNormals(model.m_pVertex.get(), model.m_nVertex, &normals);
+  CollectNormals(model.m_vertices.data(), int32_t(model.m_vertices.size()), &normals);
   {
     CXText out(file);
     out.Put("xof 0303txt 0032\n").Put("\n");

@@ -3,13 +3,13 @@
 #pragma once
 #include <string>
 
-class CPmdFile;
+class CModelDescription;
 
 namespace qev::xfile {
 
 // Writes the model's mesh to a native path, replacing any file there only
 // once the whole text is written. 1 when written; 0 with the reason in
 // *failure (when given) and one log line, the old file kept.
-int WriteXMesh(const CPmdFile& model, const char* path, std::string* failure);
+int WriteXMesh(const CModelDescription& model, const char* path, std::string* failure);
 
 }  // namespace qev::xfile

@@ -6,7 +6,7 @@
 #include <unordered_map>
 
 #include "export/x_text.h"
-#include "model/pmd_file.h"
+#include "model/model_description.h"
 #include "support/parse_string.h"
 
 namespace qev::xfile {
@@ -39,13 +39,6 @@ uint32_t ComparedBits(float f) {
 // "," or ";" and a line feed after element i of n.
 const char* Separator(int64_t i, int64_t n) { return i + 1 < n ? ",\n" : ";\n"; }
 
-// Floats of a vertex record copied out: the records are packed 38 bytes
-// apart, so a float in them may sit at any address.
-template <size_t N>
-void CopyOut(const PmdVertex& vertex, size_t offset, float (&out)[N]) {
-  std::memcpy(out, reinterpret_cast<const char*>(&vertex) + offset, sizeof out);
-}
-
 // A face as written: where its three indices start in the index list, and
 // the material that draws it.
 struct Face {
@@ -58,16 +51,17 @@ struct Face {
 // material draws are left out, so the face count and the material list
 // agree. Without materials every whole triangle is a face of material 0
 // (the default material the list then holds).
-std::vector<Face> DrawnFaces(const CPmdFile& model) {
+std::vector<Face> DrawnFaces(const CModelDescription& model) {
   std::vector<Face> faces;
-  if (model.m_nMaterial <= 0) {
-    const int32_t nf = model.m_nIndex / 3;
+  const int32_t nm = int32_t(model.m_materials.size());
+  if (nm <= 0) {
+    const int32_t nf = int32_t(model.m_indices.size() / 3);
     faces.reserve(size_t(nf > 0 ? nf : 0));
     for (int32_t f = 0; f < nf; ++f) faces.push_back({uint32_t(3 * f), 0});
     return faces;
   }
-  for (int32_t m = 0; m < model.m_nMaterial; ++m) {
-    const PmdMaterial& mat = model.m_pMaterial[m];
+  for (int32_t m = 0; m < nm; ++m) {
+    const ModelMaterial& mat = model.m_materials[size_t(m)];
     const uint32_t first = mat.firstIndex, triangles = mat.indexCount / 3;
     for (uint32_t t = 0; t < triangles; ++t) faces.push_back({first + 3 * t, m});
   }
@@ -76,7 +70,7 @@ std::vector<Face> DrawnFaces(const CPmdFile& model) {
 
 }  // namespace
 
-void CollectNormals(const PmdVertex* vertices, int32_t count, NormalList* out) {
+void CollectNormals(const ModelVertex* vertices, int32_t count, NormalList* out) {
   out->xyz.clear();
   out->index.clear();
   if (count <= 0) return;
@@ -84,8 +78,7 @@ void CollectNormals(const PmdVertex* vertices, int32_t count, NormalList* out) {
   std::unordered_map<NormalKey, int32_t, NormalKeyHash> seen;
   seen.reserve(size_t(count));
   for (int32_t v = 0; v < count; ++v) {
-    float n[3];
-    CopyOut(vertices[v], offsetof(PmdVertex, normal), n);
+    const float* n = vertices[v].normal;
     const int32_t next = out->Count();
     if (std::isnan(n[0]) || std::isnan(n[1]) || std::isnan(n[2])) {
       // equal to nothing, not even itself: always a normal of its own
@@ -108,24 +101,23 @@ std::string TextureName(const char* field, size_t width) {
   return parts.m_ppToken[0];
 }
 
-void WriteMeshBody(CXText& out, const CPmdFile& model, const NormalList& normals, int depth,
+void WriteMeshBody(CXText& out, const CModelDescription& model, const NormalList& normals, int depth,
                    const char* emissive) {
-  const int32_t nv = model.m_nVertex;
+  const int32_t nv = int32_t(model.m_vertices.size());
   const std::vector<Face> faces = DrawnFaces(model);
   const int64_t nf = int64_t(faces.size());
-  const PmdVertex* vertex = model.m_pVertex.get();
-  const uint16_t* index = model.m_pIndex.get();
+  const ModelVertex* vertex = model.m_vertices.data();
+  const uint32_t* index = model.m_indices.data();
   const int d0 = depth, d1 = depth + 1, d2 = depth + 2, d3 = depth + 3;
 
   out.Blanks(d0).Int(nv).Put(";\n");
   for (int32_t v = 0; v < nv; ++v) {
-    float p[3];
-    CopyOut(vertex[v], offsetof(PmdVertex, pos), p);
+    const float* p = vertex[v].pos;
     out.Blanks(d0).Float(p[0]).Put(";").Float(p[1]).Put(";").Float(p[2]).Put(";").Put(Separator(v, nv));
   }
   out.Blanks(d0).Int(nf).Put(";\n");
   for (int64_t f = 0; f < nf; ++f) {
-    const uint16_t* t = index + faces[size_t(f)].first;
+    const uint32_t* t = index + faces[size_t(f)].first;
     out.Blanks(d0).Put("3;").Int(t[0]).Put(",").Int(t[1]).Put(",").Int(t[2]).Put(";").Put(Separator(f, nf));
   }
   out.Put("\n");
@@ -139,7 +131,7 @@ void WriteMeshBody(CXText& out, const CPmdFile& model, const NormalList& normals
   }
   out.Blanks(d1).Int(nf).Put(";\n");
   for (int64_t f = 0; f < nf; ++f) {
-    const uint16_t* t = index + faces[size_t(f)].first;
+    const uint32_t* t = index + faces[size_t(f)].first;
     out.Blanks(d1).Put("3;").Int(normals.index[t[0]]).Put(",").Int(normals.index[t[1]]).Put(",");
     out.Int(normals.index[t[2]]).Put(";").Put(Separator(f, nf));
   }
@@ -148,8 +140,7 @@ void WriteMeshBody(CXText& out, const CPmdFile& model, const NormalList& normals
   out.Blanks(d0).Put("MeshTextureCoords {\n");
   out.Blanks(d1).Int(nv).Put(";\n");
   for (int32_t v = 0; v < nv; ++v) {
-    float uv[2];
-    CopyOut(vertex[v], offsetof(PmdVertex, uv), uv);
+    const float* uv = vertex[v].uv;
     out.Blanks(d1).Float(uv[0]).Put(";").Float(uv[1]).Put(";").Put(Separator(v, nv));
   }
   out.Blanks(d0).Put("}\n").Put("\n");
@@ -158,7 +149,7 @@ void WriteMeshBody(CXText& out, const CPmdFile& model, const NormalList& normals
   // materials that has faces gets one plain white material for them all:
   // a material list that names no material for its faces is no list a
   // reader takes.
-  const int32_t nm = model.m_nMaterial;
+  const int32_t nm = int32_t(model.m_materials.size());
   const bool plain = nm <= 0 && nf > 0;
   out.Blanks(d0).Put("MeshMaterialList {\n");
   out.Blanks(d1).Int(plain ? 1 : nm).Put(";\n");
@@ -173,7 +164,7 @@ void WriteMeshBody(CXText& out, const CPmdFile& model, const NormalList& normals
     out.Blanks(d1).Put("}\n");
   }
   for (int32_t m = 0; m < nm; ++m) {
-    const PmdMaterial& mat = model.m_pMaterial[m];
+    const ModelMaterial& mat = model.m_materials[size_t(m)];
     out.Blanks(d1).Put("Material {\n");
     out.Blanks(d2).Float(mat.diffuse[0]).Put(";").Float(mat.diffuse[1]).Put(";").Float(mat.diffuse[2]);
     out.Put(";").Float(mat.diffuse[3]).Put(";;\n");
@@ -182,9 +173,9 @@ void WriteMeshBody(CXText& out, const CPmdFile& model, const NormalList& normals
     out.Blanks(d2).Float(mat.specular[0]).Put(";").Float(mat.specular[1]).Put(";").Float(mat.specular[2]);
     out.Put(";;\n");
     out.Blanks(d2).Put(emissive);
-    if (mat.texture[0]) {
+    if (!mat.texture.empty()) {
       out.Blanks(d2).Put("TextureFilename {\n");
-      out.Blanks(d3).Put("\"").Put(TextureName(mat.texture, sizeof(mat.texture))).Put("\";\n");
+      out.Blanks(d3).Put("\"").Put(TextureName(mat.texture.c_str(), mat.texture.size())).Put("\";\n");
       out.Blanks(d2).Put("}\n");
     }
     out.Blanks(d1).Put("}\n");

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-class CPmdFile;
+class CModelDescription;
 class CXText;
-struct PmdVertex;
+struct ModelVertex;
 
 namespace qev::xfile {
 
@@ -24,7 +24,7 @@ struct NormalList {
 // Two normals are the same when x, y and z compare equal as floats (so 0.0
 // and -0.0 are one normal, and a normal with a NaN matches none). Linear in
 // the vertex count.
-void CollectNormals(const PmdVertex* vertices, int32_t count, NormalList* out);
+void CollectNormals(const ModelVertex* vertices, int32_t count, NormalList* out);
 
 // The part of a material's texture field before the first "*" (double quotes
 // suspend the cut, as everywhere names are split); empty for an empty field.
@@ -37,7 +37,7 @@ std::string TextureName(const char* field, size_t width);
 // depth: blanks before the vertex count (1 in the plain mesh, 2 inside the
 // skinned file's model frame); every deeper level gets one blank more.
 // emissive: the material's emissive line without its indentation.
-void WriteMeshBody(CXText& out, const CPmdFile& model, const NormalList& normals, int depth,
+void WriteMeshBody(CXText& out, const CModelDescription& model, const NormalList& normals, int depth,
                    const char* emissive);
 
 }  // namespace qev::xfile

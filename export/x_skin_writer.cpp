@@ -9,8 +9,8 @@
 #include "export/safe_file.h"
 #include "export/x_shared.h"
 #include "export/x_text.h"
+#include "model/model_description.h"
 #include "model/pmd_bone.h"
-#include "model/pmd_file.h"
 #include "platform/codepage.h"
 #include "support/debug.h"
 
@@ -25,7 +25,7 @@ struct SkinRecord {
 };
 
 std::string_view NodeName(const CPmdBone& node) {
-  return node.m_pRecord ? PmdName(node.m_pRecord->name) : std::string_view();
+  return node.m_pRecord ? std::string_view(node.m_pRecord->name) : std::string_view();
 }
 
 // The records in file order: a node's list is its children, then each
@@ -43,19 +43,36 @@ std::vector<SkinRecord> CollectRecords(const CPmdBone& root) {
   return records;
 }
 
-// Each vertex under the records of its two bones: w/100 for bone 0, the
-// rest for bone 1, summed when both are one bone; a vertex whose share of
-// a bone is 0 is not listed under it.
-void CollectWeights(const CPmdFile& model, std::vector<SkinRecord>& records) {
-  std::vector<int32_t> recordOfBone(65536, -1);
+// Each vertex under the records of its bones. One- and two-bone vertices:
+// the first weight for bone 0, the rest (1 minus it) for bone 1, summed when
+// both are one bone. Four-bone vertices: each bone's weight, summed over
+// slots of one bone. A vertex whose share of a bone is 0 is not listed under it.
+void CollectWeights(const CModelDescription& model, std::vector<SkinRecord>& records) {
+  const int32_t bones = model.BoneCount();
+  std::vector<int32_t> recordOfBone(size_t(bones), -1);
   for (size_t r = 0; r < records.size(); ++r) {
     const int32_t bone = records[r].node->m_nIndex;
-    if (bone >= 0 && bone < 65536) recordOfBone[size_t(bone)] = int32_t(r);
+    if (bone >= 0 && bone < bones) recordOfBone[size_t(bone)] = int32_t(r);
   }
-  for (int32_t v = 0; v < model.m_nVertex; ++v) {
-    const PmdVertex& vertex = model.m_pVertex[v];
-    const float share0 = vertex.weight / 100.0f;
-    const int32_t r0 = recordOfBone[vertex.bone[0]], r1 = recordOfBone[vertex.bone[1]];
+  auto recordOf = [&](int32_t bone) { return bone >= 0 && bone < bones ? recordOfBone[size_t(bone)] : -1; };
+  const int32_t count = int32_t(model.m_vertices.size());
+  for (int32_t v = 0; v < count; ++v) {
+    const ModelVertex& vertex = model.m_vertices[size_t(v)];
+    if (SkinningBones(vertex.skinning) == 4) {
+      for (int s = 0; s < 4; ++s) {
+        float share = 0.0f;
+        bool first = true;
+        for (int e = 0; e < s; ++e) first = first && vertex.bone[e] != vertex.bone[s];
+        if (!first) continue;  // listed with the slot it first appears in
+        for (int e = s; e < 4; ++e)
+          if (vertex.bone[e] == vertex.bone[s]) share += vertex.weight[e];
+        const int32_t r = recordOf(vertex.bone[s]);
+        if (r >= 0 && share != 0.0f) records[size_t(r)].weights.emplace_back(v, share);
+      }
+      continue;
+    }
+    const float share0 = vertex.weight[0];
+    const int32_t r0 = recordOf(vertex.bone[0]), r1 = recordOf(vertex.bone[1]);
     if (vertex.bone[0] == vertex.bone[1]) {
       const float sum = share0 + (1.0f - share0);
       if (r0 >= 0 && sum != 0.0f) records[size_t(r0)].weights.emplace_back(v, sum);
@@ -201,7 +218,7 @@ int BakeAllowed(const XBake& bake, size_t records, const char* path, std::string
 
 }  // namespace
 
-int WriteXSkin(const CPmdFile& model, const CPmdBone& root, const XBake* bake, const char* path,
+int WriteXSkin(const CModelDescription& model, const CPmdBone& root, const XBake* bake, const char* path,
                std::string* failure) {
   std::vector<SkinRecord> records = CollectRecords(root);
   std::string refused;
@@ -217,12 +234,12 @@ int WriteXSkin(const CPmdFile& model, const CPmdBone& root, const XBake* bake, c
   }
   CollectWeights(model, records);
   NormalList normals;
-  CollectNormals(model.m_pVertex.get(), model.m_nVertex, &normals);
+  CollectNormals(model.m_vertices.data(), int32_t(model.m_vertices.size()), &normals);
   {
     CXText out(file);
     out.Put("xof 0303txt 0032\n").Put("\n");
     out.Put("AnimTicksPerSecond {\n").Put(" 4800;\n").Put("}\n").Put("\n");
-    out.Put("Frame ").FrameName(PmdName(model.m_szName)).Put(" {\n");
+    out.Put("Frame ").FrameName(model.m_name).Put(" {\n");
     out.Put(" FrameTransformMatrix {\n");
     out.Put("  1.000000,0.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,"
             "0.000000,0.000000,1.000000,0.000000,0.000000,0.000000,0.000000,1.000000;;\n");

@@ -9,7 +9,7 @@
 #include "export/bake_limits.h"
 
 class CPmdBone;
-class CPmdFile;
+class CModelDescription;
 
 namespace qev::xfile {
 
@@ -40,7 +40,7 @@ inline int32_t BakedFrames(int32_t highest) { return highest > 0 ? highest : 1; 
 // limits of bake_limits.h refuse fails at once, before the file is opened.
 // 1 when written; 0 with the reason in *failure (when given) and one log
 // line, the old file kept.
-int WriteXSkin(const CPmdFile& model, const CPmdBone& root, const XBake* bake, const char* path,
+int WriteXSkin(const CModelDescription& model, const CPmdBone& root, const XBake* bake, const char* path,
                std::string* failure);
 
 }  // namespace qev::xfile

@@ -1,20 +1,15 @@
 #include "model/bone_pose.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "model/pmd_file.h"
+#include "model/model_description.h"
 #include "model/vmd_file.h"
 
-std::string BoneName(const PmdBoneRec& rec) { return std::string(PmdName(rec.name)); }
+const std::string& BoneName(const ModelBone& rec) { return rec.name; }
 
-D3DXVECTOR3 BoneHead(const PmdBoneRec& rec) {
-  float h[3];
-  std::memcpy(h, reinterpret_cast<const char*>(&rec) + offsetof(PmdBoneRec, head), sizeof h);
-  return D3DXVECTOR3(h[0], h[1], h[2]);
-}
+D3DXVECTOR3 BoneHead(const ModelBone& rec) { return D3DXVECTOR3(rec.head[0], rec.head[1], rec.head[2]); }
 
-D3DXMATRIX LocalMatrix(const PmdBoneRec& rec, const PmdBoneRec* parent) {
+D3DXMATRIX LocalMatrix(const ModelBone& rec, const ModelBone* parent) {
   D3DXVECTOR3 offset = BoneHead(rec);
   if (parent) offset -= BoneHead(*parent);
   D3DXMATRIX m;
@@ -30,7 +25,7 @@ D3DXMATRIX PoseMatrix(const D3DXQUATERNION& q, const D3DXVECTOR3& t) {
   return out;
 }
 
-void CopyTrack(const CVmdFile& motion, const PmdBoneRec& rec, std::unique_ptr<VmdBoneKey[]>* keys, int32_t* count) {
+void CopyTrack(const CVmdFile& motion, const ModelBone& rec, std::unique_ptr<VmdBoneKey[]>* keys, int32_t* count) {
   keys->reset();
   *count = 0;
   const VmdBoneTrack* track = motion.FindBoneTrack(BoneName(rec).c_str());

@@ -9,26 +9,25 @@
 #include "platform/d3dx9_math.h"
 
 class CVmdFile;
-struct PmdBoneRec;
+struct ModelBone;
 struct VmdBoneKey;
 
-// The name as a terminated string: a name filling its 20 bytes has no terminator.
-std::string BoneName(const PmdBoneRec& rec);
+// The name motions and poses know the bone by (code page 932).
+const std::string& BoneName(const ModelBone& rec);
 
-// The head position of a record (model space). Records are packed, so the
-// floats are copied out rather than read in place.
-D3DXVECTOR3 BoneHead(const PmdBoneRec& rec);
+// The head position of a bone (model space).
+D3DXVECTOR3 BoneHead(const ModelBone& rec);
 
 // The bind-pose offset of a bone from its parent's head: T(head - parent
 // head), or T(head) when the parent stands for no bone.
-D3DXMATRIX LocalMatrix(const PmdBoneRec& rec, const PmdBoneRec* parent);
+D3DXMATRIX LocalMatrix(const ModelBone& rec, const ModelBone* parent);
 
 // R(q) x T(t): a bone's pose in its own space.
 D3DXMATRIX PoseMatrix(const D3DXQUATERNION& q, const D3DXVECTOR3& t);
 
 // The keys of the motion's track of that bone's name, copied; none when the
 // motion has no such track.
-void CopyTrack(const CVmdFile& motion, const PmdBoneRec& rec, std::unique_ptr<VmdBoneKey[]>* keys, int32_t* count);
+void CopyTrack(const CVmdFile& motion, const ModelBone& rec, std::unique_ptr<VmdBoneKey[]>* keys, int32_t* count);
 
 // The animation from n keys at a frame (clamped below at 0); the identity
 // without keys. `last` remembers the interval for the next frame.

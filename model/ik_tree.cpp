@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "model/bone_pose.h"
+#include "model/model_description.h"
 #include "model/pmd_bone.h"
-#include "model/pmd_file.h"
 #include "model/vmd_file.h"
 #include "model/vpd_file.h"
 
@@ -93,7 +93,7 @@ void CIKTree::WalkChanged() {
   if (m_pTop->m_pWalk) m_pTop->m_pWalk->stale = true;
 }
 
-CIKTree* CIKTree::AddChild(int ik, int index, const CPmdFile& model) {
+CIKTree* CIKTree::AddChild(int ik, int index, const CModelDescription& model) {
   auto child = std::make_unique<CIKTree>();
   CIKTree* node = child.get();
   m_children.push_back(std::move(child));
@@ -101,8 +101,8 @@ CIKTree* CIKTree::AddChild(int ik, int index, const CPmdFile& model) {
   node->m_pTop = m_pTop;
   node->m_nIk = ik;
   node->m_nIndex = index;
-  node->m_pRecord = &model.m_pBone[index];
-  node->m_pIkRec = &model.m_pIk[ik];
+  node->m_pRecord = &model.m_bones[size_t(index)];
+  node->m_pIkRec = &model.m_iks[size_t(ik)];
   node->m_mLocal = LocalMatrix(*node->m_pRecord, m_pRecord);
   return node;
 }
@@ -170,24 +170,26 @@ int CIKTree::UpdateMatrices(D3DXMATRIX* G, const D3DXMATRIX* parent) {
 void Solve(const IkSolveTarget& t) {
   if (!t.goals || !t.model || !t.W) return;
   if (!t.goals->UpdateMatrices(t.G, nullptr)) return;
-  const CPmdFile& model = *t.model;
+  const CModelDescription& model = *t.model;
   D3DXMATRIX* W = t.W;
 
-  for (int k = 0; k < model.m_nIk; ++k) {
+  const int lists = model.IkCount();
+  for (int k = 0; k < lists; ++k) {
     if (t.ikOn && !t.ikOn[k]) continue;
-    const PmdIkRec& ik = model.m_pIk[k];
-    const int tb = ik.head.target;
+    const ModelIk& ik = model.m_iks[size_t(k)];
+    const int tb = ik.target;
     // the largest turn of one step: a negative limit in the file limits as
     // much as its size (a clamp to [-limit, limit] needs limit >= 0)
-    const float limit = std::fabs(ik.head.weight);
+    const float limit = std::fabs(ik.limitAngle);
     bool reached = false;
     bool turned = true;
     // A pass that turns no bone leaves everything as it found it, so every
     // later pass would repeat it to the bit: the list is done.
-    for (int pass = 0; pass < ik.head.iterations && !reached && turned; ++pass) {
+    const int links = int(ik.links.size());
+    for (int pass = 0; pass < ik.loops && !reached && turned; ++pass) {
       turned = false;
-      for (int i = 0; i < ik.head.chainLength; ++i) {
-        const int b = ik.chain[i];
+      for (int i = 0; i < links; ++i) {
+        const int b = ik.links[size_t(i)].bone;
         CPmdBone* node = FindNode(t, b);
         if (!node) continue;  // a bone scene assembly left out
 

@@ -12,11 +12,11 @@
 #include "platform/d3dx9_math.h"
 
 class CPmdBone;
-class CPmdFile;
+class CModelDescription;
 class CVmdFile;
 class CVpdFile;
-struct PmdBoneRec;
-struct PmdIkRec;
+struct ModelBone;
+struct ModelIk;
 struct VmdBoneKey;
 
 class CIKTree {
@@ -28,7 +28,7 @@ class CIKTree {
 
   // Appends the goal node of IK list `ik`, whose IK bone is `index`. The
   // tree changes only through AddChild and Clear (the walk order follows them).
-  CIKTree* AddChild(int ik, int index, const CPmdFile& model);
+  CIKTree* AddChild(int ik, int index, const CModelDescription& model);
   // This node itself when its bone matches, else the first match below.
   CIKTree* FindByIndex(int index);
   void Clear();
@@ -42,8 +42,8 @@ class CIKTree {
 
   int32_t m_nIk = -1;     // IK list index; -1 for the root
   int32_t m_nIndex = -1;  // the IK bone's index; -1 for the root
-  const PmdBoneRec* m_pRecord = nullptr;
-  const PmdIkRec* m_pIkRec = nullptr;
+  const ModelBone* m_pRecord = nullptr;
+  const ModelIk* m_pIkRec = nullptr;
   D3DXMATRIX m_mLocal;
   D3DXMATRIX m_mAnim;
   int32_t m_nKey = 0;
@@ -69,7 +69,7 @@ class CIKTree {
 struct IkSolveTarget {
   CIKTree* goals = nullptr;
   CPmdBone* skeleton = nullptr;
-  const CPmdFile* model = nullptr;
+  const CModelDescription* model = nullptr;
   D3DXMATRIX* W = nullptr;
   D3DXMATRIX* B = nullptr;
   D3DXMATRIX* G = nullptr;

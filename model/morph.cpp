@@ -6,7 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "model/pmd_file.h"
+#include "model/model_description.h"
 #include "model/vmd_file.h"
 #include "support/debug.h"
 
@@ -34,58 +34,69 @@ void CMorph::Clear() {
   m_dirty = false;
 }
 
-void CMorph::Build(const CPmdFile& model) {
+void CMorph::Build(const CModelDescription& model) {
   Clear();
-  const int32_t vertexCount = std::max(model.m_nVertex, 0);
+  const int32_t vertexCount = int32_t(model.m_vertices.size());
   m_bind.resize(size_t(vertexCount));
   for (int32_t i = 0; i < vertexCount; ++i) {
-    const PmdVertex& v = model.m_pVertex[i];
+    const ModelVertex& v = model.m_vertices[size_t(i)];
     m_bind[size_t(i)] = D3DXVECTOR3(v.pos[0], v.pos[1], v.pos[2]);
   }
   m_positions = m_bind;
-  const int32_t count = std::max(model.m_nMorph, 0);
+  const int32_t count = int32_t(model.m_morphs.size());
   m_morphs.resize(size_t(count));
   m_applied.reserve(size_t(count));
   if (count == 0) return;
+  const ModelVertexOffset* offsets = model.m_vertexOffsets.data();
 
-  // The base's entries name mesh vertices; its positions repeat the mesh's
-  // and are not used (the mesh is where every morph starts from).
-  const PmdMorph& base = model.m_pMorph[0];
-  const uint32_t baseCount = base.head.vertexCount;
-  for (uint32_t j = 0; j < baseCount; ++j) {
-    if (base.vertices[j].vertex >= uint32_t(vertexCount)) {
+  // A PMD model's base: its entries name mesh vertices; its positions repeat
+  // the mesh's and are not used (the mesh is where every morph starts from).
+  // Without one (PMX) the entries name mesh vertices themselves.
+  const bool hasBase = model.m_morphs[0].kind == kMorphPmdBase;
+  const ModelVertexOffset* base = hasBase ? offsets + model.m_morphs[0].first : nullptr;
+  const uint32_t baseCount = hasBase ? model.m_morphs[0].count : uint32_t(vertexCount);
+  for (uint32_t j = 0; hasBase && j < baseCount; ++j) {
+    if (base[j].vertex >= uint32_t(vertexCount)) {
       DebugPrintf(
           "PMD morph error : base morph entry [%u] vertex %u is not below the vertex count %d; no morph plays\n", j,
-          unsigned(base.vertices[j].vertex), vertexCount);
+          unsigned(base[j].vertex), vertexCount);
       return;
     }
   }
 
   size_t total = 0;
-  for (int32_t i = 1; i < count; ++i) total += model.m_pMorph[i].head.vertexCount;
-  m_entries.reserve(total);  // every entry was 16 bytes of the file
-  for (int32_t i = 1; i < count; ++i) {
-    const PmdMorph& rec = model.m_pMorph[i];
+  for (int32_t i = 0; i < count; ++i)
+    if (model.m_morphs[size_t(i)].kind == kMorphVertex) total += model.m_morphs[size_t(i)].count;
+  m_entries.reserve(total);  // every entry was 16 bytes or more of the file
+  for (int32_t i = hasBase ? 1 : 0; i < count; ++i) {
+    const ModelMorph& rec = model.m_morphs[size_t(i)];
     Morph& m = m_morphs[size_t(i)];
-    m.first = m_entries.size();
-    const std::string_view name = PmdName(rec.head.name);
-    m.name = name;
+    m.first = m.end = m_entries.size();
+    m.name = rec.name;
+    if (rec.kind != kMorphVertex) continue;
+    const std::string_view name = rec.name;
     bool refused = false;
-    for (uint32_t j = 0; j < rec.head.vertexCount && !refused; ++j) {
-      const PmdMorphVertex& e = rec.vertices[j];
+    for (uint32_t j = 0; j < rec.count && !refused; ++j) {
+      const ModelVertexOffset& e = offsets[rec.first + j];
       const D3DXVECTOR3 offset(e.pos[0], e.pos[1], e.pos[2]);
       if (e.vertex >= baseCount) {
-        DebugPrintf(
-            "PMD morph error : morph [%d] %.*s entry [%u] base index %u is not below the base count %u; "
-            "morph left out\n",
-            int(i), int(name.size()), name.data(), j, unsigned(e.vertex), baseCount);
+        if (hasBase)
+          DebugPrintf(
+              "PMD morph error : morph [%d] %.*s entry [%u] base index %u is not below the base count %u; "
+              "morph left out\n",
+              int(i), int(name.size()), name.data(), j, unsigned(e.vertex), baseCount);
+        else
+          DebugPrintf(
+              "PMX morph error : morph [%d] %.*s entry [%u] vertex %u is not below the vertex count %u; "
+              "morph left out\n",
+              int(i), int(name.size()), name.data(), j, unsigned(e.vertex), baseCount);
         refused = true;
       } else if (!std::isfinite(offset.x) || !std::isfinite(offset.y) || !std::isfinite(offset.z)) {
-        DebugPrintf("PMD morph error : morph [%d] %.*s entry [%u] offset is not a finite number; morph left out\n",
-                    int(i), int(name.size()), name.data(), j);
+        DebugPrintf("%s morph error : morph [%d] %.*s entry [%u] offset is not a finite number; morph left out\n",
+                    hasBase ? "PMD" : "PMX", int(i), int(name.size()), name.data(), j);
         refused = true;
       } else {
-        m_entries.push_back({base.vertices[e.vertex].vertex, offset});
+        m_entries.push_back({hasBase ? base[e.vertex].vertex : e.vertex, offset});
       }
     }
     if (refused) {

@@ -13,7 +13,7 @@
 
 #include "platform/d3dx9_math.h"
 
-class CPmdFile;
+class CModelDescription;
 class CVmdFile;
 struct VmdMorphKey;
 
@@ -24,11 +24,12 @@ float SampleMorphKeys(const VmdMorphKey* keys, int n, float frame);
 
 class CMorph {
  public:
-  // Takes the model's bind positions and morphs. A morph whose entry points
-  // past the mesh (the base) or past the base (any other) is left out with a
-  // log line and never read; without a usable base no morph plays. All
-  // weights start at 0.
-  void Build(const CPmdFile& model);
+  // Takes the model's bind positions and vertex morphs. A morph whose entry
+  // points past the mesh (the base, or a model without one) or past the base
+  // (any other) is left out with a log line and never read; without a usable
+  // base no morph plays. Morphs of other kinds take no part yet: they never
+  // play. All weights start at 0.
+  void Build(const CModelDescription& model);
   // No model: no vertices, no morphs.
   void Clear();
 

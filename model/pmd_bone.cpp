@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "model/bone_pose.h"
-#include "model/pmd_file.h"
+#include "model/model_description.h"
 #include "model/vmd_file.h"
 #include "model/vpd_file.h"
 #include "platform/codepage.h"
@@ -82,12 +82,12 @@ void CPmdBone::WalkChanged() {
   if (m_pTop->m_pWalk) m_pTop->m_pWalk->stale = true;
 }
 
-CPmdBone* CPmdBone::AddChild(int index, const CPmdFile& model) {
+CPmdBone* CPmdBone::AddChild(int index, const CModelDescription& model) {
   auto child = std::make_unique<CPmdBone>();
   CPmdBone* node = child.get();
   m_children.push_back(std::move(child));
   WalkChanged();
-  const PmdBoneRec& rec = model.m_pBone[index];
+  const ModelBone& rec = model.m_bones[size_t(index)];
   node->m_nIndex = index;
   node->m_pRecord = &rec;
   node->m_pParent = this;
@@ -96,12 +96,20 @@ CPmdBone* CPmdBone::AddChild(int index, const CPmdFile& model) {
   const D3DXVECTOR3 head = BoneHead(rec);
   D3DXMatrixTranslation(&node->m_mInvBind, -head.x, -head.y, -head.z);
   node->m_mLocal = LocalMatrix(rec, m_pRecord);
-  node->m_bKnee = PmdName(rec.name).find(Knee()) != std::string_view::npos;
+  node->m_bKnee = rec.name.find(Knee()) != std::string::npos;
 
-  // A tail past the bone array points nowhere: no marker rather than a read
-  // outside the records.
-  if (rec.tail != 0 && rec.tail < model.m_nBone) {
-    const D3DXVECTOR3 d = BoneHead(model.m_pBone[rec.tail]) - head;
+  // The marker points at the tail: a bone (none when the tail points
+  // nowhere), or an offset from the head where the model gives one.
+  D3DXVECTOR3 d(0, 0, 0);
+  bool tail = false;
+  if (rec.tailBone >= 0) {
+    d = BoneHead(model.m_bones[size_t(rec.tailBone)]) - head;
+    tail = true;
+  } else if (!(rec.flags & kBoneTailIsBone)) {
+    d = D3DXVECTOR3(rec.tailOffset[0], rec.tailOffset[1], rec.tailOffset[2]);
+    tail = d.x != 0.0f || d.y != 0.0f || d.z != 0.0f;
+  }
+  if (tail) {
     D3DXVECTOR3 n;
     D3DXVec3Normalize(&n, &d);
     node->m_mMarkerRot = MarkerRotation(n);

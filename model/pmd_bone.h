@@ -14,10 +14,10 @@
 #include "platform/d3d9.h"
 #include "render/d3d_locater.h"
 
-class CPmdFile;
+class CModelDescription;
 class CVmdFile;
 class CVpdFile;
-struct PmdBoneRec;
+struct ModelBone;
 struct VmdBoneKey;
 
 // A vertex this bone moves and with what share of it.
@@ -36,7 +36,7 @@ class CPmdBone {
   // Appends a node for bone `index` of the model (below the bone count) to
   // this node's children and sets up its bind pose and marker. The tree
   // changes only through AddChild and Clear (the walk order follows them).
-  CPmdBone* AddChild(int index, const CPmdFile& model);
+  CPmdBone* AddChild(int index, const CModelDescription& model);
   // Depth-first over the descendants (not this node): the first match.
   CPmdBone* FindByIndex(int index);
   // Back to an empty root: pose reset, descendants deleted, index -1.
@@ -62,7 +62,7 @@ class CPmdBone {
   void Dump(int depth) const;
 
   int32_t m_nIndex = -1;                    // bone index in the model; -1 for the root
-  const PmdBoneRec* m_pRecord = nullptr;    // the model's record, not owned; null for the root
+  const ModelBone* m_pRecord = nullptr;     // the model's bone, not owned; null for the root
   std::vector<BoneInfluence> m_influences;  // filled by scene assembly
   D3DXMATRIX m_mInvBind;                    // T(-head)
   D3DXMATRIX m_mLocal;                      // T(head - parent head), T(head) below the root

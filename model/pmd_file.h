@@ -1,6 +1,6 @@
 // CPmdFile: reads a PMD model file into flat arrays of records, mirrors it from
 // the file's left-handed space into the viewer's right-handed one, and dumps a
-// summary to the log. Later stages read the public arrays directly.
+// summary to the log. The model description is filled from the public arrays.
 #pragma once
 #include <cstddef>
 #include <cstdint>

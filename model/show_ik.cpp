@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "model/model_description.h"
 #include "model/pmd_file.h"
 #include "model/vmd_file.h"
 
@@ -27,15 +28,15 @@ uint8_t CShowIk::At(const std::vector<Switch>& switches, float frame) {
   return next == switches.begin() ? 1 : next[-1].on;
 }
 
-void CShowIk::Attach(const CVmdFile& motion, const CPmdFile& model) {
-  const int lists = std::max(model.m_nIk, 0);
+void CShowIk::Attach(const CVmdFile& motion, const CModelDescription& model) {
+  const int lists = model.IkCount();
   m_lists.assign(size_t(lists), {});
   m_on.assign(size_t(lists), 1);
   m_show.clear();
   m_visible = true;
   // IK bone names once, not once per key and entry
   std::vector<std::string_view> names(static_cast<size_t>(lists));
-  for (int k = 0; k < lists; ++k) names[size_t(k)] = PmdName(model.m_pBone[model.m_pIk[k].head.ikBone].name);
+  for (int k = 0; k < lists; ++k) names[size_t(k)] = model.m_bones[size_t(model.m_iks[size_t(k)].goal)].name;
   for (int32_t i = 0; i < motion.m_nShowIkKey; ++i) {
     const VmdShowIkKey& key = motion.m_pShowIkKey[i];
     m_show.push_back({key.frame, uint8_t(key.show != 0)});

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-class CPmdFile;
+class CModelDescription;
 class CVmdFile;
 
 class CShowIk {
@@ -15,7 +15,7 @@ class CShowIk {
   // The motion's keys resolved against the model's IK lists by the IK bone's
   // name (the bytes up to the terminator, at most 20). Names no list has are
   // passed over; a list no key names is always solved.
-  void Attach(const CVmdFile& motion, const CPmdFile& model);
+  void Attach(const CVmdFile& motion, const CModelDescription& model);
   // No keys and no lists: every list solved, the model shown.
   void Clear();
   // The state at a frame (clamped at 0): for the model and for each list,

@@ -142,7 +142,7 @@ void ExpectNear(const D3DXMATRIX& got, const D3DXMATRIX& want, float tolerance, 
 
 bool AllFinite(CScene& scene) {
   const float* w = &scene.W()[0]._11;
-  for (uint32_t i = 0; i < scene.m_model.m_nBone * 16; ++i)
+  for (uint32_t i = 0; i < uint32_t(scene.m_model.BoneCount()) * 16; ++i)
     if (!std::isfinite(w[i])) return false;
   return true;
 }
@@ -539,7 +539,7 @@ std::vector<D3DXMATRIX> Play(const PmdDesc& model, const VmdDesc& motion, int fr
   std::vector<D3DXMATRIX> all;
   for (int f = 0; f < frames; ++f) {
     rig.scene.UpdateFrame(f == frames / 2);
-    all.insert(all.end(), rig.scene.W(), rig.scene.W() + rig.scene.m_model.m_nBone);
+    all.insert(all.end(), rig.scene.W(), rig.scene.W() + rig.scene.m_model.BoneCount());
   }
   return all;
 }
@@ -569,7 +569,7 @@ uint64_t PlayDigest(const PmdDesc& model, const VmdDesc& motion, int frames, int
   for (int f = 0; f < frames; ++f) {
     rig.scene.UpdateFrame(f == space);
     const auto* bytes = reinterpret_cast<const unsigned char*>(rig.scene.W());
-    for (size_t i = 0; i < sizeof(D3DXMATRIX) * rig.scene.m_model.m_nBone; ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
+    for (size_t i = 0; i < sizeof(D3DXMATRIX) * size_t(rig.scene.m_model.BoneCount()); ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
   }
   return hash;
 }

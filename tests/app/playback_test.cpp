@@ -152,7 +152,7 @@ TEST(Playback, WithIkOffTheLegsDoNotFollowTheirGoals) {
     rig.scene.CalcIK = ik;
     ASSERT_EQ(rig.Pose(SampleVpd()), 1);
     const D3DXMATRIX& goal = rig.scene.G()[0];
-    const int ankle = rig.scene.m_model.m_pIk[0].head.target;
+    const int ankle = rig.scene.m_model.m_iks[0].target;
     const D3DXVECTOR3 gap(goal._41 - rig.scene.W()[ankle]._41, goal._42 - rig.scene.W()[ankle]._42,
                           goal._43 - rig.scene.W()[ankle]._43);
     if (ik)
@@ -169,11 +169,11 @@ TEST(Playback, TheSameMotionPlayedTwiceGivesTheSameBits) {
     ASSERT_EQ(rig.Motion(SampleVmd()), 1);
     for (int f = 0; f < 40; ++f) {
       rig.scene.UpdateFrame(false);
-      for (uint32_t b = 0; b < rig.scene.m_model.m_nBone; ++b) {
+      for (uint32_t b = 0; b < uint32_t(rig.scene.m_model.BoneCount()); ++b) {
         if (run == 0)
           first.push_back(rig.scene.W()[b]);
         else
-          ASSERT_EQ(rig.scene.W()[b], first[size_t(f) * rig.scene.m_model.m_nBone + b]) << f << "/" << b;
+          ASSERT_EQ(rig.scene.W()[b], first[size_t(f) * size_t(rig.scene.m_model.BoneCount()) + b]) << f << "/" << b;
       }
     }
   }
@@ -191,10 +191,10 @@ TEST(Playback, AMotionsMorphKeysMoveTheSkinnedMeshAndAPoseTakesThemBack) {
   face.extent = VmdExtent::kMorphs;
   face.morphs = {{Sjis("笑い"), 0, 0.0f}, {Sjis("笑い"), 4, 1.0f}, {Sjis("まばたき"), 0, 0.5f},
                  {Sjis("まばたき"), 8, 0.5f}, {Sjis("ウィンク"), 0, 1.0f}};
-  const PmdVertex* mesh = rig.scene.m_model.m_pVertex.get();
+  const ModelVertex* mesh = rig.scene.m_model.m_vertices.data();
   auto expectSkinned = [&](float smile, float blink) {
     rig.scene.UpdateSkin();
-    for (int i = 0; i < rig.scene.m_model.m_nVertex; ++i) {
+    for (int i = 0; i < int(rig.scene.m_model.m_vertices.size()); ++i) {
       SCOPED_TRACE(i);
       D3DXVECTOR3 want(mesh[i].pos[0], mesh[i].pos[1], mesh[i].pos[2]);
       if (i == 4) want += smile * D3DXVECTOR3(0, 0.5f, -0.25f);
@@ -267,7 +267,7 @@ TEST(Playback, AnIkSwitchKeyLeavesItsListUnsolvedFromItsFrame) {
     std::vector<std::vector<D3DXMATRIX>> frames;
     for (int f = 0; f < kFrames; ++f) {
       EXPECT_EQ(rig.scene.m_fFrame, float(f));
-      frames.emplace_back(rig.scene.W(), rig.scene.W() + rig.scene.m_model.m_nBone);
+      frames.emplace_back(rig.scene.W(), rig.scene.W() + rig.scene.m_model.BoneCount());
       rig.scene.UpdateFrame(false);
     }
     return frames;

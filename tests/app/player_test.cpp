@@ -52,7 +52,7 @@ struct SceneRig {
   }
   // The bone world matrices as bytes: equal bits, equal poses.
   std::string Pose() {
-    return std::string(reinterpret_cast<const char*>(scene.W()), scene.m_model.m_nBone * sizeof(D3DXMATRIX));
+    return std::string(reinterpret_cast<const char*>(scene.W()), size_t(scene.m_model.BoneCount()) * sizeof(D3DXMATRIX));
   }
 };
 

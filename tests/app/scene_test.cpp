@@ -109,7 +109,7 @@ TEST(Scene, VerticesOnBonesOutsideTheSkeletonRefuseTheModel) {
     if (*c.log) {
       EXPECT_TRUE(log.Contains(Sjis(c.log)));
       // nothing of the refused model stays for the next frame to draw
-      EXPECT_EQ(rig.scene.m_model.m_nBone, 0u);
+      EXPECT_EQ(rig.scene.m_model.BoneCount(), 0);
       EXPECT_TRUE(rig.scene.m_skeleton.m_children.empty());
       EXPECT_EQ(rig.scene.W(), nullptr);
       rig.scene.UpdateFrame(true);
@@ -209,7 +209,7 @@ TEST(Scene, OneTexturePerMaterialFromTheModelsFolder) {
 
   // a second model releases the first's textures before reading the file
   ASSERT_EQ(rig.Load(FourBones(), "n.pmd"), 1);
-  EXPECT_EQ(rig.scene.m_model.m_nMaterial, 0);
+  EXPECT_TRUE(rig.scene.m_model.m_materials.empty());
 }
 
 TEST(Scene, VerticesAreSkinnedByTheirBonesWeights) {
@@ -252,20 +252,19 @@ TEST(Scene, SkinningOncePerBoneGivesTheSameBitsAsOncePerIndex) {
   ASSERT_EQ(rig.scene.LoadPose(rig.dir.Path("p.vpd").c_str(), &rig.failure), 1);
   CScene& s = rig.scene;
   s.UpdateSkin();
-  for (int m = 0; m < s.m_model.m_nMaterial; ++m) {
+  for (int m = 0; m < int(s.m_model.m_materials.size()); ++m) {
     const int n = s.SkinMaterial(m);
     const auto* got = reinterpret_cast<const SkinnedVertex*>(s.m_drawBuffer.m_pData);
-    const PmdMaterial& mat = s.m_model.m_pMaterial[m];
+    const ModelMaterial& mat = s.m_model.m_materials[size_t(m)];
     for (int k = 0; k < n; ++k) {
       // the direct reading: B x W for every index, the weighted sum of all sixteen entries
-      const PmdVertex& v = s.m_model.m_pVertex[s.m_model.m_pIndex[mat.firstIndex + k]];
+      const ModelVertex& v = s.m_model.m_vertices[s.m_model.m_indices[mat.firstIndex + k]];
       const int b0 = v.bone[0], b1 = v.bone[1];
       D3DXMATRIX M = s.B()[b0] * s.W()[b0];
-      if (v.weight < 100) {
+      if (v.skinning != kSkinBdef1) {
         const D3DXMATRIX M1 = s.B()[b1] * s.W()[b1];
         for (int r = 0; r < 4; ++r)
-          for (int c = 0; c < 4; ++c)
-            M.m[r][c] = float(v.weight) / 100.0f * M.m[r][c] + float(100 - v.weight) / 100.0f * M1.m[r][c];
+          for (int c = 0; c < 4; ++c) M.m[r][c] = v.weight[0] * M.m[r][c] + v.weight[1] * M1.m[r][c];
       }
       D3DXVECTOR4 p;
       const D3DXVECTOR3 pos(v.pos[0], v.pos[1], v.pos[2]);

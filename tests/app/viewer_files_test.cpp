@@ -10,6 +10,7 @@
 #include "tests/common/fake_platform.h"
 #include "tests/common/temp_dir.h"
 #include "tools/fixtures/pmd_fixture.h"
+#include "tools/fixtures/pmx_fixture.h"
 #include "tools/fixtures/vmd_fixture.h"
 #include "tools/fixtures/vpd_fixture.h"
 
@@ -71,6 +72,38 @@ TEST(ViewerFiles, TheDialogsLoadIntoTheSceneAndFailuresShowTheirBox) {
   EXPECT_EQ(rig.viewer.m_scene.m_nMode, kMotionPlayback);
 }
 
+TEST(ViewerFiles, PmxModelsOpenFromTheDialogTheCommandLineAndADrop) {
+  FilesRig rig;
+  rig.dir.WriteFile("twin.PMX", BuildPmx(PmxTwin(SamplePmd())));
+  rig.dir.WriteFile("bad.pmx", "PMX broken");
+  rig.dialogs.Answer(rig.dir.Path("twin.PMX"));
+  rig.Press({VK_F1});
+  EXPECT_TRUE(rig.dialogs.m_boxes.empty());
+  EXPECT_TRUE(rig.viewer.m_scene.Loaded());
+  EXPECT_EQ(rig.viewer.m_scene.m_model.m_format, kModelPmx);
+  EXPECT_EQ(rig.viewer.m_szModelPath, rig.dir.Path("twin.PMX"));
+
+  // a damaged one: the model's box, as for PMD
+  rig.dialogs.Answer(rig.dir.Path("bad.pmx"));
+  rig.Press({VK_F1});
+  ASSERT_EQ(rig.dialogs.m_boxes.size(), 1u);
+  EXPECT_EQ(rig.dialogs.m_boxes[0].first, Sjis("モデルデータ解析失敗"));
+  EXPECT_FALSE(rig.viewer.m_scene.Loaded());
+
+  // named on the command line after its pose, it still opens first
+  rig.viewer.SetStartupFiles({rig.dir.Path("p.vpd"), rig.dir.Path("twin.PMX")});
+  ASSERT_EQ(rig.viewer.m_startupFiles.size(), 2u);
+  EXPECT_EQ(rig.viewer.m_startupFiles[0], rig.dir.Path("twin.PMX"));
+  for (const std::string& path : rig.viewer.m_startupFiles) EXPECT_EQ(rig.viewer.OpenFile(path), 1) << path;
+  EXPECT_TRUE(rig.viewer.m_scene.Loaded());
+
+  // dropped
+  rig.viewer.m_scene.DiscardModel();
+  qev::PostDroppedFile(nullptr, rig.dir.Path("twin.PMX"));
+  CViewer::OnDropFiles(nullptr, 0, 0);
+  EXPECT_TRUE(rig.viewer.m_scene.Loaded());
+}
+
 TEST(ViewerFiles, FilesOpenByTheirExtensionInAnyCaseAndAreRemembered) {
   FilesRig rig;
   rig.dir.WriteFile("UP.PMD", BuildPmd(SamplePmd()));
@@ -82,7 +115,7 @@ TEST(ViewerFiles, FilesOpenByTheirExtensionInAnyCaseAndAreRemembered) {
   int opened = 0;
   for (const std::string& path : rig.viewer.m_startupFiles) opened += rig.viewer.OpenFile(path);
   EXPECT_EQ(opened, 2);
-  EXPECT_TRUE(log.Contains("file not opened, its extension is not .pmd, .vpd, .vmd, .wav, .flac, .ogg or .mp3: " +
+  EXPECT_TRUE(log.Contains("file not opened, its extension is not .pmd, .pmx, .vpd, .vmd, .wav, .flac, .ogg or .mp3: " +
                            rig.dir.Path("notes.txt")));
   EXPECT_TRUE(rig.viewer.m_scene.Loaded());
   EXPECT_EQ(rig.viewer.m_szModelPath, rig.dir.Path("UP.PMD"));

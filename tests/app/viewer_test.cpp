@@ -98,7 +98,7 @@ TEST(Viewer, CommandsOfOneFrameRunInTableOrder) {
   rig.keyboard.Then({VK_F3, VK_F2, VK_F1});
   rig.Frames(1);
   ASSERT_EQ(rig.dialogs.m_asked.size(), 3u);
-  EXPECT_EQ(rig.dialogs.m_asked[0].description, u"QEV用モデルファイル(*.pmd)");
+  EXPECT_EQ(rig.dialogs.m_asked[0].description, u"QEV用モデルファイル(*.pmd *.pmx)");
   EXPECT_EQ(rig.dialogs.m_asked[1].description, u"QEV用ポーズファイル(*.vpd)");
   EXPECT_EQ(rig.dialogs.m_asked[1].startPath, "/data/old.vpd");  // opens on the remembered file
   EXPECT_EQ(rig.dialogs.m_asked[2].description, u"QEV用モーションファイル(*.vmd)");

@@ -15,15 +15,28 @@
 
 #include "app/scene.h"
 #include "app/x_export.h"
+#include "platform/codepage.h"
 #include "tests/common/temp_dir.h"
 #include "tests/export/assimp_check.h"
 #include "tests/export/x_test_util.h"
+#include "tools/fixtures/pmx_fixture.h"
 #include "tools/fixtures/sample_character.h"
 
 namespace {
 
 using qev::test::ExpectNear;
 using qev::test::ExpectSameMesh;
+
+// A name as the writers name frames: "_" and each byte in hex.
+std::string Encoded(const std::string& name) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out = "_";
+  for (unsigned char c : name) {
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out;
+}
 
 // Per SkinWeights block of our text: its name and vertex indices.
 std::map<std::string, std::vector<int>> WrittenWeights(const std::string& text) {
@@ -49,13 +62,14 @@ const aiNode* FindNode(const aiNode* node, const std::string& name) {
   return nullptr;
 }
 
-// The sample character in the scene, skinned, with or without its walk.
-void ExpectSkinnedSampleReadsBack(bool walk) {
+// The sample character (or its PMX twin) in the scene, skinned, with or
+// without its walk.
+void ExpectSkinnedSampleReadsBack(bool walk, const char* model = "sample.pmd") {
   qev::test::TempDir dir;
   std::string error;
   ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
   CScene scene;
-  ASSERT_EQ(scene.LoadModel(dir.Path("sample.pmd").c_str(), nullptr, &error), 1) << error;
+  ASSERT_EQ(scene.LoadModel(dir.Path(model).c_str(), nullptr, &error), 1) << error;
   if (walk) {
     ASSERT_EQ(scene.LoadMotion(dir.Path("walk.vmd").c_str(), &error), 1) << error;
   }
@@ -77,8 +91,8 @@ void ExpectSkinnedSampleReadsBack(bool walk) {
     ++records;
     if (vertices.empty()) continue;
     ++weighted;
-    std::vector<int> uses(size_t(scene.m_model.m_nVertex), 0);
-    for (int i = 0; i < scene.m_model.m_nIndex; ++i) ++uses[scene.m_model.m_pIndex[i]];
+    std::vector<int> uses(scene.m_model.m_vertices.size(), 0);
+    for (uint32_t index : scene.m_model.m_indices) ++uses[index];
     for (int v : vertices) expected[name] += unsigned(uses[size_t(v)]);
     EXPECT_NE(FindNode(read->mRootNode, name), nullptr) << name;
   }
@@ -117,5 +131,33 @@ void ExpectSkinnedSampleReadsBack(bool walk) {
 
 TEST(XAssimp, SkinnedSampleCharacterStanding) { ExpectSkinnedSampleReadsBack(false); }
 TEST(XAssimp, SkinnedSampleCharacterWalking) { ExpectSkinnedSampleReadsBack(true); }
+TEST(XAssimp, SkinnedPmxTwinWalking) { ExpectSkinnedSampleReadsBack(true, "sample.pmx"); }
+
+// The PMX sample's every weight kind: a four-bone vertex is listed under
+// each of its bones, and the mesh reads back as drawn.
+TEST(XAssimp, SkinnedPmxOfEveryWeightKind) {
+  qev::test::TempDir dir;
+  dir.WriteFile("m.pmx", qev::fixture::BuildPmx(qev::fixture::SamplePmx()));
+  CScene scene;
+  std::string error;
+  ASSERT_EQ(scene.LoadModel(dir.Path("m.pmx").c_str(), nullptr, &error), 1) << error;
+  ASSERT_EQ(ExportXSkin(scene, dir.Path("s.x").c_str(), nullptr, &error), 1) << error;
+  ASSERT_EQ(ExportXMesh(scene, dir.Path("m.x").c_str(), &error), 1) << error;
+  for (const char* file : {"s.x", "m.x"}) {
+    SCOPED_TRACE(file);
+    Assimp::Importer importer;
+    const aiScene* read = importer.ReadFile(dir.Path(file), 0);
+    ASSERT_NE(read, nullptr) << importer.GetErrorString();
+    ExpectSameMesh(read, scene.m_model);
+  }
+  // vertex 2 (BDEF4 on bones 0-3) under all four, vertex 4 (QDEF) too
+  const auto written = WrittenWeights(dir.ReadFile("s.x"));
+  for (const char* bone : {"センター", "左足", "左ひざ", "左足首"}) {
+    const auto found = written.find(Encoded(qev::Sjis(bone)));
+    ASSERT_NE(found, written.end()) << bone;
+    EXPECT_NE(std::find(found->second.begin(), found->second.end(), 2), found->second.end()) << bone;
+    EXPECT_NE(std::find(found->second.begin(), found->second.end(), 4), found->second.end()) << bone;
+  }
+}
 
 }  // namespace

@@ -112,17 +112,17 @@ void ExpectBakeMatchesPlayback(int calcIK, bool physics) {
   EXPECT_EQ(baked.scene.m_fFrame, 0.0f) << "the bake leaves playback wrapped to frame 0";
 
   const auto keys = qev::test::ReadKeys(baked.dir.ReadFile("out.x"));
-  const CPmdFile& model = played.scene.m_model;
+  const CModelDescription& model = played.scene.m_model;
   int compared = 0;
   for (int32_t frame = 0; frame < 40; ++frame) {
     if (frame > 0) played.scene.UpdateFrame(false);
-    for (uint32_t bone = 0; bone < model.m_nBone; ++bone) {
+    for (uint32_t bone = 0; bone < uint32_t(model.BoneCount()); ++bone) {
       const CPmdBone* node = played.scene.BoneNode(int(bone));
       if (!node) continue;
       D3DXMATRIX world;
       D3DXMatrixIdentity(&world);
       for (const CPmdBone* n = node; n && n->m_pRecord; n = n->m_pParent) {
-        const auto found = keys.find(Encoded(PmdName(n->m_pRecord->name).data()));
+        const auto found = keys.find(Encoded(n->m_pRecord->name.c_str()));
         ASSERT_NE(found, keys.end());
         ASSERT_EQ(found->second.size(), 40u);
         world = world * found->second[size_t(frame)];
@@ -164,17 +164,17 @@ TEST(XExport, AMotionWhoseKeysAreAllAtFrameZeroBakesThatPose) {
       << failure;
   EXPECT_EQ(progress, std::vector<int32_t>{1}) << "frame 0 of 1";
   const auto keys = qev::test::ReadKeys(baked.dir.ReadFile("out.x"));
-  const CPmdFile& model = played.scene.m_model;
+  const CModelDescription& model = played.scene.m_model;
   bool posed = false;
   size_t nodes = 0;
-  for (uint32_t bone = 0; bone < model.m_nBone; ++bone) {
+  for (uint32_t bone = 0; bone < uint32_t(model.BoneCount()); ++bone) {
     const CPmdBone* node = played.scene.BoneNode(int(bone));
     if (!node) continue;  // an IK goal: in the goal tree only
     ++nodes;
     D3DXMATRIX world;
     D3DXMatrixIdentity(&world);
     for (const CPmdBone* n = node; n && n->m_pRecord; n = n->m_pParent) {
-      const auto& list = keys.at(Encoded(PmdName(n->m_pRecord->name).data()));
+      const auto& list = keys.at(Encoded(n->m_pRecord->name.c_str()));
       ASSERT_EQ(list.size(), 1u);
       world = world * list[0];
     }

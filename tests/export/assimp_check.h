@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "model/pmd_file.h"
+#include "model/model_description.h"
 
 namespace qev::test {
 
@@ -26,7 +26,7 @@ inline void ExpectNear(const aiVector3D& got, const aiVector3D& wrote) {
 // the material order, one per material that draws. faces: where each face
 // the file should hold starts in the model's index list, in file order;
 // materials: how many materials it should hold.
-inline void ExpectSameMesh(const aiScene* scene, const CPmdFile& model, const std::vector<uint32_t>& faces,
+inline void ExpectSameMesh(const aiScene* scene, const CModelDescription& model, const std::vector<uint32_t>& faces,
                            unsigned materials) {
   unsigned face = 0;
   for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
@@ -38,7 +38,7 @@ inline void ExpectSameMesh(const aiScene* scene, const CPmdFile& model, const st
       ASSERT_LT(face, faces.size());
       for (unsigned k = 0; k < 3; ++k) {
         const unsigned corner = mesh->mFaces[f].mIndices[k];
-        const PmdVertex& v = model.m_pVertex[model.m_pIndex[faces[face] + 2 - k]];
+        const ModelVertex& v = model.m_vertices[model.m_indices[faces[face] + 2 - k]];
         SCOPED_TRACE(testing::Message() << "face " << face << " corner " << k);
         ExpectNear(mesh->mVertices[corner], aiVector3D(v.pos[0], v.pos[1], -v.pos[2]));
         ExpectNear(mesh->mNormals[corner], aiVector3D(v.normal[0], v.normal[1], -v.normal[2]));
@@ -51,10 +51,10 @@ inline void ExpectSameMesh(const aiScene* scene, const CPmdFile& model, const st
 }
 
 // A model whose materials draw every triangle of its index list in order.
-inline void ExpectSameMesh(const aiScene* scene, const CPmdFile& model) {
+inline void ExpectSameMesh(const aiScene* scene, const CModelDescription& model) {
   std::vector<uint32_t> faces;
-  for (int32_t f = 0; f < model.m_nIndex / 3; ++f) faces.push_back(uint32_t(3 * f));
-  ExpectSameMesh(scene, model, faces, unsigned(model.m_nMaterial));
+  for (size_t f = 0; f < model.m_indices.size() / 3; ++f) faces.push_back(uint32_t(3 * f));
+  ExpectSameMesh(scene, model, faces, unsigned(model.m_materials.size()));
 }
 
 }  // namespace qev::test

@@ -33,7 +33,7 @@ TEST(XAssimp, PlainMeshOfFixtureModels) {
   };
   for (const auto& [what, desc] : models) {
     SCOPED_TRACE(what);
-    CPmdFile model;
+    CModelDescription model;
     ASSERT_TRUE(qev::test::LoadModel(model, desc));
     qev::test::TempDir dir;
     ASSERT_EQ(qev::xfile::WriteXMesh(model, dir.Path("m.x").c_str(), nullptr), 1);
@@ -47,7 +47,7 @@ TEST(XAssimp, PlainMeshOfFixtureModels) {
     aiString texture;
     ASSERT_EQ(scene->mMaterials[0]->GetTexture(aiTextureType_DIFFUSE, 0, &texture), aiReturn_SUCCESS);
     EXPECT_EQ(std::string(texture.C_Str()),
-              qev::xfile::TextureName(model.m_pMaterial[0].texture, sizeof(model.m_pMaterial[0].texture)));
+              qev::xfile::TextureName(model.m_materials[0].texture.c_str(), model.m_materials[0].texture.size()));
   }
 }
 
@@ -55,12 +55,12 @@ TEST(XAssimp, PlainMeshOfFixtureModels) {
 // (its bones as scene assembly hangs them) with the given bake.
 struct BothFiles {
   qev::test::TempDir dir;
-  CPmdFile model;
+  CModelDescription model;
   CPmdBone root;
   explicit BothFiles(const PmdDesc& desc, const qev::xfile::XBake* bake = nullptr) {
     EXPECT_TRUE(qev::test::LoadModel(model, desc));
-    for (uint32_t i = 0; i < model.m_nBone; ++i) {
-      const int parent = model.m_pBone[i].parent;
+    for (uint32_t i = 0; i < uint32_t(model.BoneCount()); ++i) {
+      const int parent = model.m_bones[i].parent;
       CPmdBone* node = parent < 0 ? &root : root.FindByIndex(parent);
       if (node) node->AddChild(int(i), model);
     }
@@ -120,7 +120,7 @@ TEST(XAssimp, MotionOfHighestFrameZeroGivesOneKeyAtTimeZero) {
   PmdDesc desc = qev::test::TwoTriangles();
   desc.bones = {{"A", -1, 0, 0, 0, {1, 2, 3}, ""}, {"B", 0, 0, 0, 0, {1, 3, 3}, ""}};
   qev::test::TempDir dir;
-  CPmdFile model;
+  CModelDescription model;
   ASSERT_TRUE(qev::test::LoadModel(model, desc));
   CPmdBone root;
   root.AddChild(0, model);

@@ -19,7 +19,7 @@ using qev::test::OneTriangle;
 using qev::xfile::WriteXMesh;
 
 std::string Written(const PmdDesc& desc) {
-  CPmdFile model;
+  CModelDescription model;
   if (!LoadModel(model, desc)) return "model refused";
   qev::test::TempDir dir;
   std::string failure;
@@ -239,7 +239,7 @@ TEST(XMeshWriter, EmptyModelStillGivesAWellFormedFile) {
 }
 
 TEST(XMeshWriter, FailedWriteKeepsTheOldFile) {
-  CPmdFile model;
+  CModelDescription model;
   ASSERT_TRUE(LoadModel(model, OneTriangle()));
   qev::test::TempDir dir;
   dir.WriteFile("old.x", "old contents");

@@ -19,9 +19,9 @@ using qev::xfile::WriteXSkin;
 using qev::xfile::XBake;
 
 // The tree as scene assembly builds it: every bone under its parent's node.
-void BuildTree(const CPmdFile& model, CPmdBone& root) {
-  for (uint32_t i = 0; i < model.m_nBone; ++i) {
-    const int parent = model.m_pBone[i].parent;
+void BuildTree(const CModelDescription& model, CPmdBone& root) {
+  for (uint32_t i = 0; i < uint32_t(model.BoneCount()); ++i) {
+    const int parent = model.m_bones[i].parent;
     CPmdBone* node = parent < 0 ? &root : root.FindByIndex(parent);
     if (node) node->AddChild(int(i), model);
   }
@@ -155,7 +155,7 @@ std::string ThreeBonesText() {
 
 struct Rig {
   qev::test::TempDir dir;
-  CPmdFile model;
+  CModelDescription model;
   CPmdBone root;
   explicit Rig(const PmdDesc& desc) {
     EXPECT_TRUE(qev::test::LoadModel(model, desc));

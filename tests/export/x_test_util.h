@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "model/pmd_file.h"
+#include "model/model_description.h"
 #include "platform/d3dx9_math.h"
 #include "tools/fixtures/pmd_fixture.h"
 
 namespace qev::test {
 
 // The fixture's bytes through the model reader; false when it refuses them.
-inline bool LoadModel(CPmdFile& model, const qev::fixture::PmdDesc& desc) {
+inline bool LoadModel(CModelDescription& model, const qev::fixture::PmdDesc& desc) {
   const std::string bytes = qev::fixture::BuildPmd(desc);
   return model.LoadFromMemory(bytes.data(), bytes.size()) == 1;
 }

@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
+#include "model/model_description.h"
 #include "model/pmd_bone.h"
-#include "model/pmd_file.h"
 #include "model/vpd_file.h"
 #include "platform/codepage.h"
 #include "tools/fixtures/pmd_fixture.h"
@@ -35,7 +35,7 @@ PmdBoneDesc Bone(const std::string& name, int16_t parent, uint8_t type, float x,
 // A chain bone (0) at (0, 5, 0) hanging its child (1) to the origin, and an
 // IK goal (2) at the given place reaching for the child with bone 0.
 struct OneBoneChain {
-  CPmdFile pmd;
+  CModelDescription pmd;
   CPmdBone skeleton;
   CIKTree goals;
   CPmdBone* bone = nullptr;
@@ -72,7 +72,7 @@ float AngleOf(const D3DXMATRIX& m) {
 }
 
 TEST(IkTree, GoalMatricesComposeLocalBeforeAnimation) {
-  CPmdFile pmd;
+  CModelDescription pmd;
   PmdDesc d;
   d.bones = {Bone("a", -1, 2, 0, 1, 0), Bone("b", 0, 2, 0, 1, 2)};
   PmdIkDesc ik0, ik1;
@@ -110,7 +110,7 @@ TEST(IkTree, GoalMatricesComposeLocalBeforeAnimation) {
 }
 
 TEST(IkTree, GoalWalksFollowNodesAddedAndClearedAfterAWalk) {
-  CPmdFile pmd;
+  CModelDescription pmd;
   PmdDesc d;
   d.bones = {Bone("a", -1, 2, 0, 1, 0), Bone("b", 0, 2, 0, 3, 0)};
   PmdIkDesc ik0, ik1;

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "model/pmd_file.h"
+#include "model/model_description.h"
 #include "model/vmd_file.h"
 #include "platform/codepage.h"
 #include "tests/common/temp_dir.h"
@@ -56,7 +56,7 @@ PmdDesc FourVertices() {
   return d;
 }
 
-bool LoadModel(CPmdFile* model, const PmdDesc& d) {
+bool LoadModel(CModelDescription* model, const PmdDesc& d) {
   const std::string bytes = BuildPmd(d);
   return model->LoadFromMemory(bytes.data(), bytes.size()) == 1;
 }
@@ -91,7 +91,7 @@ void ExpectAt(const D3DXVECTOR3* p, const V (&want)[4]) {
 }
 
 TEST(Morph, OffsetsGoThroughTheBaseAddInModelOrderAndAreUndoneExactly) {
-  CPmdFile model;
+  CModelDescription model;
   ASSERT_TRUE(LoadModel(&model, FourVertices()));
   CMorph morph;
   morph.Build(model);
@@ -136,7 +136,7 @@ TEST(Morph, OffsetsGoThroughTheBaseAddInModelOrderAndAreUndoneExactly) {
 }
 
 TEST(Morph, WeightsAreLinearBetweenKeysAndHoldTheNearestKeyOutsideThem) {
-  CPmdFile model;
+  CModelDescription model;
   ASSERT_TRUE(LoadModel(&model, FourVertices()));
   CMorph morph;
   morph.Build(model);
@@ -178,7 +178,7 @@ TEST(Morph, KeysOnOneFrameFollowTheBoneKeyConvention) {
   const std::vector<VmdMorphKeyDesc> file = {{"a", 10, 0.2f}, {"a", 20, 1.0f}, {"a", 20, 0.4f}};
   CVmdFile motion;
   ASSERT_TRUE(LoadMotion(&motion, file));
-  CPmdFile model;
+  CModelDescription model;
   ASSERT_TRUE(LoadModel(&model, FourVertices()));
   CMorph morph;
   morph.Build(model);
@@ -205,7 +205,7 @@ TEST(Morph, AMotionForAnotherModelMatchesOnlyTheNamesItShares) {
   PmdMorphDesc smile = d.morphs[1];
   smile.name = Sjis("笑い");
   d.morphs.push_back(smile);
-  CPmdFile model;
+  CModelDescription model;
   ASSERT_TRUE(LoadModel(&model, d));
   CMorph morph;
   morph.Build(model);
@@ -265,7 +265,7 @@ TEST(Morph, EntriesPointingOutsideAreRefusedAtLoadAndNeverPlay) {
     SCOPED_TRACE(c.what);
     PmdDesc d = FourVertices();
     c.damage(d, nan);
-    CPmdFile model;
+    CModelDescription model;
     ASSERT_TRUE(LoadModel(&model, d)) << "the reader keeps morph entries as read";
     qev::test::LogCapture log;
     CMorph morph;
@@ -289,7 +289,7 @@ TEST(Morph, EntriesPointingOutsideAreRefusedAtLoadAndNeverPlay) {
 }
 
 TEST(Morph, KeyWeightsThatAreNoNumberCountAsZero) {
-  CPmdFile model;
+  CModelDescription model;
   ASSERT_TRUE(LoadModel(&model, FourVertices()));
   CMorph morph;
   morph.Build(model);
@@ -313,16 +313,16 @@ TEST(Morph, ModelsWithoutMorphsOrVertices) {
   baseOnly.morphs.resize(1);
   PmdDesc empty;
   for (const PmdDesc* d : {&none, &baseOnly, &empty}) {
-    CPmdFile model;
+    CModelDescription model;
     ASSERT_TRUE(LoadModel(&model, *d));
     CMorph morph;
     morph.Build(model);
-    EXPECT_EQ(morph.Count(), model.m_nMorph);
+    EXPECT_EQ(morph.Count(), int(model.m_morphs.size()));
     PlayWeights(&morph, {{"base", 1}, {"a", 1}});
     EXPECT_EQ(morph.Weight(0), 0.0f);
     EXPECT_EQ(morph.Weight(7), 0.0f);
     EXPECT_EQ(morph.Weight(-1), 0.0f);
-    if (model.m_nVertex == 0) {
+    if (model.m_vertices.empty()) {
       EXPECT_EQ(morph.Positions(), nullptr);
     } else {
       EXPECT_EQ(morph.Positions()[2].z, -1.0f);

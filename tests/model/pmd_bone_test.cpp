@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "model/pmd_file.h"
+#include "model/model_description.h"
 #include "model/vmd_file.h"
 #include "model/vpd_file.h"
 #include "platform/codepage.h"
@@ -33,7 +33,7 @@ PmdBoneDesc Bone(const char* name, int16_t parent, uint16_t tail, float x, float
   return b;
 }
 
-void Load(CPmdFile& pmd, const std::vector<PmdBoneDesc>& bones) {
+void Load(CModelDescription& pmd, const std::vector<PmdBoneDesc>& bones) {
   PmdDesc d;
   d.bones = bones;
   const std::string bytes = BuildPmd(d);
@@ -71,7 +71,7 @@ D3DXMATRIX Translation(float x, float y, float z) {
 
 TEST(PmdBone, BindPoseMatricesAndMarkerRotations) {
   // bone 0 at the origin; each later bone's tail decides its marker
-  CPmdFile pmd;
+  CModelDescription pmd;
   Load(pmd, {Bone("root", -1, 1, 0, 0, 0),     // 0 -> 1: along +X
              Bone("px", 0, 0, 2, 0, 0),        // 1 tail 0: no marker
              Bone("mx", 0, 1, 5, 0, 0),        // 2 -> 1: along -X
@@ -124,7 +124,7 @@ TEST(PmdBone, BindPoseMatricesAndMarkerRotations) {
 }
 
 struct EyeRig {
-  CPmdFile pmd;
+  CModelDescription pmd;
   CPmdBone root;
   CPmdBone* head = nullptr;
   CPmdBone* right = nullptr;
@@ -206,7 +206,7 @@ TEST(PmdBone, MotionTracksSampleAtTheFrameAndClampNegativeFrames) {
 }
 
 TEST(PmdBone, WorldMatricesAreAnimationTimesLocalTimesParent) {
-  CPmdFile pmd;
+  CModelDescription pmd;
   Load(pmd, {Bone("a", -1, 1, 0, 2, 0), Bone("b", 0, 0, 0, 5, 0)});
   CPmdBone root;
   CPmdBone* a = root.AddChild(0, pmd);
@@ -230,7 +230,7 @@ TEST(PmdBone, WorldMatricesAreAnimationTimesLocalTimesParent) {
 }
 
 TEST(PmdBone, MarkersAreDrawnForBonesWithTailsInScaleRotationAnimationLocalOrder) {
-  CPmdFile pmd;
+  CModelDescription pmd;
   Load(pmd, {Bone("a", -1, 1, 0, 2, 0), Bone("b", 0, 0, 0, 5, 0)});
   CPmdBone root;
   CPmdBone* a = root.AddChild(0, pmd);
@@ -245,7 +245,7 @@ TEST(PmdBone, MarkersAreDrawnForBonesWithTailsInScaleRotationAnimationLocalOrder
 }
 
 TEST(PmdBone, DumpWritesTheTreeIndentedTwoBlanksPerLevel) {
-  CPmdFile pmd;
+  CModelDescription pmd;
   Load(pmd, {Bone("センター", -1, 1, 0, 8, 0), Bone("左足", 0, 0, 1, 10, 0.5f)});
   CPmdBone root;
   root.AddChild(0, pmd)->AddChild(1, pmd);
@@ -264,7 +264,7 @@ TEST(PmdBone, DumpWritesTheTreeIndentedTwoBlanksPerLevel) {
 }
 
 TEST(PmdBone, WalksFromANodeBelowTheTopCoverItsSubtreeOnly) {
-  CPmdFile pmd;
+  CModelDescription pmd;
   Load(pmd, {Bone("a", -1, 1, 0, 2, 0), Bone("b", 0, 2, 0, 5, 0), Bone("c", 1, 0, 0, 7, 0), Bone("d", 0, 0, 3, 2, 0)});
   CPmdBone root;
   CPmdBone* a = root.AddChild(0, pmd);
@@ -322,7 +322,7 @@ TEST(PmdBone, WalksFromANodeBelowTheTopCoverItsSubtreeOnly) {
 }
 
 TEST(PmdBone, WalksFollowNodesAddedAndClearedAfterAWalk) {
-  CPmdFile pmd;
+  CModelDescription pmd;
   Load(pmd, {Bone("a", -1, 0, 0, 2, 0), Bone("b", 0, 0, 0, 5, 0), Bone("c", 1, 0, 0, 7, 0)});
   CPmdBone root;
   CPmdBone* a = root.AddChild(0, pmd);
@@ -364,7 +364,7 @@ TEST(PmdBone, WalksFollowNodesAddedAndClearedAfterAWalk) {
 TEST(PmdBone, AfterATurnTheSubtreeUpdateEqualsAFullOne) {
   // a chain of four with a side branch; each node in turn gets a new
   // animation, and the update from it must equal a full update to the bit
-  CPmdFile pmd;
+  CModelDescription pmd;
   Load(pmd, {Bone("a", -1, 0, 0, 9, 0), Bone("b", 0, 0, 0, 6, 1), Bone("c", 1, 0, 1, 3, 0), Bone("d", 2, 0, 0, 0, 0),
              Bone("e", 1, 0, -1, 5, 0)});
   CPmdBone root;

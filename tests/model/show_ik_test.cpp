@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "model/pmd_file.h"
+#include "model/model_description.h"
 #include "model/vmd_file.h"
 #include "platform/codepage.h"
 #include "tools/fixtures/pmd_fixture.h"
@@ -20,7 +20,7 @@ using namespace qev::fixture;
 
 // The sample model's lists: 0 is the left leg's goal, 1 the right leg's.
 struct ShowIkRig {
-  CPmdFile pmd;
+  CModelDescription pmd;
   CVmdFile vmd;
   CShowIk show;
   explicit ShowIkRig(const std::vector<VmdShowIkKeyDesc>& keys) {

@@ -3,8 +3,9 @@
 // matrices, IK, skinning into the drawing buffer; nothing drawn), with the
 // allocations it makes; one frame of a 130-bone model with 7 IK lists and a
 // face playing a long dance without skinning (sampling, matrices, IK,
-// morphs); and loading the large model with its scene assembly against the
-// reader alone.
+// morphs); loading the large model with its scene assembly against the
+// reader alone; and loading a 30,000-vertex, 200-bone model with its scene
+// assembly from a PMD file and from the same model's PMX twin.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -14,8 +15,9 @@
 #include <string>
 
 #include "app/scene.h"
-#include "model/pmd_file.h"
+#include "model/model_description.h"
 #include "tools/bench/allocation_count.h"
+#include "tools/fixtures/pmx_fixture.h"
 #include "tools/fixtures/synthetic_character.h"
 
 namespace {
@@ -23,6 +25,7 @@ namespace {
 using Shape = qev::fixture::SyntheticShape;
 constexpr Shape kLarge = qev::fixture::kSyntheticLarge;
 constexpr Shape kDancer = qev::fixture::kSyntheticDancer;
+constexpr Shape kTwin = {30000, 200, 6, 90000, 120, 0};
 using qev::fixture::SyntheticCharacter;
 using qev::fixture::SyntheticMotion;
 
@@ -37,6 +40,9 @@ class Files {
       Write(Model(*shape), qev::fixture::BuildPmd(model));
       Write(Motion(*shape), qev::fixture::BuildVmd(SyntheticMotion(model, *shape)));
     }
+    const qev::fixture::PmdDesc twin = SyntheticCharacter(kTwin);
+    Write(Twin(false), qev::fixture::BuildPmd(twin));
+    Write(Twin(true), qev::fixture::BuildPmx(qev::fixture::PmxTwin(twin)));
   }
   ~Files() {
     std::error_code ec;
@@ -44,6 +50,8 @@ class Files {
   }
   std::string Model(const Shape& shape = kLarge) const { return m_folder + "/" + Name(shape) + ".pmd"; }
   std::string Motion(const Shape& shape = kLarge) const { return m_folder + "/" + Name(shape) + ".vmd"; }
+  // the 200-bone model as PMD or as its PMX twin
+  std::string Twin(bool pmx) const { return m_folder + "/twin" + (pmx ? ".pmx" : ".pmd"); }
 
  private:
   static std::string Name(const Shape& shape) { return "synthetic" + std::to_string(shape.bones); }
@@ -80,7 +88,7 @@ void BM_CharacterMotionFrame(benchmark::State& state) {
     scene.UpdateFrame(false);
     scene.UpdateSkin();
     int skinned = 0;
-    for (int m = 0; m < scene.m_model.m_nMaterial; ++m) skinned += scene.SkinMaterial(m);
+    for (int m = 0; m < int(scene.m_model.m_materials.size()); ++m) skinned += scene.SkinMaterial(m);
     benchmark::DoNotOptimize(skinned);
     benchmark::DoNotOptimize(scene.m_drawBuffer.m_pData);
     ++frames;
@@ -137,7 +145,7 @@ BENCHMARK(BM_CharacterLoadWithScene)->Unit(benchmark::kMillisecond);
 
 // The reader alone on the same file.
 void BM_CharacterLoadReaderOnly(benchmark::State& state) {
-  CPmdFile model;
+  CModelDescription model;
   for (auto _ : state) {
     if (!model.Load(BenchFiles().Model().c_str())) {
       state.SkipWithError("the synthetic character did not load");
@@ -146,5 +154,21 @@ void BM_CharacterLoadReaderOnly(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_CharacterLoadReaderOnly)->Unit(benchmark::kMillisecond);
+
+// Loading a 30,000-vertex, 200-bone model and assembling its scene (no
+// device: no textures), from PMD (0) or from its PMX twin (1): the PMX
+// reader, the fill of the model description and the same assembly.
+void BM_ModelLoadWithScene(benchmark::State& state) {
+  const std::string path = BenchFiles().Twin(state.range(0) != 0);
+  CScene scene;
+  std::string failure;
+  for (auto _ : state) {
+    if (!scene.LoadModel(path.c_str(), nullptr, &failure)) {
+      state.SkipWithError("the model did not load");
+      return;
+    }
+  }
+}
+BENCHMARK(BM_ModelLoadWithScene)->ArgName("pmx")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

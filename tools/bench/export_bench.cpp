@@ -20,8 +20,8 @@
 #include "export/x_mesh_writer.h"
 #include "export/x_shared.h"
 #include "export/x_skin_writer.h"
+#include "model/model_description.h"
 #include "model/pmd_bone.h"
-#include "model/pmd_file.h"
 #include "support/debug.h"
 #include "tools/fixtures/pmd_fixture.h"
 #include "tools/fixtures/sample_character.h"
@@ -55,18 +55,18 @@ const ExportDir& Dir() {
 
 // 200,000 vertices with fractional positions and texture coordinates and
 // about 100,000 distinct normals, 200,000 triangles, 8 materials.
-const CPmdFile& LargeModel() {
-  static CPmdFile* model = [] {
+const CModelDescription& LargeModel() {
+  static CModelDescription* model = [] {
     CDebug::Global().Disable();
     qev::fixture::PmdDesc desc = qev::fixture::LargePmd(200000, 600000, 100, 0, 0);
     desc.materials.resize(8, desc.materials[0]);
     for (auto& m : desc.materials) m.indexCount = 600000 / 8 / 3 * 3;
     desc.materials.back().indexCount += 600000 - 8 * (600000 / 8 / 3 * 3);
     const std::string bytes = qev::fixture::BuildPmd(desc);
-    auto* m = new CPmdFile;
+    auto* m = new CModelDescription;
     if (!m->LoadFromMemory(bytes.data(), bytes.size())) std::abort();
-    for (int i = 0; i < m->m_nVertex; ++i) {
-      PmdVertex& v = m->m_pVertex[i];
+    for (size_t i = 0; i < m->m_vertices.size(); ++i) {
+      ModelVertex& v = m->m_vertices[i];
       v.pos[0] = std::sin(float(i)) * 12.5f;
       v.pos[1] = float(i % 977) * 0.0173f;
       v.pos[2] = -std::cos(float(i) * 0.37f) * 3.25f;
@@ -84,22 +84,23 @@ const CPmdFile& LargeModel() {
 
 // The same text the plain mesh writer makes, one fprintf per item, as a
 // first version of the writer would: the measure of the formatting work.
-int FprintfMesh(const CPmdFile& model, const char* path) {
+int FprintfMesh(const CModelDescription& model, const char* path) {
   FILE* f = std::fopen(path, "wb");
   if (!f) return 0;
   qev::xfile::NormalList normals;
-  qev::xfile::CollectNormals(model.m_pVertex.get(), model.m_nVertex, &normals);
-  const int nv = model.m_nVertex, nf = model.m_nIndex / 3, nn = normals.Count();
+  qev::xfile::CollectNormals(model.m_vertices.data(), int32_t(model.m_vertices.size()), &normals);
+  const int nv = int(model.m_vertices.size()), nf = int(model.m_indices.size() / 3), nn = normals.Count();
+  const int nm = int(model.m_materials.size());
   auto sep = [](int i, int n) { return i + 1 < n ? ",\r\n" : ";\r\n"; };
   std::fprintf(f, "xof 0303txt 0032\r\n\r\nMesh {\r\n %d;\r\n", nv);
   for (int i = 0; i < nv; ++i) {
-    const float* p = model.m_pVertex[i].pos;
+    const float* p = model.m_vertices[size_t(i)].pos;
     std::fprintf(f, " %f;%f;%f;%s", p[0], p[1], p[2], sep(i, nv));
   }
   std::fprintf(f, " %d;\r\n", nf);
   for (int i = 0; i < nf; ++i) {
-    const uint16_t* t = &model.m_pIndex[3 * i];
-    std::fprintf(f, " 3;%d,%d,%d;%s", t[0], t[1], t[2], sep(i, nf));
+    const uint32_t* t = &model.m_indices[3 * size_t(i)];
+    std::fprintf(f, " 3;%u,%u,%u;%s", t[0], t[1], t[2], sep(i, nf));
   }
   std::fprintf(f, "\r\n MeshNormals {\r\n  %d;\r\n", nn);
   for (int i = 0; i < nn; ++i) {
@@ -108,28 +109,28 @@ int FprintfMesh(const CPmdFile& model, const char* path) {
   }
   std::fprintf(f, "  %d;\r\n", nf);
   for (int i = 0; i < nf; ++i) {
-    const uint16_t* t = &model.m_pIndex[3 * i];
+    const uint32_t* t = &model.m_indices[3 * size_t(i)];
     std::fprintf(f, "  3;%d,%d,%d;%s", normals.index[t[0]], normals.index[t[1]], normals.index[t[2]], sep(i, nf));
   }
   std::fprintf(f, " }\r\n\r\n MeshTextureCoords {\r\n  %d;\r\n", nv);
   for (int i = 0; i < nv; ++i) {
-    const float* uv = model.m_pVertex[i].uv;
+    const float* uv = model.m_vertices[size_t(i)].uv;
     std::fprintf(f, "  %f;%f;%s", uv[0], uv[1], sep(i, nv));
   }
-  std::fprintf(f, " }\r\n\r\n MeshMaterialList {\r\n  %d;\r\n  %d;\r\n", model.m_nMaterial, nf);
-  for (int m = 0; m < model.m_nMaterial; ++m) {
-    const int triangles = int(model.m_pMaterial[m].indexCount / 3);
+  std::fprintf(f, " }\r\n\r\n MeshMaterialList {\r\n  %d;\r\n  %d;\r\n", nm, nf);
+  for (int m = 0; m < nm; ++m) {
+    const int triangles = int(model.m_materials[size_t(m)].indexCount / 3);
     for (int t = 0; t < triangles; ++t)
-      std::fprintf(f, "  %d%s", m, m + 1 == model.m_nMaterial && t + 1 == triangles ? ";\r\n" : ",\r\n");
+      std::fprintf(f, "  %d%s", m, m + 1 == nm && t + 1 == triangles ? ";\r\n" : ",\r\n");
   }
-  for (int m = 0; m < model.m_nMaterial; ++m) {
-    const PmdMaterial& mat = model.m_pMaterial[m];
+  for (int m = 0; m < nm; ++m) {
+    const ModelMaterial& mat = model.m_materials[size_t(m)];
     std::fprintf(f, "  Material {\r\n   %f;%f;%f;%f;;\r\n   %f;\r\n   %f;%f;%f;;\r\n   0.0;0.0;0.0;;\r\n",
                  mat.diffuse[0], mat.diffuse[1], mat.diffuse[2], mat.diffuse[3], mat.specularPower / 100.0f,
                  mat.specular[0], mat.specular[1], mat.specular[2]);
-    if (mat.texture[0])
+    if (!mat.texture.empty())
       std::fprintf(f, "   TextureFilename {\r\n    \"%s\";\r\n   }\r\n",
-                   qev::xfile::TextureName(mat.texture, sizeof(mat.texture)).c_str());
+                   qev::xfile::TextureName(mat.texture.c_str(), mat.texture.size()).c_str());
     std::fprintf(f, "  }\r\n");
   }
   std::fprintf(f, " }\r\n}\r\n\r\n");
@@ -156,7 +157,7 @@ void CheckSameText(benchmark::State& state) {
 }
 
 void BM_WriteXMesh(benchmark::State& state) {
-  const CPmdFile& model = LargeModel();
+  const CModelDescription& model = LargeModel();
   CheckSameText(state);
   const std::string path = Dir().Path("ours.x");
   int64_t bytes = 0;
@@ -169,7 +170,7 @@ void BM_WriteXMesh(benchmark::State& state) {
 BENCHMARK(BM_WriteXMesh)->Unit(benchmark::kMillisecond);
 
 void BM_WriteXMeshFprintf(benchmark::State& state) {
-  const CPmdFile& model = LargeModel();
+  const CModelDescription& model = LargeModel();
   CheckSameText(state);
   const std::string path = Dir().Path("fprintf.x");
   int64_t bytes = 0;
@@ -182,14 +183,14 @@ void BM_WriteXMeshFprintf(benchmark::State& state) {
 BENCHMARK(BM_WriteXMeshFprintf)->Unit(benchmark::kMillisecond);
 
 void BM_CollectNormals(benchmark::State& state) {
-  const CPmdFile& model = LargeModel();
+  const CModelDescription& model = LargeModel();
   qev::xfile::NormalList normals;
   for (auto _ : state) {
-    qev::xfile::CollectNormals(model.m_pVertex.get(), model.m_nVertex, &normals);
+    qev::xfile::CollectNormals(model.m_vertices.data(), int32_t(model.m_vertices.size()), &normals);
     benchmark::DoNotOptimize(normals.index.data());
   }
   state.counters["distinct"] = double(normals.Count());
-  state.SetItemsProcessed(int64_t(state.iterations()) * model.m_nVertex);
+  state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(model.m_vertices.size()));
 }
 BENCHMARK(BM_CollectNormals)->Unit(benchmark::kMillisecond);
 
@@ -198,16 +199,16 @@ BENCHMARK(BM_CollectNormals)->Unit(benchmark::kMillisecond);
 // the figure is the writer's: about 50 MB of text.
 void BM_WriteXSkinKeys(benchmark::State& state) {
   CDebug::Global().Disable();
-  static CPmdFile* model = [] {
+  static CModelDescription* model = [] {
     const std::string bytes = qev::fixture::BuildPmd(qev::fixture::LargePmd(30000, 90000, 200, 0, 0));
-    auto* m = new CPmdFile;
+    auto* m = new CModelDescription;
     if (!m->LoadFromMemory(bytes.data(), bytes.size())) std::abort();
     return m;
   }();
   CPmdBone root;
   std::vector<CPmdBone*> nodes;
   CPmdBone* parent = &root;
-  for (uint32_t i = 0; i < model->m_nBone; ++i) nodes.push_back(parent = parent->AddChild(int(i), *model));
+  for (uint32_t i = 0; i < uint32_t(model->BoneCount()); ++i) nodes.push_back(parent = parent->AddChild(int(i), *model));
   qev::xfile::XBake bake;
   bake.frames = int32_t(state.range(0));
   bake.ready = [&nodes](int32_t n) {

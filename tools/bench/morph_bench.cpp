@@ -6,8 +6,8 @@
 
 #include <string>
 
+#include "model/model_description.h"
 #include "model/morph.h"
-#include "model/pmd_file.h"
 #include "model/vmd_file.h"
 #include "tools/bench/allocation_count.h"
 #include "tools/fixtures/pmd_fixture.h"
@@ -53,7 +53,7 @@ std::string Motion(int active) {
 
 void BM_MorphFrame(benchmark::State& state) {
   const std::string model = Model(), motion = Motion(int(state.range(0)));
-  CPmdFile pmd;
+  CModelDescription pmd;
   CVmdFile vmd;
   if (!pmd.LoadFromMemory(model.data(), model.size()) || !vmd.LoadFromMemory(motion.data(), motion.size())) {
     state.SkipWithError("the benchmark's files did not load");

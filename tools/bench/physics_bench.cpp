@@ -106,7 +106,7 @@ struct Loaded {
   void Frame() {
     scene.UpdateFrame(false);
     scene.UpdateSkin();
-    for (int m = 0; m < scene.m_model.m_nMaterial; ++m) benchmark::DoNotOptimize(scene.SkinMaterial(m));
+    for (int m = 0; m < int(scene.m_model.m_materials.size()); ++m) benchmark::DoNotOptimize(scene.SkinMaterial(m));
   }
   bool ok = false;
 };

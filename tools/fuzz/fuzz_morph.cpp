@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "model/model_description.h"
 #include "model/morph.h"
-#include "model/pmd_file.h"
 #include "model/vmd_file.h"
 #include "tools/fixtures/pmd_fixture.h"
 #include "tools/fixtures/vmd_fixture.h"
@@ -77,13 +77,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t cut = input.find(kSeparator);
   const std::string block = input.substr(0, cut);
   const std::string model = Prefix() + block + std::string(kDisplayLists, sizeof kDisplayLists);
-  CPmdFile pmd;
+  CModelDescription pmd;
   if (!pmd.LoadFromMemory(model.data(), model.size())) return 0;
   CMorph morph;
   morph.Build(pmd);
-  if (morph.Count() != pmd.m_nMorph) std::abort();
+  if (morph.Count() != int(pmd.m_morphs.size())) std::abort();
   const D3DXVECTOR3* bind = morph.Positions();
-  std::string before(reinterpret_cast<const char*>(bind), sizeof(D3DXVECTOR3) * size_t(pmd.m_nVertex));
+  std::string before(reinterpret_cast<const char*>(bind), sizeof(D3DXVECTOR3) * pmd.m_vertices.size());
 
   CVmdFile vmd;
   if (cut != std::string::npos) {

@@ -10,8 +10,8 @@
 
 #include "export/x_mesh_writer.h"
 #include "export/x_skin_writer.h"
+#include "model/model_description.h"
 #include "model/pmd_bone.h"
-#include "model/pmd_file.h"
 #include "support/debug.h"
 #include "tools/fixtures/pmd_fixture.h"
 #include "tools/fixtures/sample_character.h"
@@ -50,14 +50,14 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  CPmdFile model;
+  CModelDescription model;
   if (!model.LoadFromMemory(data, size)) return 0;
   if (!qev::xfile::WriteXMesh(model, OutPath().c_str(), nullptr) || !WholeFile(OutPath())) std::abort();
 
   // the tree as scene assembly builds it: bones whose parent is there
   CPmdBone root;
-  for (uint32_t i = 0; i < model.m_nBone; ++i) {
-    const int parent = model.m_pBone[i].parent;
+  for (uint32_t i = 0; i < uint32_t(model.BoneCount()); ++i) {
+    const int parent = model.m_bones[i].parent;
     CPmdBone* node = parent < 0 ? &root : root.FindByIndex(parent);
     if (node) node->AddChild(int(i), model);
   }

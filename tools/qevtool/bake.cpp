@@ -55,7 +55,7 @@ bool ParseFrameCount(const char* text, int64_t* out) {
 
 void BakeUsage(FILE* out) {
   std::fputs(
-      "usage: qevtool bake MODEL.pmd [MOTION.vmd] [--no-ik] [--no-physics] [--max-frames N] -o OUT.x\n"
+      "usage: qevtool bake MODEL [MOTION.vmd] [--no-ik] [--no-physics] [--max-frames N] -o OUT.x\n"
       "                    [--physics-substeps N]\n"
       "Writes the model as a skinned DirectX text file (mesh, skin weights, bones\n"
       "as nested frames), exactly as the viewer's F9 does. With a motion, the\n"

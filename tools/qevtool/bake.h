@@ -1,4 +1,4 @@
-// `qevtool bake MODEL.pmd [MOTION.vmd] [--no-ik] [--no-physics] [--max-frames N] -o OUT.x`:
+// `qevtool bake MODEL [MOTION.vmd] [--no-ik] [--no-physics] [--max-frames N] -o OUT.x`:
 // the skinned X file of a model, with a motion baked frame by frame, by the
 // same scene and writer as the viewer's F9.
 #pragma once

@@ -4,12 +4,12 @@
 #include <string>
 
 #include "export/x_mesh_writer.h"
-#include "model/pmd_file.h"
+#include "model/model_description.h"
 #include "tools/qevtool/summary_capture.h"
 
 void ConvertUsage(FILE* out) {
   std::fputs(
-      "usage: qevtool convert MODEL.pmd -o OUT.x\n"
+      "usage: qevtool convert MODEL -o OUT.x\n"
       "Writes the model's mesh in its bind pose (positions, normals, texture\n"
       "coordinates, materials; no bones) as a DirectX text file, exactly as the\n"
       "viewer's F10 does. An existing OUT.x is replaced, but only once the new\n"
@@ -46,16 +46,19 @@ int RunConvert(int argc, char** argv) {
     return 2;
   }
 
-  CPmdFile pmd;
+  CModelDescription description;
   {
     SummaryCapture log;
-    if (!pmd.Load(model)) {
-      std::fprintf(stderr, "qevtool convert: %s: %s\n", model, log.Reason(model, "not a PMD model").c_str());
+    if (!description.Load(model)) {
+      std::fprintf(stderr, "qevtool convert: %s: %s\n", model,
+                   log.Reason(model, CModelDescription::IsPmx(model, nullptr, 0) ? "not a PMX model"
+                                                                                 : "not a PMD model")
+                       .c_str());
       return 1;
     }
   }
   std::string failure;
-  if (!qev::xfile::WriteXMesh(pmd, output, &failure)) {
+  if (!qev::xfile::WriteXMesh(description, output, &failure)) {
     std::fprintf(stderr, "qevtool convert: %s: %s\n", output, failure.c_str());
     return 1;
   }

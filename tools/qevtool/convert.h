@@ -1,4 +1,4 @@
-// `qevtool convert MODEL.pmd -o OUT.x`: the plain mesh X file of a model, by
+// `qevtool convert MODEL -o OUT.x`: the plain mesh X file of a model, by
 // the writer behind the viewer's F10.
 #pragma once
 #include <cstdio>

@@ -68,8 +68,9 @@ int RunMorphs(int argc, char** argv) {
     std::fprintf(stderr, "qevtool morphs: %s\n", why.c_str());
     return 1;
   }
-  for (int32_t i = 0; i < scene.m_model.m_nMorph; ++i) {
-    const std::string name = qev::Cp932ToUtf8(PmdName(scene.m_model.m_pMorph[i].head.name));
+  const int32_t morphs = int32_t(scene.m_model.m_morphs.size());
+  for (int32_t i = 0; i < morphs; ++i) {
+    const std::string& name = scene.m_model.m_morphs[size_t(i)].nameUtf8;
     std::printf("%d\t%s\t%s\n", int(i), name.c_str(), Fixed6(scene.m_morph.Weight(int(i))).c_str());
   }
   return 0;

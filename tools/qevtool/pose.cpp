@@ -64,9 +64,10 @@ int RunPose(int argc, char** argv) {
     return 1;
   }
   const D3DXMATRIX* W = scene.W();
-  for (uint32_t i = 0; i < scene.m_model.m_nBone; ++i) {
+  const uint32_t bones = uint32_t(scene.m_model.BoneCount());
+  for (uint32_t i = 0; i < bones; ++i) {
     if (!scene.BoneNode(int(i))) continue;
-    const std::string name = qev::Cp932ToUtf8(PmdName(scene.m_model.m_pBone[i].name));
+    const std::string& name = scene.m_model.m_bones[i].nameUtf8;
     // The head is the bone's origin carried through W: its fourth row.
     std::printf("%u\t%s\t%s\t%s\t%s\n", i, name.c_str(), Fixed6(W[i]._41).c_str(), Fixed6(W[i]._42).c_str(),
                 Fixed6(W[i]._43).c_str());

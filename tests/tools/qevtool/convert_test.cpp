@@ -13,6 +13,7 @@
 #include "tests/common/temp_dir.h"
 #include "tests/export/x_test_util.h"
 #include "tools/fixtures/pmd_fixture.h"
+#include "tools/fixtures/pmx_fixture.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ TEST(QevtoolConvert, WritesTheFileOfTheViewersWriter) {
   const auto run = Qevtool(dir, "convert m.pmd -o out.x");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
-  CPmdFile model;
+  CModelDescription model;
   ASSERT_TRUE(qev::test::LoadModel(model, qev::fixture::SamplePmd()));
   ASSERT_EQ(qev::xfile::WriteXMesh(model, dir.Path("direct.x").c_str(), nullptr), 1);
   EXPECT_EQ(dir.ReadFile("out.x"), dir.ReadFile("direct.x"));
@@ -50,6 +51,27 @@ TEST(QevtoolConvert, AFileSizeLimitFailsTheWriteAndKeepsTheOldFile) {
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"keep.x", "m.pmd", "stderr.txt", "whole.x"}));
 }
 
+// A PMX model converts as the viewer's writer writes it, and a damaged one
+// is refused with its reader's reason.
+TEST(QevtoolConvert, TakesPmxModels) {
+  qev::test::TempDir dir;
+  dir.WriteFile("m.pmx", qev::fixture::BuildPmx(qev::fixture::SamplePmx()));
+  dir.WriteFile("bad.pmx", qev::fixture::BuildPmx(qev::fixture::SamplePmx()).substr(0, 200));
+  const auto run = Qevtool(dir, "convert m.pmx -o out.x");
+  ASSERT_EQ(run.status, 0) << run.err;
+  CModelDescription model;
+  ASSERT_TRUE(model.Load(dir.Path("m.pmx").c_str()));
+  ASSERT_EQ(qev::xfile::WriteXMesh(model, dir.Path("direct.x").c_str(), nullptr), 1);
+  EXPECT_EQ(dir.ReadFile("out.x"), dir.ReadFile("direct.x"));
+  EXPECT_EQ(dir.ReadFile("out.x").rfind("xof 0303txt 0032\r\n\r\nMesh {\r\n 6;\r\n", 0), 0u);
+  EXPECT_TRUE(Has(dir.ReadFile("out.x"), "\"tex\\body.png\";")) << "the texture table's name";
+  const auto bad = Qevtool(dir, "convert bad.pmx -o bad.x");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_TRUE(Has(bad.err, "qevtool convert: bad.pmx: PMX error : ")) << bad.err;
+  const std::vector<std::string> files = dir.List();
+  EXPECT_EQ(std::find(files.begin(), files.end(), "bad.x"), files.end()) << "nothing written";
+}
+
 TEST(QevtoolConvert, FailuresAndUsage) {
   qev::test::TempDir dir;
   dir.WriteFile("m.pmd", qev::fixture::BuildPmd(qev::fixture::SamplePmd()));
@@ -66,7 +88,7 @@ TEST(QevtoolConvert, FailuresAndUsage) {
       {"convert bad.pmd -o keep.x", 1, "qevtool convert: bad.pmd: "},
       {"convert m.pmd -o folder.x", 1, "qevtool convert: folder.x: a folder has that name"},
       {"convert m.pmd -o gone/out.x", 1, "qevtool convert: gone/out.x: cannot create the file"},
-      {"convert m.pmd", 2, "usage: qevtool convert MODEL.pmd -o OUT.x"},
+      {"convert m.pmd", 2, "usage: qevtool convert MODEL -o OUT.x"},
       {"convert -o keep.x", 2, "usage: qevtool convert"},
       {"convert m.pmd m.pmd -o keep.x", 2, "more than one model"},
       {"convert m.pmd -o keep.x --bogus", 2, "unknown option '--bogus'"},
@@ -81,7 +103,7 @@ TEST(QevtoolConvert, FailuresAndUsage) {
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"bad.pmd", "folder.x", "keep.x", "m.pmd", "stderr.txt"}));
   const auto help = Qevtool(dir, "convert --help");
   EXPECT_EQ(help.status, 0);
-  EXPECT_TRUE(Has(help.out, "usage: qevtool convert MODEL.pmd -o OUT.x")) << help.out;
+  EXPECT_TRUE(Has(help.out, "usage: qevtool convert MODEL -o OUT.x")) << help.out;
 }
 
 // Where -o leads decides how the file is written: a read-only file is
