@@ -3,17 +3,24 @@
 #include <cstring>
 #include <string>
 
+#include "app/gltf_export.h"
+#include "app/scene.h"
+#include "export/gltf_writer.h"
 #include "export/x_mesh_writer.h"
 #include "model/pmd_file.h"
 #include "tools/qevtool/summary_capture.h"
 
 void ConvertUsage(FILE* out) {
   std::fputs(
-      "usage: qevtool convert MODEL.pmd -o OUT.x\n"
+      "usage: qevtool convert MODEL.pmd -o OUT.x|OUT.glb|OUT.gltf\n"
       "Writes the model's mesh in its bind pose (positions, normals, texture\n"
       "coordinates, materials; no bones) as a DirectX text file, exactly as the\n"
       "viewer's F10 does. An existing OUT.x is replaced, but only once the new\n"
       "file is completely written: on any failure the old one stays as it was.\n"
+      "OUT.glb or OUT.gltf: the model as glTF 2.0 instead, skinned (the\n"
+      "skeleton as joints, the morphs that move vertices as morph targets, the\n"
+      "textures as PNG pictures); a .glb holds everything, a .gltf gets OUT.bin\n"
+      "and OUT_N.png beside it, all written or none.\n"
       "exit status: 0 written, 1 the model could not be read or the file not\n"
       "written (the reason on stderr), 2 bad usage.\n",
       out);
@@ -46,6 +53,22 @@ int RunConvert(int argc, char** argv) {
     return 2;
   }
 
+  std::string failure;
+  if (qev::gltf::ContainerOf(output) != qev::gltf::Container::kNone) {
+    CScene scene;
+    {
+      SummaryCapture log;
+      if (!scene.LoadModel(model, nullptr, &failure)) {
+        std::fprintf(stderr, "qevtool convert: %s: %s\n", model, log.Reason(model, "not a PMD model").c_str());
+        return 1;
+      }
+    }
+    if (!ExportGltf(scene, model, output, false, nullptr, &failure)) {
+      std::fprintf(stderr, "qevtool convert: %s: %s\n", output, failure.c_str());
+      return 1;
+    }
+    return 0;
+  }
   CPmdFile pmd;
   {
     SummaryCapture log;
@@ -54,7 +77,6 @@ int RunConvert(int argc, char** argv) {
       return 1;
     }
   }
-  std::string failure;
   if (!qev::xfile::WriteXMesh(pmd, output, &failure)) {
     std::fprintf(stderr, "qevtool convert: %s: %s\n", output, failure.c_str());
     return 1;
