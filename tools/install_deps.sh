@@ -11,8 +11,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # an independent reader of the X and glTF files we write, for the tests only
   libassimp-dev
-  # glTF out (header-only; brings its JSON library), and node to run the
-  # glTF validator of the tests (installed from npm by tools/gltf_validator.sh)
+  # glTF out: the writer library and the JSON library it is built on; node
+  # runs the glTF validator of the tests (installed from npm into the build
+  # tree by tools/gltf/install_validator.sh)
   libtinygltf-dev nlohmann-json3-dev nodejs
   # window, rendering, physics, fonts, pictures
   libsdl2-dev libx11-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
