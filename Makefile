@@ -1,5 +1,5 @@
 # make run: install what is missing, build, start the viewer on the sample
-# character walking.
+# character walking, drawn solid and shaded.
 # make test: install what is missing, build, run every test.
 BUILD ?= build
 FUZZ_BUILD ?= build-fuzz
@@ -19,7 +19,7 @@ build: configure
 	@cmake --build $(BUILD)
 
 run: build
-	./$(BUILD)/qevtest $(abspath $(BUILD))/sample/sample.pmd $(abspath $(BUILD))/sample/walk.vmd
+	./$(BUILD)/qevtest --solid $(abspath $(BUILD))/sample/sample.pmd $(abspath $(BUILD))/sample/walk.vmd
 
 test: build fuzz-build
 	@bash tools/fuzz/run.sh $(FUZZ_BUILD) 5

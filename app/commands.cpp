@@ -25,6 +25,7 @@ const Command kCommands[] = {
     {VK_F3, &CViewer::LoadMotion},
     {VK_F4, &CViewer::ToggleCalcIK},
     {VK_F5, &CViewer::CycleDrawType},
+    {'S', &CViewer::ToggleShading},
     {VK_F6, &CViewer::ToggleDrawBone},
     {VK_F7, &CViewer::ToggleDrawRigid},
     {VK_F8, &CViewer::ToggleCalcBullet},

@@ -38,13 +38,17 @@ void DrawFrame(const FrameDrawing& frame) {
     // mode is reset by the next BeginDraw.
     device->SetRenderState(D3DRS_FILLMODE, frame.DrawType == 1 ? D3DFILL_WIREFRAME : D3DFILL_SOLID);
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    if (frame.drawModel) frame.drawModel();
+    if (frame.DrawType == 2 && frame.Shaded && frame.drawShadedModel)
+      frame.drawShadedModel();
+    else if (frame.drawModel)
+      frame.drawModel();
   }
   if (frame.drawOverlay) frame.drawOverlay();
 }
 
 void DrawWholeFrame(CDDPro90* deviceFrame, const FrameDrawing& frame) {
   deviceFrame->m_dwClearColor = 0x00202020;
+  deviceFrame->SetMultiSample(frame.DrawType == 2 && frame.Shaded);
   deviceFrame->BeginDraw();  // drawn whatever it says: a lost device ignores the calls
   if (deviceFrame->m_pDevice) DrawFrame(frame);
   deviceFrame->EndDraw();
@@ -58,4 +62,5 @@ void AddSceneSteps(FrameDrawing* frame, CScene* scene) {
   frame->drawPhysics = [scene] { scene->m_physics.DebugDraw(); };
   frame->drawBones = [scene, device] { scene->DrawBones(device); };
   frame->drawModel = [scene, device] { scene->DrawModel(device); };
+  frame->drawShadedModel = [scene, device] { scene->DrawShadedModel(device); };
 }

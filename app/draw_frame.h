@@ -25,12 +25,14 @@ struct FrameDrawing {
   int DrawRigid = 0;
   int DrawBone = 0;
   int DrawType = 1;  // 0 model hidden, 1 wireframe, 2 solid
+  int Shaded = 0;    // solid drawing lit and toon-shaded, multisampled; 0: unlit
   // The steps other parts draw, each run after its world transform and
   // states are set; empty while there is nothing to draw (no physics world,
   // no skeleton, no model).
   std::function<void()> drawPhysics;
   std::function<void()> drawBones;
   std::function<void()> drawModel;
+  std::function<void()> drawShadedModel;  // solid and Shaded: instead of drawModel
   // Screen-space drawing over the finished picture (the player's timeline);
   // empty when there is none.
   std::function<void()> drawOverlay;
@@ -45,6 +47,7 @@ void AddSceneSteps(FrameDrawing* frame, CScene* scene);
 // One highlighted IK goal marker per IK list, in file order.
 void DrawIkGoals(IDirect3DDevice9* device, CD3DLocater* locator, const D3DXMATRIX* goals, int count);
 
-// A whole frame on the device frame: the dark grey clear colour, then
-// DrawFrame between BeginDraw and EndDraw (skipped without a device).
+// A whole frame on the device frame: the dark grey clear colour,
+// multisampling on for a shaded solid frame (off otherwise), then DrawFrame
+// between BeginDraw and EndDraw (skipped without a device).
 void DrawWholeFrame(CDDPro90* deviceFrame, const FrameDrawing& frame);

@@ -53,6 +53,7 @@ void CScene::DiscardModel() {
   m_morph.Clear();
   m_showIk.Clear();
   m_physics.Clear();
+  DiscardLooks();
   m_pTextures.reset();
 }
 
@@ -214,6 +215,9 @@ int CScene::AssembleModel(const char* path, IDirect3DDevice9* device, std::strin
     if (!m_pTextures[m].LoadFile(joined.c_str(), device))
       DebugPrintf(Text("テクスチャロードエラー : %s\n", &texError).c_str(), qev::Utf8ToCp932(joined).c_str());
   }
+
+  DescribeLooks();
+  LoadLookTextures(folder, device);
 
   // The bind pose, then the bodies placed on it.
   m_skeleton.UpdateMatrices(W(), B());

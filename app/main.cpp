@@ -17,14 +17,19 @@ int main(int argc, char** argv) {
   // A file-size limit fails the write that passes it (the export or the
   // settings file is then not replaced) instead of ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
-  // qevtest [--audio-offset N] [MODEL.pmd] [POSE.vpd | MOTION.vmd] [CAMERA.vmd]
+  // qevtest [--solid] [--audio-offset N] [MODEL.pmd] [POSE.vpd | MOTION.vmd] [CAMERA.vmd]
   // [MUSIC]:
   // read before anything starts, so that bad usage leaves no settings file;
   // files are named before the viewer moves into its own folder, so relative
   // names are made whole here.
   long long audioOffset = 0;
+  bool solid = false;  // start in solid drawing instead of wireframe
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--solid")) {
+      solid = true;
+      continue;
+    }
     if (!std::strcmp(argv[i], "--audio-offset")) {
       char* end = nullptr;
       errno = 0;
@@ -32,7 +37,7 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc || errno || end == argv[i + 1] || *end || audioOffset < -CPlayer::kMaxAudioOffset ||
           audioOffset > CPlayer::kMaxAudioOffset) {
         std::fprintf(stderr, "qevtest: --audio-offset takes a whole number of frames from %lld to %lld\n"
-                             "usage: qevtest [--audio-offset N] [MODEL.pmd] [POSE.vpd | MOTION.vmd] [CAMERA.vmd] [MUSIC]\n",
+                             "usage: qevtest [--solid] [--audio-offset N] [MODEL.pmd] [POSE.vpd | MOTION.vmd] [CAMERA.vmd] [MUSIC]\n",
                      static_cast<long long>(-CPlayer::kMaxAudioOffset), static_cast<long long>(CPlayer::kMaxAudioOffset));
         return 2;
       }
@@ -49,6 +54,7 @@ int main(int argc, char** argv) {
   {
     CViewer viewer(settings);
     viewer.m_player.SetAudioOffset(audioOffset);
+    if (solid) viewer.DrawType = 2;
     viewer.SetStartupFiles(std::move(files));
     result = viewer.WinMain();
   }

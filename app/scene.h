@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/model_physics.h"
+#include "app/shade_light.h"
 #include "model/ik_tree.h"
 #include "model/morph.h"
 #include "model/pmd_bone.h"
@@ -20,6 +21,7 @@
 #include "model/vpd_file.h"
 #include "platform/d3d9.h"
 #include "render/dd_tex_pro90.h"
+#include "render/material_look.h"
 #include "support/buffer.h"
 
 // One skinned vertex as the device draws it (format 0x152).
@@ -89,6 +91,25 @@ class CScene {
   // The bone tree node of a bone index; null when the bone is not in it.
   CPmdBone* BoneNode(int index) const;
 
+  // ---- Shaded drawing (draw_shaded.cpp) ----
+  // One look per material (and each vertex's edge scale) from the model's
+  // material records: the one place shading reads the file's materials.
+  void DescribeLooks();
+  // The looks' sphere maps and toon files from the model's folder (each file
+  // once); a missing toon file gives the built-in ramp of its index.
+  void LoadLookTextures(const std::string& folder, IDirect3DDevice9* device);
+  void DiscardLooks();
+  // The model lit and toon-shaded material by material through the device's
+  // shaded draw: opaque materials, each followed by its outline, then the
+  // semi-transparent ones in model order without depth writes.
+  void DrawShadedModel(IDirect3DDevice9* device);
+  // The posed normals from the skinning matrices of the last UpdateSkin.
+  void UpdateSkinNormals();
+  // Material m's vertices for the shaded draw (posed normals) and their edge scales; their count.
+  int SkinShadedMaterial(int m);
+  // The playing motion's light at its frame, else the default light.
+  ShadeLight Light() const;
+
   // The skeleton's bone markers and the IK goal markers' matrices.
   void DrawBones(IDirect3DDevice9* device);
 
@@ -123,6 +144,19 @@ class CScene {
   CMorph m_morph;                              // the expressions: what skinning starts from
   CShowIk m_showIk;                            // the motion's model visibility and IK list switches
   CModelPhysics m_physics;
+
+  // Shading
+  struct MaterialMaps {
+    IDirect3DTexture9* sphere = nullptr;  // not owned: in m_lookTextures or m_builtInToons
+    IDirect3DTexture9* toon = nullptr;
+  };
+  std::vector<MaterialLook> m_looks;                         // one per material
+  std::vector<float> m_vertexEdgeScale;                      // one per vertex
+  std::vector<MaterialMaps> m_materialMaps;                  // one per material
+  std::vector<std::unique_ptr<CDDTexPro90>> m_lookTextures;  // sphere maps and toon files loaded
+  std::unique_ptr<CDDTexPro90[]> m_builtInToons;             // made when a material needs one
+  std::vector<D3DXVECTOR3> m_posedNormals;                   // each vertex's normal, posed
+  std::vector<float> m_edgeScales;                           // per drawn vertex of one material
 
  private:
   int AssembleModel(const char* path, IDirect3DDevice9* device, std::string* failure);

@@ -26,6 +26,9 @@
 class CBulletDebugDraw;
 class CIniEditX;
 
+// The key of the "QEVTest" section that remembers the shading switch: "1" or "0".
+inline constexpr char16_t kShadingKey[] = u"SHADING";
+
 // The outside world as the viewer sees it; tests hand in scripted ones.
 struct ViewerServices {
   qev::PlatformClock* clock = &qev::SystemClock();
@@ -89,6 +92,14 @@ class CViewer {
   // one, its playback switched off (the view stays, the mouse moves it) or
   // on again.
   void ToggleCamera();
+  // S: solid drawing shaded (lit, toon ramps, sphere maps, outlines,
+  // multisampled) or unlit as the Part draws it; wireframe and hidden stay.
+  void ToggleShading();
+  // At start-up and shutdown: the switch from and to the settings. A bad
+  // value leaves shading on with one log line; the key is written back only
+  // when the file had it or S was pressed.
+  void ReadShadingSetting();
+  void StoreShadingSetting();
 
   // Shows the open dialog on the remembered file; the chosen file replaces it.
   int ChooseFile(std::string* path, const qev::FileFilter& filter);
@@ -136,6 +147,8 @@ class CViewer {
   std::string m_szMotionPath;
   std::string m_szCameraPath;
   int DrawType = 1;  // 0 not drawn, 1 wireframe, 2 solid
+  int Shaded = 1;    // solid drawing shaded (S)
+  bool m_bShadingChosen = false;  // SHADING was in the settings or S was pressed
   int DrawBone = 0;
   int DrawRigid = 0;
   uint32_t m_nMouseButtons = 0;  // bit 0 left, bit 1 right, bit 2 middle

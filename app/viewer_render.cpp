@@ -22,6 +22,7 @@ void CViewer::DrawScene() {
   frame.DrawRigid = DrawRigid;
   frame.DrawBone = DrawBone;
   frame.DrawType = DrawType;
+  frame.Shaded = Shaded;
   AddSceneSteps(&frame, &m_scene);
   if (DrawTimeline)
     frame.drawOverlay = [this] {

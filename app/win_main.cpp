@@ -27,7 +27,7 @@ std::string ProgramFolder() {
 std::u16string CViewer::Title() {
   // stored as the system's narrow text, shown as UTF-16
   return qev::Cp932ToUtf16(qev::Sjis(
-      "QEVテスト v0.92 ([F1]LoadPMD [F2]LoadVPD [F3]LoadVMD [F4]CalcIK   [F5]DrawType [F6]DrawBone "
+      "QEVテスト v0.92 ([F1]LoadPMD [F2]LoadVPD [F3]LoadVMD [F4]CalcIK   [F5]DrawType [S]Shading [F6]DrawBone "
       "[F7]DrawRigid [F8]CalcBullet   [F9]SaveXSkin [F10]SaveXMesh [V]SaveVideo   [F11]Camera   [SPC]ResetBullet)"));
 }
 
@@ -45,11 +45,13 @@ int CViewer::WinMain() {
   if (!m_window.Create(nullptr, Title())) return -1;
   // 4. device, 5. camera, 6. IK goal locator, 7. physics debug drawer; no
   // device ends the program
+  m_frame.m_multiSampleType = D3DMULTISAMPLE_4_SAMPLES;  // used while solid drawing is shaded
   if (!StartDevice(DeviceBackend::kWindowGl)) return -1;
   // 8. remembered paths (and the physics sub-step count); 9. mouse
   // handlers; 10. floor grid; 11. frame clock
   ReadRememberedPaths();
   ReadPhysicsSettings(m_settings, m_scene.m_physics);
+  ReadShadingSetting();
   AddMouseHandlers();
   m_window.AddHandler(WM_DROPFILES, &CViewer::OnDropFiles);
   BuildGrid(&m_grid);
@@ -65,6 +67,7 @@ int CViewer::WinMain() {
   m_scene.DiscardModel();
   StoreRememberedPaths();
   StorePhysicsSettings(m_settings, m_scene.m_physics);
+  StoreShadingSetting();
   m_frame.ReleaseTextures();
   m_timeline.Release();
   m_pDebugDraw->Detach();  // its atlas goes with the device, not after the window

@@ -17,11 +17,11 @@ constexpr float kSmallestAngle = 0.003f;  // radians; smaller corrections are sk
 constexpr float kKneeMin = 0.002f;       // a knee always bends forward a little
 constexpr float kKneeMax = 3.14159f;
 
-// The origin carried through a x b: the fourth row of the product, alone,
+// The origin carried through a x inv: the fourth row of the product, alone,
 // summed in the order the whole product sums it.
-D3DXVECTOR3 OriginThrough(const D3DXMATRIX& a, const D3DXMATRIX& b) {
+D3DXVECTOR3 OriginThrough(const D3DXMATRIX& a, const BoneWorldInverse& inv) {
   float r[3];
-  for (int j = 0; j < 3; ++j) r[j] = a._41 * b.m[0][j] + a._42 * b.m[1][j] + a._43 * b.m[2][j] + a._44 * b.m[3][j];
+  for (int j = 0; j < 3; ++j) r[j] = a._41 * inv.m[0][j] + a._42 * inv.m[1][j] + a._43 * inv.m[2][j] + a._44 * inv.m[3][j];
   return D3DXVECTOR3(r[0], r[1], r[2]);
 }
 
@@ -31,6 +31,44 @@ CPmdBone* FindNode(const IkSolveTarget& t, int index) {
 }
 
 }  // namespace
+
+// The general inverse works in double by cofactors. A bone's world matrix
+// (last column exactly 0, 0, 0, 1, every entry finite) makes most of its
+// products zeros that cannot change a sum, so only the rest is worked out
+// here: the same values, in the same order, with the same roundings.
+bool InverseOfBoneWorld(const D3DXMATRIX& w, BoneWorldInverse* out) {
+  const float(&e)[4][4] = w.m;
+  float spread = 0.0f;  // not 0 (but NaN) once any entry is infinite or NaN
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 3; ++c) spread += e[r][c] * 0.0f;
+  if (e[0][3] != 0.0f || e[1][3] != 0.0f || e[2][3] != 0.0f || e[3][3] != 1.0f || spread != 0.0f) {
+    D3DXMATRIX inv;
+    if (!D3DXMatrixInverse(&inv, nullptr, &w)) return false;
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 3; ++c) out->m[r][c] = inv.m[r][c];
+    return true;
+  }
+  // a[4 r + c] = row r, column c, as the general inverse names them;
+  // a[3], a[7], a[11] are 0 and a[15] is 1
+  const double a0 = e[0][0], a1 = e[0][1], a2 = e[0][2];
+  const double a4 = e[1][0], a5 = e[1][1], a6 = e[1][2];
+  const double a8 = e[2][0], a9 = e[2][1], a10 = e[2][2];
+  const double a12 = e[3][0], a13 = e[3][1], a14 = e[3][2];
+  const double s0 = a0 * a5 - a4 * a1, s1 = a0 * a6 - a4 * a2, s3 = a1 * a6 - a5 * a2;
+  const double c3 = a9 * a14 - a13 * a10, c1 = a8 * a14 - a12 * a10, c0 = a8 * a13 - a12 * a9;
+  // s2, s4, s5 are 0; c5, c4, c2 are a10, a9, a8
+  const double d = s0 * a10 - s1 * a9 + s3 * a8;
+  if (d == 0.0 || !std::isfinite(d)) return false;
+  const double k = 1.0 / d;
+  const double r[4][3] = {
+      {(a5 * a10 - a6 * a9) * k, (-a1 * a10 + a2 * a9) * k, s3 * k},
+      {(-a4 * a10 + a6 * a8) * k, (a0 * a10 - a2 * a8) * k, -s1 * k},
+      {(a4 * a9 - a5 * a8) * k, (-a0 * a9 + a1 * a8) * k, s0 * k},
+      {(-a4 * c3 + a5 * c1 - a6 * c0) * k, (a0 * c3 - a1 * c1 + a2 * c0) * k, (-a12 * s3 + a13 * s1 - a14 * s0) * k}};
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 3; ++j) out->m[i][j] = float(r[i][j]);
+  return true;
+}
 
 CIKTree::CIKTree() {
   D3DXMatrixIdentity(&m_mLocal);
@@ -153,8 +191,8 @@ void Solve(const IkSolveTarget& t) {
         CPmdBone* node = FindNode(t, b);
         if (!node) continue;  // a bone scene assembly left out
 
-        D3DXMATRIX inv;
-        if (!D3DXMatrixInverse(&inv, nullptr, &W[b])) continue;
+        BoneWorldInverse inv;
+        if (!InverseOfBoneWorld(W[b], &inv)) continue;
         D3DXVECTOR3 goal = OriginThrough(t.G[k], inv);
         D3DXVECTOR3 eff = OriginThrough(W[tb], inv);
         const D3DXVECTOR3 gap = goal - eff;
@@ -180,11 +218,12 @@ void Solve(const IkSolveTarget& t) {
           // A knee turns about its own +X only, by the quaternion's x
           // component (the sine of half the angle times the axis's x), never
           // backwards: a correction along -X or across X shrinks to the minimum.
-          D3DXVECTOR3 qAxis;
-          D3DXQuaternionToAxisAngle(&q, &qAxis, nullptr);  // the angle is not needed
-          const float a = std::clamp(qAxis.x, kKneeMin, kKneeMax);
-          D3DXQuaternionRotationYawPitchRoll(&q, 0.0f, a, 0.0f);
-          D3DXQuaternionNormalize(&q, &q);
+          // The turn about X by a is (sin a/2, 0, 0, cos a/2), normalised,
+          // exactly as the yaw-pitch-roll quaternion of (0, a, 0) comes out.
+          const float a = std::clamp(q.x, kKneeMin, kKneeMax);
+          const float s = std::sin(a / 2), c = std::cos(a / 2);
+          const float len = std::sqrt(s * s + c * c);
+          q = D3DXQUATERNION(s / len, 0.0f, 0.0f, c / len);
         }
 
         // the correction acts before the pose the bone already has
@@ -192,7 +231,7 @@ void Solve(const IkSolveTarget& t) {
         D3DXMatrixRotationQuaternion(&r, &q);
         D3DXMatrixMultiply(&anim, &r, &node->m_mAnim);
         node->m_mAnim = anim;
-        node->UpdateMatrices(W, t.B);
+        node->UpdateTurned(W, t.B);
         turned = true;
       }
     }

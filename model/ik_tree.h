@@ -79,3 +79,12 @@ struct IkSolveTarget {
 
 // One pass of every IK list that is on, in file order.
 void Solve(const IkSolveTarget& target);
+
+// Columns x, y and z of the inverse of a bone's world matrix: all the solver
+// reads of it (it carries points, whose w stays 1). Equal to those of
+// D3DXMatrixInverse, worked out with less: false where that finds the
+// matrix singular.
+struct BoneWorldInverse {
+  float m[4][3];
+};
+bool InverseOfBoneWorld(const D3DXMATRIX& w, BoneWorldInverse* out);

@@ -57,6 +57,7 @@ CPmdBone::CPmdBone() {
   D3DXMatrixIdentity(&m_mLocal);
   D3DXMatrixIdentity(&m_mAnim);
   D3DXMatrixIdentity(&m_mWorld);
+  D3DXMatrixIdentity(&m_mPose);
   D3DXMatrixIdentity(&m_mMarkerScale);
   D3DXMatrixIdentity(&m_mMarkerRot);
   m_marker.m_nMode = 0;
@@ -175,14 +176,26 @@ int CPmdBone::UpdateMatrices(D3DXMATRIX* W, D3DXMATRIX* B) {
   if (!W) return 0;
   // parents come first, so every parent's world is already this pass's
   for (CPmdBone* node : Subtree()) {
-    D3DXMatrixMultiply(&node->m_mWorld, &node->m_mAnim, &node->m_mLocal);
-    if (node->m_pParent) D3DXMatrixMultiply(&node->m_mWorld, &node->m_mWorld, &node->m_pParent->m_mWorld);
-    if (node->m_nIndex >= 0) {
-      W[node->m_nIndex] = node->m_mWorld;
-      if (B) B[node->m_nIndex] = node->m_mInvBind;
-    }
+    D3DXMatrixMultiply(&node->m_mPose, &node->m_mAnim, &node->m_mLocal);
+    node->UpdateWorld(W, B);
   }
   return 1;
+}
+
+void CPmdBone::UpdateTurned(D3DXMATRIX* W, D3DXMATRIX* B) {
+  D3DXMatrixMultiply(&m_mPose, &m_mAnim, &m_mLocal);
+  for (CPmdBone* node : Subtree()) node->UpdateWorld(W, B);
+}
+
+void CPmdBone::UpdateWorld(D3DXMATRIX* W, D3DXMATRIX* B) {
+  if (m_pParent)
+    D3DXMatrixMultiply(&m_mWorld, &m_mPose, &m_pParent->m_mWorld);
+  else
+    m_mWorld = m_mPose;
+  if (m_nIndex >= 0) {
+    W[m_nIndex] = m_mWorld;
+    if (B) B[m_nIndex] = m_mInvBind;
+  }
 }
 
 void CPmdBone::Draw(IDirect3DDevice9* device, const D3DXMATRIX* parent) {

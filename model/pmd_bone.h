@@ -52,6 +52,10 @@ class CPmdBone {
   // World matrices of this node and everything below into W (and the
   // inverse-bind matrices into B when given). 0 when W is null.
   int UpdateMatrices(D3DXMATRIX* W, D3DXMATRIX* B);
+  // The same after only this node's animation has changed since the last
+  // UpdateMatrices over it (an IK turn): the nodes below reuse the
+  // animation x local products that update kept.
+  void UpdateTurned(D3DXMATRIX* W, D3DXMATRIX* B);
   // Bone markers of the tree below a parent matrix (null: none).
   void Draw(IDirect3DDevice9* device, const D3DXMATRIX* parent);
   // The tree to the log, two blanks of indentation per level.
@@ -67,6 +71,7 @@ class CPmdBone {
   std::unique_ptr<VmdBoneKey[]> m_pKey;     // own copy of the motion track
   int32_t m_nLastKey = -1;                  // the interval the last frame was sampled in
   D3DXMATRIX m_mWorld;                      // animation x local x parent's world
+  D3DXMATRIX m_mPose;                       // animation x local, as the last update worked it out
   CPmdBone* m_pParent = nullptr;
   std::vector<std::unique_ptr<CPmdBone>> m_children;  // in the order added
   CD3DLocater m_marker;                     // the arrow, mode 0 size 1
@@ -78,6 +83,8 @@ class CPmdBone {
  private:
   friend struct TreeWalk<CPmdBone>;
   void ResetOwnPose();
+  // The world from the kept pose and the parent's world, into W (and B).
+  void UpdateWorld(D3DXMATRIX* W, D3DXMATRIX* B);
   void ApplyOwnPose(const CVpdFile& pose);
   // This node and all below it in walk order (this node first).
   std::span<CPmdBone* const> Subtree() const;

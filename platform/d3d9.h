@@ -39,6 +39,7 @@ enum D3DRENDERSTATETYPE : uint32_t {
   D3DRS_CULLMODE = 22,
   D3DRS_ALPHABLENDENABLE = 27,
   D3DRS_LIGHTING = 137,
+  D3DRS_MULTISAMPLEANTIALIAS = 161,
   D3DRS_INDEXEDVERTEXBLENDENABLE = 167,
 };
 enum D3DZBUFFERTYPE : uint32_t { D3DZB_FALSE = 0, D3DZB_TRUE = 1 };
@@ -104,7 +105,7 @@ enum D3DFORMAT : uint32_t {
   D3DFMT_D24S8 = 75,
 };
 enum D3DPOOL : uint32_t { D3DPOOL_DEFAULT = 0, D3DPOOL_MANAGED = 1, D3DPOOL_SYSTEMMEM = 2 };
-enum D3DMULTISAMPLE_TYPE : uint32_t { D3DMULTISAMPLE_NONE = 0 };
+enum D3DMULTISAMPLE_TYPE : uint32_t { D3DMULTISAMPLE_NONE = 0, D3DMULTISAMPLE_4_SAMPLES = 4 };
 enum D3DSWAPEFFECT : uint32_t { D3DSWAPEFFECT_DISCARD = 1, D3DSWAPEFFECT_FLIP = 2, D3DSWAPEFFECT_COPY = 3 };
 constexpr unsigned D3DPRESENT_INTERVAL_IMMEDIATE = 0x80000000u;
 
@@ -187,6 +188,35 @@ class IDirect3DTexture9 : public RefCounted {
   virtual HRESULT UnlockRect(unsigned level) = 0;
 };
 
+class IDirect3DTexture9;
+
+// The port's one programmable draw, beside the fixed function: what it reads
+// besides the vertices. Colours are 0..1 floats; directions are in the
+// viewer's space (right-handed, already mirrored).
+struct ShadedMaterialDraw {
+  enum Pass : uint32_t {
+    kMaterial = 0,  // the material lit, toon-shaded and sphere-mapped
+    kOutline = 1,   // the mesh pushed out along its normals in the edge colour
+  };
+  Pass pass = kMaterial;
+  float diffuse[4] = {1, 1, 1, 1};  // r, g, b, alpha
+  float ambient[3] = {0, 0, 0};
+  float specular[3] = {0, 0, 0};
+  float power = 0;  // specular exponent; 0 or less: no highlight
+  IDirect3DTexture9* texture = nullptr;  // null reads as opaque white
+  IDirect3DTexture9* sphere = nullptr;
+  uint32_t sphereMode = 0;  // 0 none, 1 multiplied (.sph), 2 added (.spa)
+  IDirect3DTexture9* toon = nullptr;  // the ramp, top lit, bottom shadow; null: no ramp
+  float lightDirection[3] = {0, -1, 0};  // the way the light travels
+  float lightColour[3] = {1, 1, 1};
+  // Outline pass: the colour, and the width in pixels at edge scale 1.
+  float edgeColour[4] = {0, 0, 0, 1};
+  float edgeSize = 1;
+  // One edge scale per drawn vertex (the model's per-vertex edge weight);
+  // null: 1 for every vertex.
+  const float* edgeScale = nullptr;
+};
+
 class IDirect3DDevice9 : public RefCounted {
  public:
   virtual HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) = 0;
@@ -198,6 +228,13 @@ class IDirect3DDevice9 : public RefCounted {
   // Draws straight from the caller's memory; stride is the vertex size.
   virtual HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, unsigned primitiveCount, const void* vertices,
                                   unsigned stride) = 0;
+  // A triangle list shaded as `draw` says. The vertices are laid out as the
+  // format last given to SetFVF, which must hold a position, a normal and
+  // one texture coordinate (a colour in between is skipped); the world, view
+  // and projection are the device's transforms, the render states (cull,
+  // depth, blend, fill) apply as to DrawPrimitiveUP.
+  virtual HRESULT DrawShadedUP(const ShadedMaterialDraw& draw, unsigned triangleCount, const void* vertices,
+                               unsigned stride) = 0;
   // Whole-target clear (the program never passes rectangles).
   virtual HRESULT Clear(DWORD flags, D3DCOLOR color, float z, DWORD stencil) = 0;
   virtual HRESULT BeginScene() = 0;

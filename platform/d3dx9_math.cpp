@@ -26,27 +26,6 @@ bool D3DXMATRIX::operator==(const D3DXMATRIX& b) const {
   return true;
 }
 
-float D3DXVec3Length(const D3DXVECTOR3* v) { return std::sqrt(v->x * v->x + v->y * v->y + v->z * v->z); }
-
-float D3DXVec3Dot(const D3DXVECTOR3* a, const D3DXVECTOR3* b) { return a->x * b->x + a->y * b->y + a->z * b->z; }
-
-D3DXVECTOR3* D3DXVec3Cross(D3DXVECTOR3* out, const D3DXVECTOR3* a, const D3DXVECTOR3* b) {
-  // Through a temporary: out may alias a or b.
-  const D3DXVECTOR3 r(a->y * b->z - a->z * b->y, a->z * b->x - a->x * b->z, a->x * b->y - a->y * b->x);
-  *out = r;
-  return out;
-}
-
-D3DXVECTOR3* D3DXVec3Normalize(D3DXVECTOR3* out, const D3DXVECTOR3* v) {
-  const float len = D3DXVec3Length(v);
-  if (len == 0.0f) {
-    *out = D3DXVECTOR3();
-  } else {
-    *out = *v / len;
-  }
-  return out;
-}
-
 D3DXVECTOR4* D3DXVec3Transform(D3DXVECTOR4* out, const D3DXVECTOR3* v, const D3DXMATRIX* m) {
   const D3DXVECTOR4 r(v->x * m->_11 + v->y * m->_21 + v->z * m->_31 + m->_41,
                       v->x * m->_12 + v->y * m->_22 + v->z * m->_32 + m->_42,
@@ -65,19 +44,6 @@ D3DXVECTOR3* D3DXVec3TransformCoord(D3DXVECTOR3* out, const D3DXVECTOR3* v, cons
 
 D3DXMATRIX* D3DXMatrixIdentity(D3DXMATRIX* out) {
   *out = D3DXMATRIX(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1);
-  return out;
-}
-
-D3DXMATRIX* D3DXMatrixMultiply(D3DXMATRIX* out, const D3DXMATRIX* a, const D3DXMATRIX* b) {
-  // Row i of the product is a[i][0] x b's row 0 + ... + a[i][3] x b's row 3,
-  // summed left to right: four elements at once, each with the operations and
-  // the rounding of r[i][j] = a[i][0] b[0][j] + a[i][1] b[1][j] + ... alone.
-  typedef float Row __attribute__((vector_size(16)));
-  Row rows[4], r[4];
-  std::memcpy(rows, b->m, sizeof rows);
-  for (int i = 0; i < 4; ++i)
-    r[i] = a->m[i][0] * rows[0] + a->m[i][1] * rows[1] + a->m[i][2] * rows[2] + a->m[i][3] * rows[3];
-  std::memcpy(out->m, r, sizeof r);
   return out;
 }
 

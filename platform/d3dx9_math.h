@@ -3,6 +3,8 @@
 // order (output first, returned). Row-vector convention: p' = p x M, and in
 // A x B the transform A acts first.
 #pragma once
+#include <cmath>
+#include <cstring>
 
 struct D3DXVECTOR2 {
   float x = 0, y = 0;
@@ -70,12 +72,25 @@ struct D3DXMATRIX {
   bool operator==(const D3DXMATRIX& b) const;
 };
 
-// Vectors
-float D3DXVec3Length(const D3DXVECTOR3* v);
-float D3DXVec3Dot(const D3DXVECTOR3* a, const D3DXVECTOR3* b);
-D3DXVECTOR3* D3DXVec3Cross(D3DXVECTOR3* out, const D3DXVECTOR3* a, const D3DXVECTOR3* b);
+// Vectors (the small ones here, inline: skinning and IK call them per vertex and per step)
+inline float D3DXVec3Length(const D3DXVECTOR3* v) { return std::sqrt(v->x * v->x + v->y * v->y + v->z * v->z); }
+inline float D3DXVec3Dot(const D3DXVECTOR3* a, const D3DXVECTOR3* b) { return a->x * b->x + a->y * b->y + a->z * b->z; }
+inline D3DXVECTOR3* D3DXVec3Cross(D3DXVECTOR3* out, const D3DXVECTOR3* a, const D3DXVECTOR3* b) {
+  // Through a temporary: out may alias a or b.
+  const D3DXVECTOR3 r(a->y * b->z - a->z * b->y, a->z * b->x - a->x * b->z, a->x * b->y - a->y * b->x);
+  *out = r;
+  return out;
+}
 // A zero vector normalises to zero rather than to NaNs.
-D3DXVECTOR3* D3DXVec3Normalize(D3DXVECTOR3* out, const D3DXVECTOR3* v);
+inline D3DXVECTOR3* D3DXVec3Normalize(D3DXVECTOR3* out, const D3DXVECTOR3* v) {
+  const float len = D3DXVec3Length(v);
+  if (len == 0.0f) {
+    *out = D3DXVECTOR3();
+  } else {
+    *out = *v / len;
+  }
+  return out;
+}
 // (x, y, z, 1) x M, all four components kept.
 D3DXVECTOR4* D3DXVec3Transform(D3DXVECTOR4* out, const D3DXVECTOR3* v, const D3DXMATRIX* m);
 // (x, y, z, 1) x M divided by the resulting w.
@@ -83,7 +98,19 @@ D3DXVECTOR3* D3DXVec3TransformCoord(D3DXVECTOR3* out, const D3DXVECTOR3* v, cons
 
 // Matrices
 D3DXMATRIX* D3DXMatrixIdentity(D3DXMATRIX* out);
-D3DXMATRIX* D3DXMatrixMultiply(D3DXMATRIX* out, const D3DXMATRIX* a, const D3DXMATRIX* b);
+// Inline: every bone's world and every IK turn takes a few.
+inline D3DXMATRIX* D3DXMatrixMultiply(D3DXMATRIX* out, const D3DXMATRIX* a, const D3DXMATRIX* b) {
+  // Row i of the product is a[i][0] x b's row 0 + ... + a[i][3] x b's row 3,
+  // summed left to right: four elements at once, each with the operations and
+  // the rounding of r[i][j] = a[i][0] b[0][j] + a[i][1] b[1][j] + ... alone.
+  typedef float Row __attribute__((vector_size(16)));
+  Row rows[4], r[4];
+  std::memcpy(rows, b->m, sizeof rows);
+  for (int i = 0; i < 4; ++i)
+    r[i] = a->m[i][0] * rows[0] + a->m[i][1] * rows[1] + a->m[i][2] * rows[2] + a->m[i][3] * rows[3];
+  std::memcpy(out->m, r, sizeof r);
+  return out;
+}
 D3DXMATRIX* D3DXMatrixTranspose(D3DXMATRIX* out, const D3DXMATRIX* m);
 // Null (out untouched) when m is singular; the determinant goes to det if given.
 D3DXMATRIX* D3DXMatrixInverse(D3DXMATRIX* out, float* det, const D3DXMATRIX* m);

@@ -7,7 +7,9 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "platform/sdl_window.h"
@@ -168,7 +170,100 @@ void main() {
 }
 )";
 
-GLuint CompileProgram() {
+// The shaded material draw. Positions go through world x view x projection
+// with the same depth and half-pixel conventions as above; normals and the
+// eye direction are handed on in view space. The outline pass pushes each
+// vertex out along its normal by edge size x edge scale pixels: the view
+// distance times the size of one pixel at unit distance, so the width stays
+// about constant on screen however far the model is.
+const char* const kShadedVertexShader = R"(#version 330 core
+layout(location = 0) in vec3 aPos;
+layout(location = 2) in vec2 aTex;
+layout(location = 3) in vec3 aNormal;
+layout(location = 4) in float aEdgeScale;
+uniform mat4 uWorldView;
+uniform mat4 uProjection;
+uniform vec2 uTarget;
+uniform int uOutline;
+uniform float uEdgePixels;
+out vec3 vNormal;
+out vec3 vEye;
+out vec2 vTex;
+const float kShift = 63.0 / 128.0;
+void main() {
+  vec4 view = uWorldView * vec4(aPos, 1.0);
+  vec3 normal = mat3(uWorldView) * aNormal;
+  float len = length(normal);
+  normal = len > 0.0 ? normal / len : vec3(0.0);
+  vec4 clip = uProjection * view;
+  if (uOutline != 0) {
+    float pixel = 2.0 * abs(clip.w) / (abs(uProjection[1][1]) * uTarget.y);
+    view.xyz += normal * (uEdgePixels * aEdgeScale * pixel);
+    clip = uProjection * view;
+  }
+  clip.z = clip.z * 2.0 - clip.w;
+  clip.xy += vec2(2.0 * kShift / uTarget.x, -2.0 * kShift / uTarget.y) * clip.w;
+  gl_Position = clip;
+  vNormal = normal;
+  vEye = -view.xyz;
+  vTex = aTex;
+}
+)";
+
+// The shading model, one place for all of it. With N the surface normal
+// (turned to the viewer on a back face), L the direction towards the light
+// and E towards the eye, all in view space:
+//   base    = clamp(light colour x diffuse.rgb + ambient, 0, 1)
+//   colour  = base x texture.rgb
+//   sphere  : colour x sphere(uv) for mode 1 (.sph), colour + sphere(uv) for
+//             mode 2 (.spa), uv = (N.x, -N.y) / 2 + 1/2
+//   toon    : colour x ramp(1/2, 1/2 - N.L / 2): N.L = 1 reads the ramp's
+//             top row (lit), N.L = -1 its bottom row (shadow)
+//   specular: + specular x light colour x max(N.H, 0) ^ power, H = |L + E|
+//   alpha   = diffuse.a x texture.a
+// and the result clamped to 0..1. The outline pass is the edge colour alone.
+const char* const kShadedFragmentShader = R"(#version 330 core
+in vec3 vNormal;
+in vec3 vEye;
+in vec2 vTex;
+uniform int uOutline;
+uniform vec4 uEdgeColour;
+uniform vec4 uDiffuse;
+uniform vec3 uAmbient;
+uniform vec3 uSpecular;
+uniform float uPower;
+uniform sampler2D uTexture;
+uniform sampler2D uSphere;
+uniform sampler2D uToon;
+uniform int uHasTexture;
+uniform int uSphereMode;
+uniform int uHasToon;
+uniform vec3 uToLight;
+uniform vec3 uLightColour;
+out vec4 fragColor;
+void main() {
+  if (uOutline != 0) {
+    fragColor = uEdgeColour;
+    return;
+  }
+  vec3 n = normalize(gl_FrontFacing ? vNormal : -vNormal);
+  float nl = dot(n, uToLight);
+  vec4 tex = uHasTexture != 0 ? texture(uTexture, vTex) : vec4(1.0);
+  vec3 colour = clamp(uLightColour * uDiffuse.rgb + uAmbient, 0.0, 1.0) * tex.rgb;
+  if (uSphereMode != 0) {
+    vec3 sphere = texture(uSphere, vec2(n.x * 0.5 + 0.5, 0.5 - n.y * 0.5)).rgb;
+    colour = uSphereMode == 1 ? colour * sphere : colour + sphere;
+  }
+  if (uHasToon != 0) colour *= texture(uToon, vec2(0.5, clamp(0.5 - 0.5 * nl, 0.0, 1.0))).rgb;
+  if (uPower > 0.0) {
+    vec3 h = normalize(uToLight + normalize(vEye));
+    colour += uSpecular * uLightColour * pow(max(dot(n, h), 0.0), uPower);
+  }
+  fragColor = vec4(clamp(colour, 0.0, 1.0), uDiffuse.a * tex.a);
+}
+)";
+
+GLuint CompileProgram(const char* vertexSource, const char* fragmentSource) {
   auto compile = [](GLenum type, const char* source) -> GLuint {
     const GLuint shader = glCreateShader(type);
     glShaderSource(shader, 1, &source, nullptr);
@@ -184,8 +279,8 @@ GLuint CompileProgram() {
     }
     return shader;
   };
-  const GLuint vs = compile(GL_VERTEX_SHADER, kVertexShader);
-  const GLuint fs = compile(GL_FRAGMENT_SHADER, kFragmentShader);
+  const GLuint vs = compile(GL_VERTEX_SHADER, vertexSource);
+  const GLuint fs = compile(GL_FRAGMENT_SHADER, fragmentSource);
   GLuint program = 0;
   if (vs && fs) {
     program = glCreateProgram();
@@ -288,8 +383,8 @@ class GlTexture : public IDirect3DTexture9 {
 
 class GlDevice : public IDirect3DDevice9 {
  public:
-  GlDevice(std::shared_ptr<GlContext> context, unsigned width, unsigned height)
-      : m_context(std::move(context)), m_width(width), m_height(height) {}
+  GlDevice(std::shared_ptr<GlContext> context, unsigned width, unsigned height, bool multisample)
+      : m_context(std::move(context)), m_width(width), m_height(height), m_multisample(multisample) {}
   ~GlDevice() override;
   // Builds the back buffer, program and buffers; false when OpenGL refuses.
   bool Create();
@@ -302,6 +397,8 @@ class GlDevice : public IDirect3DDevice9 {
   HRESULT SetTexture(DWORD stage, IDirect3DTexture9* texture) override;
   HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, unsigned primitiveCount, const void* vertices,
                           unsigned stride) override;
+  HRESULT DrawShadedUP(const ShadedMaterialDraw& draw, unsigned triangleCount, const void* vertices,
+                       unsigned stride) override;
   HRESULT Clear(DWORD flags, D3DCOLOR color, float z, DWORD stencil) override;
   HRESULT BeginScene() override;
   HRESULT EndScene() override;
@@ -314,9 +411,28 @@ class GlDevice : public IDirect3DDevice9 {
   void ApplyDepth();
   void ApplyCull();
   void ApplyStage();
+  // Copies vertex bytes into the vertex buffer.
+  void Upload(const void* vertices, size_t bytes);
+  // The multisampled picture, when drawn, into the single-sampled buffer.
+  void Resolve();
+  // The buffer drawing goes to now.
+  GLuint Target() const { return m_multisampleOn ? m_msFbo : m_fbo; }
+  bool CreateShaded();
 
   std::shared_ptr<GlContext> m_context;
   unsigned m_width, m_height;
+  // Created with 4 samples a pixel: a second, multisampled buffer that the
+  // drawing goes to while D3DRS_MULTISAMPLEANTIALIAS is on (off at creation,
+  // so the fixed-function pictures stay exactly as drawn without it).
+  bool m_multisample;
+  bool m_multisampleOn = false;
+  GLuint m_msFbo = 0, m_msColor = 0, m_msDepth = 0;
+  GLuint m_shadedProgram = 0, m_edgeVbo = 0, m_rampSampler = 0;
+  size_t m_edgeVboSize = 0;
+  struct {
+    GLint worldView, projection, target, outline, edgePixels, edgeColour, diffuse, ambient, specular, power;
+    GLint hasTexture, sphereMode, hasToon, toLight, lightColour;
+  } m_su{};
   GLuint m_fbo = 0, m_color = 0, m_depth = 0, m_program = 0, m_vao = 0, m_vbo = 0, m_sampler = 0;
   GLint m_uTransform = -1, m_uPretransformed = -1, m_uTarget = -1, m_uHasTexture = -1;
   GLint m_uColorStage = -1, m_uAlphaStage = -1;
@@ -336,6 +452,12 @@ class GlDevice : public IDirect3DDevice9 {
 GlDevice::~GlDevice() {
   if (m_texture) m_texture->Release();
   m_context->MakeCurrent();
+  glDeleteSamplers(1, &m_rampSampler);
+  glDeleteBuffers(1, &m_edgeVbo);
+  glDeleteProgram(m_shadedProgram);
+  glDeleteRenderbuffers(1, &m_msDepth);
+  glDeleteRenderbuffers(1, &m_msColor);
+  glDeleteFramebuffers(1, &m_msFbo);
   glDeleteSamplers(1, &m_sampler);
   glDeleteBuffers(1, &m_vbo);
   glDeleteVertexArrays(1, &m_vao);
@@ -347,8 +469,8 @@ GlDevice::~GlDevice() {
 
 bool GlDevice::Create() {
   m_context->MakeCurrent();
-  m_program = CompileProgram();
-  if (!m_program) return false;
+  m_program = CompileProgram(kVertexShader, kFragmentShader);
+  if (!m_program || !CreateShaded()) return false;
   glGenFramebuffers(1, &m_fbo);
   glGenRenderbuffers(1, &m_color);
   glGenRenderbuffers(1, &m_depth);
@@ -360,6 +482,32 @@ bool GlDevice::Create() {
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, m_color);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, m_depth);
   if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return false;
+  GLint maxSamples = 0;
+  glGetIntegerv(GL_MAX_SAMPLES, &maxSamples);
+  // A window on a software rasteriser is drawn single-sampled: there four
+  // samples a pixel cost several times the frame (Mesa's llvmpipe: about 50
+  // instead of 10 ms for the sample character), too much for 30 frames a
+  // second. Offscreen pictures are made once and keep them.
+  const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  const bool software = renderer && (std::strstr(renderer, "llvmpipe") || std::strstr(renderer, "softpipe") ||
+                                     std::strstr(renderer, "swrast"));
+  if (software && m_context->Window()) m_multisample = false;
+  if (m_multisample && maxSamples >= 4) {
+    glGenFramebuffers(1, &m_msFbo);
+    glGenRenderbuffers(1, &m_msColor);
+    glGenRenderbuffers(1, &m_msDepth);
+    glBindRenderbuffer(GL_RENDERBUFFER, m_msColor);
+    glRenderbufferStorageMultisample(GL_RENDERBUFFER, 4, GL_RGBA8, GLsizei(m_width), GLsizei(m_height));
+    glBindRenderbuffer(GL_RENDERBUFFER, m_msDepth);
+    glRenderbufferStorageMultisample(GL_RENDERBUFFER, 4, GL_DEPTH24_STENCIL8, GLsizei(m_width), GLsizei(m_height));
+    glBindFramebuffer(GL_FRAMEBUFFER, m_msFbo);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, m_msColor);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, m_msDepth);
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return false;
+    glBindFramebuffer(GL_FRAMEBUFFER, m_fbo);
+  } else {
+    m_multisample = false;  // the driver cannot: drawn single-sampled
+  }
   glViewport(0, 0, GLsizei(m_width), GLsizei(m_height));
 
   glGenVertexArrays(1, &m_vao);
@@ -396,6 +544,43 @@ bool GlDevice::Create() {
   ApplyCull();
   ApplyStage();
   return glGetError() == GL_NO_ERROR;
+}
+
+bool GlDevice::CreateShaded() {
+  m_shadedProgram = CompileProgram(kShadedVertexShader, kShadedFragmentShader);
+  if (!m_shadedProgram) return false;
+  glGenBuffers(1, &m_edgeVbo);
+  // Sphere maps and ramps: smooth and never wrapped (a ramp's top and bottom
+  // rows must not bleed into each other).
+  glGenSamplers(1, &m_rampSampler);
+  glSamplerParameteri(m_rampSampler, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  glSamplerParameteri(m_rampSampler, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  glSamplerParameteri(m_rampSampler, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glSamplerParameteri(m_rampSampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  glBindSampler(1, m_rampSampler);
+  glBindSampler(2, m_rampSampler);
+  const GLuint p = m_shadedProgram;
+  glUseProgram(p);
+  m_su.worldView = glGetUniformLocation(p, "uWorldView");
+  m_su.projection = glGetUniformLocation(p, "uProjection");
+  m_su.target = glGetUniformLocation(p, "uTarget");
+  m_su.outline = glGetUniformLocation(p, "uOutline");
+  m_su.edgePixels = glGetUniformLocation(p, "uEdgePixels");
+  m_su.edgeColour = glGetUniformLocation(p, "uEdgeColour");
+  m_su.diffuse = glGetUniformLocation(p, "uDiffuse");
+  m_su.ambient = glGetUniformLocation(p, "uAmbient");
+  m_su.specular = glGetUniformLocation(p, "uSpecular");
+  m_su.power = glGetUniformLocation(p, "uPower");
+  m_su.hasTexture = glGetUniformLocation(p, "uHasTexture");
+  m_su.sphereMode = glGetUniformLocation(p, "uSphereMode");
+  m_su.hasToon = glGetUniformLocation(p, "uHasToon");
+  m_su.toLight = glGetUniformLocation(p, "uToLight");
+  m_su.lightColour = glGetUniformLocation(p, "uLightColour");
+  glUniform1i(glGetUniformLocation(p, "uTexture"), 0);
+  glUniform1i(glGetUniformLocation(p, "uSphere"), 1);
+  glUniform1i(glGetUniformLocation(p, "uToon"), 2);
+  glUniform2f(m_su.target, float(m_width), float(m_height));
+  return true;
 }
 
 void GlDevice::ApplyDepth() {
@@ -448,6 +633,13 @@ HRESULT GlDevice::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
       m_destBlend = value;
       glBlendFunc(BlendFactor(m_srcBlend), BlendFactor(m_destBlend));
       break;
+    case D3DRS_MULTISAMPLEANTIALIAS: {
+      const bool on = value && m_multisample;
+      if (on == m_multisampleOn) break;
+      m_multisampleOn = on;
+      glBindFramebuffer(GL_FRAMEBUFFER, Target());
+      break;
+    }
     // Vertices always carry their colour and the program never lights them;
     // one matrix per vertex is all there is.
     case D3DRS_LIGHTING:
@@ -535,16 +727,7 @@ HRESULT GlDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, unsigned primitiveCount
     m_transformDirty = false;
   }
 
-  const size_t bytes = size_t(count) * stride;
-  glBindBuffer(GL_ARRAY_BUFFER, m_vbo);
-  if (bytes > m_vboSize) {
-    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(bytes), vertices, GL_STREAM_DRAW);
-    m_vboSize = bytes;
-  } else {
-    // Orphan the old store so the driver need not wait for the last draw.
-    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(m_vboSize), nullptr, GL_STREAM_DRAW);
-    glBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(bytes), vertices);
-  }
+  Upload(vertices, size_t(count) * stride);
 
   uintptr_t offset = 0;
   glEnableVertexAttribArray(0);
@@ -571,6 +754,105 @@ HRESULT GlDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, unsigned primitiveCount
   }
   glDrawArrays(PrimitiveMode(type), 0, GLsizei(count));
   return D3D_OK;
+}
+
+void GlDevice::Upload(const void* vertices, size_t bytes) {
+  glBindBuffer(GL_ARRAY_BUFFER, m_vbo);
+  if (bytes > m_vboSize) {
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(bytes), vertices, GL_STREAM_DRAW);
+    m_vboSize = bytes;
+  } else {
+    // Orphan the old store so the driver need not wait for the last draw.
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(m_vboSize), nullptr, GL_STREAM_DRAW);
+    glBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(bytes), vertices);
+  }
+}
+
+HRESULT GlDevice::DrawShadedUP(const ShadedMaterialDraw& draw, unsigned triangleCount, const void* vertices,
+                               unsigned stride) {
+  const unsigned count = PrimitiveVertexCount(D3DPT_TRIANGLELIST, triangleCount);
+  const unsigned size = FvfVertexSize(m_fvf);
+  const DWORD needed = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1;
+  if (!m_inScene || !vertices || count == 0 || size == 0 || stride < size || (m_fvf & needed) != needed ||
+      (m_fvf & D3DFVF_XYZRHW))
+    return D3DERR_INVALIDCALL;
+  GlTexture* textures[3] = {};
+  IDirect3DTexture9* given[3] = {draw.texture, draw.sphere, draw.toon};
+  for (int t = 0; t < 3; ++t) {
+    textures[t] = dynamic_cast<GlTexture*>(given[t]);
+    if (given[t] && !textures[t]) return D3DERR_INVALIDCALL;
+  }
+  m_context->MakeCurrent();
+  glUseProgram(m_shadedProgram);
+  const D3DMATRIX worldView = m_world * m_view;
+  glUniformMatrix4fv(m_su.worldView, 1, GL_FALSE, &worldView.m[0][0]);
+  glUniformMatrix4fv(m_su.projection, 1, GL_FALSE, &m_projection.m[0][0]);
+  const bool outline = draw.pass == ShadedMaterialDraw::kOutline;
+  glUniform1i(m_su.outline, outline ? 1 : 0);
+  glUniform1f(m_su.edgePixels, draw.edgeSize);
+  glUniform4fv(m_su.edgeColour, 1, draw.edgeColour);
+  glUniform4fv(m_su.diffuse, 1, draw.diffuse);
+  glUniform3fv(m_su.ambient, 1, draw.ambient);
+  glUniform3fv(m_su.specular, 1, draw.specular);
+  glUniform1f(m_su.power, draw.power);
+  glUniform1i(m_su.hasTexture, textures[0] ? 1 : 0);
+  glUniform1i(m_su.sphereMode, textures[1] && (draw.sphereMode == 1 || draw.sphereMode == 2) ? GLint(draw.sphereMode) : 0);
+  glUniform1i(m_su.hasToon, textures[2] ? 1 : 0);
+  // Towards the light, in view space (directions ignore the translation).
+  const float* d = draw.lightDirection;
+  float toLight[3];
+  for (int c = 0; c < 3; ++c) toLight[c] = -(d[0] * m_view.m[0][c] + d[1] * m_view.m[1][c] + d[2] * m_view.m[2][c]);
+  const float length = std::sqrt(toLight[0] * toLight[0] + toLight[1] * toLight[1] + toLight[2] * toLight[2]);
+  for (float& c : toLight) c = length > 0 ? c / length : 0;
+  glUniform3fv(m_su.toLight, 1, toLight);
+  glUniform3fv(m_su.lightColour, 1, draw.lightColour);
+  for (int t = 0; t < 3; ++t) {
+    glActiveTexture(GLenum(GL_TEXTURE0 + t));
+    glBindTexture(GL_TEXTURE_2D, textures[t] ? textures[t]->Name() : 0);
+  }
+
+  Upload(vertices, size_t(count) * stride);
+  glEnableVertexAttribArray(0);
+  glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, GLsizei(stride), nullptr);
+  glEnableVertexAttribArray(3);
+  glVertexAttribPointer(3, 3, GL_FLOAT, GL_FALSE, GLsizei(stride), reinterpret_cast<const void*>(uintptr_t(12)));
+  const uintptr_t uv = 24 + ((m_fvf & D3DFVF_DIFFUSE) ? 4 : 0);
+  glEnableVertexAttribArray(2);
+  glVertexAttribPointer(2, 2, GL_FLOAT, GL_FALSE, GLsizei(stride), reinterpret_cast<const void*>(uv));
+  if (outline && draw.edgeScale) {
+    const size_t bytes = size_t(count) * sizeof(float);
+    glBindBuffer(GL_ARRAY_BUFFER, m_edgeVbo);
+    if (bytes > m_edgeVboSize) m_edgeVboSize = bytes;
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(m_edgeVboSize), nullptr, GL_STREAM_DRAW);
+    glBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(bytes), draw.edgeScale);
+    glEnableVertexAttribArray(4);
+    glVertexAttribPointer(4, 1, GL_FLOAT, GL_FALSE, sizeof(float), nullptr);
+  } else {
+    glDisableVertexAttribArray(4);
+    glVertexAttrib1f(4, 1.0f);
+  }
+  glDrawArrays(GL_TRIANGLES, 0, GLsizei(count));
+
+  // Back to the fixed-function state: its program, stage 0's texture, and
+  // the attributes it does not feed.
+  glDisableVertexAttribArray(3);
+  glDisableVertexAttribArray(4);
+  for (int t = 2; t >= 0; --t) {
+    glActiveTexture(GLenum(GL_TEXTURE0 + t));
+    glBindTexture(GL_TEXTURE_2D, t == 0 && m_texture ? m_texture->Name() : 0);
+  }
+  glUseProgram(m_program);
+  m_transformDirty = true;
+  return D3D_OK;
+}
+
+void GlDevice::Resolve() {
+  if (!m_multisampleOn) return;
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, m_msFbo);
+  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, m_fbo);
+  glBlitFramebuffer(0, 0, GLint(m_width), GLint(m_height), 0, 0, GLint(m_width), GLint(m_height),
+                    GL_COLOR_BUFFER_BIT, GL_NEAREST);
+  glBindFramebuffer(GL_FRAMEBUFFER, m_msFbo);
 }
 
 HRESULT GlDevice::Clear(DWORD flags, D3DCOLOR color, float z, DWORD stencil) {
@@ -618,12 +900,13 @@ HRESULT GlDevice::Present() {
   int w = 0, h = 0;
   SDL_GL_GetDrawableSize(window, &w, &h);
   if (w <= 0 || h <= 0) return D3D_OK;  // minimised: nothing to show
+  Resolve();
   glBindFramebuffer(GL_READ_FRAMEBUFFER, m_fbo);
   glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
   glBlitFramebuffer(0, 0, GLint(m_width), GLint(m_height), 0, 0, w, h, GL_COLOR_BUFFER_BIT,
                     (GLint(m_width) == w && GLint(m_height) == h) ? GL_NEAREST : GL_LINEAR);
   SDL_GL_SwapWindow(window);
-  glBindFramebuffer(GL_FRAMEBUFFER, m_fbo);
+  glBindFramebuffer(GL_FRAMEBUFFER, Target());
   // Only a lost context loses the device; other errors leave it drawing.
   bool lost = false;
   for (GLenum error = glGetError(); error != GL_NO_ERROR; error = glGetError()) {
@@ -650,9 +933,11 @@ HRESULT GlDevice::ReadBackBuffer(std::vector<D3DCOLOR>* pixels, unsigned* width,
   if (!pixels) return D3DERR_INVALIDCALL;
   m_context->MakeCurrent();
   std::vector<D3DCOLOR> bottomUp(size_t(m_width) * m_height);
+  Resolve();
   glBindFramebuffer(GL_READ_FRAMEBUFFER, m_fbo);
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   glReadPixels(0, 0, GLsizei(m_width), GLsizei(m_height), GL_BGRA, GL_UNSIGNED_BYTE, bottomUp.data());
+  glBindFramebuffer(GL_FRAMEBUFFER, Target());
   pixels->resize(bottomUp.size());
   for (unsigned y = 0; y < m_height; ++y)
     std::copy_n(bottomUp.begin() + ptrdiff_t(size_t(m_height - 1 - y) * m_width), m_width,
@@ -695,7 +980,7 @@ class GlDirect3D : public IDirect3D9 {
                                              ? GlContext::CreateOffscreen()
                                              : GlContext::CreateForWindow(SdlWindowFromHwnd(focusWindow));
     if (!context) return D3DERR_NOTAVAILABLE;
-    auto* created = new GlDevice(std::move(context), w, h);
+    auto* created = new GlDevice(std::move(context), w, h, params->MultiSampleType == D3DMULTISAMPLE_4_SAMPLES);
     if (!created->Create()) {
       created->Release();
       return D3DERR_NOTAVAILABLE;

@@ -1,7 +1,10 @@
 // The rendering device over OpenGL 3.3 core. It draws into its own back
 // buffer (the size the device was created with, 1280 x 800 in this program)
 // and either shows it scaled to a window or keeps it offscreen (EGL without
-// any display) for tests and the headless tool to read back.
+// any display) for tests and the headless tool to read back. Asked for 4
+// samples a pixel it keeps a multisampled buffer too, drawn into while
+// D3DRS_MULTISAMPLEANTIALIAS is on; a window on a software rasteriser
+// declines it.
 #pragma once
 #include "platform/d3d9.h"
 

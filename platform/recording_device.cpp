@@ -35,6 +35,7 @@ std::string RenderStateName(D3DRENDERSTATETYPE state) {
     case D3DRS_ALPHABLENDENABLE: name = "D3DRS_ALPHABLENDENABLE"; break;
     case D3DRS_LIGHTING: name = "D3DRS_LIGHTING"; break;
     case D3DRS_INDEXEDVERTEXBLENDENABLE: name = "D3DRS_INDEXEDVERTEXBLENDENABLE"; break;
+    case D3DRS_MULTISAMPLEANTIALIAS: name = "D3DRS_MULTISAMPLEANTIALIAS"; break;
   }
   return Named(name, state);
 }
@@ -86,7 +87,10 @@ std::string PrimitiveName(D3DPRIMITIVETYPE type) {
 }
 
 void RecordingDevice::Record(std::string text) {
-  calls.push_back(RecordedCall{std::move(text), D3DMATRIX(), {}});
+  RecordedCall call;
+  call.text = std::move(text);
+  call.matrix = D3DMATRIX();
+  calls.push_back(std::move(call));
 }
 
 HRESULT RecordingDevice::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
@@ -131,6 +135,25 @@ HRESULT RecordingDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, unsigned primiti
   if (!m_inScene || !vertices || count == 0 || size == 0 || stride < size) return D3DERR_INVALIDCALL;
   const auto* bytes = static_cast<const uint8_t*>(vertices);
   calls.back().vertices.assign(bytes, bytes + size_t(count) * stride);
+  return D3D_OK;
+}
+
+HRESULT RecordingDevice::DrawShadedUP(const ShadedMaterialDraw& draw, unsigned triangleCount, const void* vertices,
+                                      unsigned stride) {
+  const bool outline = draw.pass == ShadedMaterialDraw::kOutline;
+  Record(Format("DrawShadedUP(%s, %u, %u)", outline ? "outline" : "material", triangleCount, stride));
+  const unsigned count = PrimitiveVertexCount(D3DPT_TRIANGLELIST, triangleCount);
+  const unsigned size = FvfVertexSize(m_fvf);
+  const DWORD needed = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1;
+  if (!m_inScene || !vertices || count == 0 || size == 0 || stride < size || (m_fvf & needed) != needed ||
+      (m_fvf & D3DFVF_XYZRHW))
+    return D3DERR_INVALIDCALL;
+  RecordedCall& call = calls.back();
+  call.shaded = draw;
+  call.shaded.edgeScale = nullptr;
+  if (draw.edgeScale) call.edgeScales.assign(draw.edgeScale, draw.edgeScale + count);
+  const auto* bytes = static_cast<const uint8_t*>(vertices);
+  call.vertices.assign(bytes, bytes + size_t(count) * stride);
   return D3D_OK;
 }
 

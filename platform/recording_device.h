@@ -13,7 +13,11 @@ namespace qev {
 struct RecordedCall {
   std::string text;               // e.g. "SetRenderState(D3DRS_ZENABLE, 1)"
   D3DMATRIX matrix;               // SetTransform: the matrix given
-  std::vector<uint8_t> vertices;  // DrawPrimitiveUP: the vertex bytes read
+  std::vector<uint8_t> vertices;  // DrawPrimitiveUP, DrawShadedUP: the vertex bytes read
+  // DrawShadedUP: every parameter as given (edgeScale pointing nowhere; the
+  // scales read are in edgeScales, empty when none were given).
+  ShadedMaterialDraw shaded;
+  std::vector<float> edgeScales;
 };
 
 class RecordingTexture;
@@ -30,6 +34,10 @@ class RecordingDevice : public IDirect3DDevice9 {
   HRESULT SetTexture(DWORD stage, IDirect3DTexture9* texture) override;
   HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, unsigned primitiveCount, const void* vertices,
                           unsigned stride) override;
+  // Recorded as "DrawShadedUP(material|outline, triangles, stride)" with
+  // the parameters in the call's `shaded` and `edgeScales`.
+  HRESULT DrawShadedUP(const ShadedMaterialDraw& draw, unsigned triangleCount, const void* vertices,
+                       unsigned stride) override;
   HRESULT Clear(DWORD flags, D3DCOLOR color, float z, DWORD stencil) override;
   HRESULT BeginScene() override;
   HRESULT EndScene() override;

@@ -31,7 +31,7 @@ int CDDPro90::Init(HWND window, const std::function<IDirect3D9*()>& createDirect
   m_pp.BackBufferWidth = unsigned(m_nWidth);
   m_pp.BackBufferHeight = unsigned(m_nHeight);
   m_pp.BackBufferCount = 1;
-  m_pp.MultiSampleType = D3DMULTISAMPLE_NONE;
+  m_pp.MultiSampleType = m_multiSampleType;
   m_pp.MultiSampleQuality = 0;
   m_pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
   m_pp.Windowed = 1;
@@ -51,6 +51,13 @@ int CDDPro90::Init(HWND window, const std::function<IDirect3D9*()>& createDirect
   }
   SetDefaultStates();
   return 1;
+}
+
+void CDDPro90::SetMultiSample(int on) {
+  on = on ? 1 : 0;
+  if (!m_pDevice || on == m_bMultiSampleOn) return;
+  m_pDevice->SetRenderState(D3DRS_MULTISAMPLEANTIALIAS, DWORD(on));
+  m_bMultiSampleOn = on;
 }
 
 int CDDPro90::BeginDraw() {
@@ -127,5 +134,6 @@ void CDDPro90::Term() {
   }
   m_bInScene = 0;
   m_bDeviceLost = 0;
+  m_bMultiSampleOn = 0;
   m_hWnd = nullptr;
 }

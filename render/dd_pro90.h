@@ -25,6 +25,9 @@ class CDDPro90 {
   // The same with the Direct3D object made by a caller's factory (tests
   // script adapters and failures this way); the frame owns what it returns.
   int Init(HWND window, const std::function<IDirect3D9*()>& createDirect3D, int width = 1280, int height = 800);
+  // Multisampled drawing on or off from the next BeginDraw (a device made
+  // without samples ignores it); the state is only sent when it changes.
+  void SetMultiSample(int on);
   int BeginDraw();
   int EndDraw();
   int SetDefaultStates();
@@ -42,4 +45,7 @@ class CDDPro90 {
   D3DPRESENT_PARAMETERS m_pp{};
   int m_bInScene = 0;
   int m_bDeviceLost = 0;  // set by a failed Present; no frame runs after it
+  // Samples per pixel the next Init asks for: none, or 4 for shaded drawing.
+  D3DMULTISAMPLE_TYPE m_multiSampleType = D3DMULTISAMPLE_NONE;
+  int m_bMultiSampleOn = 0;
 };

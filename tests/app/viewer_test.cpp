@@ -120,6 +120,42 @@ TEST(Viewer, RememberedPathsGoThroughTheSettings) {
   EXPECT_EQ(rig.viewer.m_szMotionPath, std::string(127, 'm'));  // cut to 127 units
 }
 
+TEST(Viewer, ShadingKeyFlipsSolidShadingAndTheSettingRemembersIt) {
+  struct Case {
+    const char16_t* stored;  // SHADING in the file before start-up; null: none
+    int presses;             // S pressed this many times (one frame apart)
+    int shaded;              // the switch afterwards
+    const char16_t* written;  // SHADING after shutdown; null: not written
+  };
+  const Case cases[] = {
+      {nullptr, 0, 1, nullptr},  // a file that never named it stays as it was
+      {nullptr, 1, 0, u"0"},     {u"0", 0, 0, u"0"}, {u"0", 1, 1, u"1"},
+      {u"1", 2, 1, u"1"},        {u"yes", 0, 1, u"1"},  // not 0 or 1: on, and put right
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.presses);
+    ViewerRig rig;
+    if (c.stored) rig.settings.SetSetting(kShadingKey, c.stored);
+    rig.viewer.ReadShadingSetting();
+    rig.viewer.m_timer.Start(30);
+    for (int i = 0; i < c.presses; ++i) {
+      rig.keyboard.Then({'S'});
+      rig.keyboard.Then({});
+    }
+    rig.Frames(2 * c.presses);
+    EXPECT_EQ(rig.viewer.Shaded, c.shaded);
+    EXPECT_EQ(rig.viewer.DrawType, 1);  // the draw type is left alone
+    rig.viewer.StoreShadingSetting();
+    char16_t value[260] = {};
+    const bool found = rig.settings.GetSetting(kShadingKey, value);
+    EXPECT_EQ(found, c.written != nullptr);
+    if (c.written) {
+      EXPECT_EQ(std::u16string(value), std::u16string(c.written));
+    }
+  }
+  EXPECT_NE(CViewer::Title().find(u"[F5]DrawType [S]Shading [F6]DrawBone"), std::u16string::npos);
+}
+
 TEST(Viewer, MouseHandlersAreEnteredOnceAndTrackButtons) {
   ViewerRig rig;
   rig.viewer.AddMouseHandlers();

@@ -17,7 +17,7 @@ pid=$!
 
 wid=$(wait_window "QEV") || fail "no window appeared"
 title=$(xprop -id "$wid" _NET_WM_NAME | sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
-expected='QEVテスト v0.92 ([F1]LoadPMD [F2]LoadVPD [F3]LoadVMD [F4]CalcIK   [F5]DrawType [F6]DrawBone [F7]DrawRigid [F8]CalcBullet   [F9]SaveXSkin [F10]SaveXMesh [V]SaveVideo   [F11]Camera   [SPC]ResetBullet)'
+expected='QEVテスト v0.92 ([F1]LoadPMD [F2]LoadVPD [F3]LoadVMD [F4]CalcIK   [F5]DrawType [S]Shading [F6]DrawBone [F7]DrawRigid [F8]CalcBullet   [F9]SaveXSkin [F10]SaveXMesh [V]SaveVideo   [F11]Camera   [SPC]ResetBullet)'
 [ "$title" = "$expected" ] || fail "title is '$title'"
 geometry=$(xdotool getwindowgeometry "$wid")
 echo "$geometry" | grep -q "Geometry: 1280x800" || fail "client area: $geometry"

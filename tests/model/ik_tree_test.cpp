@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
+#include <random>
 #include <vector>
 
 #include "model/pmd_bone.h"
@@ -244,6 +246,64 @@ TEST(IkTree, ChainBonesOutsideTheSkeletonAreSkipped) {
   std::vector<D3DXMATRIX> W = rig.W;
   Solve({&rig.goals, &empty, &rig.pmd, W.data(), rig.B.data(), rig.G.data(), nullptr});
   EXPECT_EQ(W[1], rig.W[1]);
+}
+
+// The solver's inverse against the general one, entry for entry, on bone
+// worlds as a skeleton makes them (rigid turns and offsets stacked down a
+// chain, some scaled or sheared), and on matrices it must hand to the
+// general inverse or refuse as that one does.
+TEST(IkTree, TheBoneWorldInverseEqualsTheGeneralInverse) {
+  std::mt19937 random(15);
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  auto turn = [&] {
+    D3DXQUATERNION q(unit(random), unit(random), unit(random), unit(random));
+    D3DXQuaternionNormalize(&q, &q);
+    D3DXMATRIX m;
+    D3DXMatrixRotationQuaternion(&m, &q);
+    m._41 = 20 * unit(random);
+    m._42 = 20 * unit(random);
+    m._43 = 20 * unit(random);
+    return m;
+  };
+  auto expectSame = [](const D3DXMATRIX& w) {
+    D3DXMATRIX general;
+    BoneWorldInverse fast;
+    const bool invertible = D3DXMatrixInverse(&general, nullptr, &w) != nullptr;
+    ASSERT_EQ(InverseOfBoneWorld(w, &fast), invertible);
+    if (!invertible) return;
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(fast.m[r][c], general.m[r][c]) << r << "," << c;
+  };
+  for (int i = 0; i < 2000; ++i) {
+    SCOPED_TRACE(i);
+    D3DXMATRIX w = turn();
+    for (int depth = i % 6; depth > 0; --depth) w = turn() * w;
+    if (i % 5 == 0) {  // scaled and sheared: still a last column of 0, 0, 0, 1
+      w._11 *= 3.0f;
+      w._23 += 0.5f * unit(random);
+    }
+    expectSame(w);
+  }
+  const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+  struct Case {
+    const char* what;
+    D3DXMATRIX w;
+  };
+  const Case cases[] = {
+      {"identity", D3DXMATRIX(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1)},
+      {"a last column other than 0 0 0 1", D3DXMATRIX(1, 0, 0, 0.5f, 0, 2, 0, 0, 0, 0, 1, -1, 3, 4, 5, 2)},
+      {"a w of 2", D3DXMATRIX(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 3, 4, 5, 2)},
+      {"flattened to a plane", D3DXMATRIX(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 3, 4, 5, 1)},
+      {"all zero but w", D3DXMATRIX(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1)},
+      {"an infinite offset", D3DXMATRIX(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, inf, 4, 5, 1)},
+      {"a NaN turn", D3DXMATRIX(1, 0, 0, 0, 0, nan, 0, 0, 0, 0, 1, 0, 3, 4, 5, 1)},
+      {"tiny", D3DXMATRIX(1e-30f, 0, 0, 0, 0, 1e-30f, 0, 0, 0, 0, 1e-30f, 0, 3, 4, 5, 1)},
+      {"huge", D3DXMATRIX(1e30f, 0, 0, 0, 0, 1e30f, 0, 0, 0, 0, 1e30f, 0, 3e30f, 4, 5, 1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    expectSame(c.w);
+  }
 }
 
 }  // namespace

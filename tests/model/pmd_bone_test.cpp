@@ -361,4 +361,32 @@ TEST(PmdBone, WalksFollowNodesAddedAndClearedAfterAWalk) {
   EXPECT_EQ(root.FindByIndex(0), fresh);
 }
 
+TEST(PmdBone, AfterATurnTheSubtreeUpdateEqualsAFullOne) {
+  // a chain of four with a side branch; each node in turn gets a new
+  // animation, and the update from it must equal a full update to the bit
+  CPmdFile pmd;
+  Load(pmd, {Bone("a", -1, 0, 0, 9, 0), Bone("b", 0, 0, 0, 6, 1), Bone("c", 1, 0, 1, 3, 0), Bone("d", 2, 0, 0, 0, 0),
+             Bone("e", 1, 0, -1, 5, 0)});
+  CPmdBone root;
+  CPmdBone* a = root.AddChild(0, pmd);
+  CPmdBone* b = a->AddChild(1, pmd);
+  CPmdBone* c = b->AddChild(2, pmd);
+  CPmdBone* d = c->AddChild(3, pmd);
+  CPmdBone* e = b->AddChild(4, pmd);
+  CPmdBone* nodes[] = {a, b, c, d, e};
+  for (CPmdBone* node : nodes) node->m_mAnim = Rotation({0.1f, 0.2f, -0.1f, 0.97f}) * Translation(0.1f, 0, 0);
+  D3DXMATRIX W[5], B[5], full[5], fullB[5];
+  root.UpdateMatrices(W, B);
+  for (CPmdBone* node : nodes) {
+    SCOPED_TRACE(node->m_nIndex);
+    node->m_mAnim = Rotation({0.3f, -0.1f, 0.05f, 0.95f}) * node->m_mAnim;
+    node->UpdateTurned(W, B);
+    root.UpdateMatrices(full, fullB);
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_EQ(W[i], full[i]) << i;
+      EXPECT_EQ(B[i], fullB[i]) << i;
+    }
+  }
+}
+
 }  // namespace

@@ -35,15 +35,51 @@ bool ParseSize(const char* text, int* width, int* height) {
   return true;
 }
 
+int TakePictureArgument(int argc, char** argv, int* i, PictureOptions* picture, std::string* error) {
+  const char* arg = argv[*i];
+  const char* value = *i + 1 < argc ? argv[*i + 1] : nullptr;
+  if (!std::strcmp(arg, "--solid") || !std::strcmp(arg, "--wire")) {
+    picture->drawType = arg[2] == 's' ? 2 : 1;
+  } else if (!std::strcmp(arg, "--unlit")) {
+    picture->shaded = false;
+  } else if (!std::strcmp(arg, "--hud")) {
+    picture->hud = true;
+  } else if (!std::strcmp(arg, "--camera")) {
+    ++*i;
+    if (!value || !value[0]) {
+      *error = "--camera needs a file";
+      return -1;
+    }
+    if (!picture->cameraFile.empty()) {
+      *error = "--camera given twice";
+      return -1;
+    }
+    picture->cameraFile = value;
+  } else if (!std::strcmp(arg, "--size")) {
+    ++*i;
+    if (!value || !ParseSize(value, &picture->width, &picture->height)) {
+      *error = "--size takes WxH, each side from 1 to " + std::to_string(kMaxSide);
+      return -1;
+    }
+  } else {
+    return 0;
+  }
+  return 1;
+}
+
 void RenderUsage(FILE* out) {
   std::fputs(
       "usage: qevtool render MODEL [--pose P.vpd | --motion M.vmd [--frame N]] [--no-ik] [--no-physics]\n"
       "                     [--camera CAM.vmd] [--physics-substeps N] [--size WxH] [--solid | --wire]\n"
-      "                     [--rigid] [--bones] [--hud] -o OUT.png\n"
+      "                     [--unlit] [--rigid] [--bones] [--hud] -o OUT.png\n"
       "Draws one frame exactly as the viewer draws it, offscreen (OpenGL through\n"
       "EGL, no display needed): the start-up camera, the floor grid, the IK goal\n"
       "markers (unless --no-ik) and the model with its textures, in wireframe (the\n"
-      "viewer's start, or --wire) or solid (--solid). The model is posed as\n"
+      "viewer's start, or --wire) or solid (--solid). Solid is shaded: a\n"
+      "directional light (the motion's light keys change it), toon ramps, sphere\n"
+      "maps, outlines, 4x multisampling; --unlit draws it flat with its material\n"
+      "colours and textures alone, as the viewer's unshaded solid mode does.\n"
+      "The model is posed as\n"
       "`qevtool pose` says: the pose, or the motion played from frame 0 to frame N\n"
       "(default 0) one frame at a time, with its physics. --rigid adds the physics\n"
       "view of F7: every rigid body, the ground and the contact points as lines.\n"
@@ -65,13 +101,10 @@ void RenderUsage(FILE* out) {
 
 int RunRender(int argc, char** argv) {
   SceneOptions options;
-  int width = 1280, height = 800;
-  int drawType = 1;  // the viewer starts in wireframe
+  PictureOptions picture;
   int drawRigid = 0;
   int drawBone = 0;
-  bool hud = false;
   const char* output = nullptr;
-  std::string cameraFile;
   std::string error;
   for (int i = 0; i < argc && error.empty(); ++i) {
     const char* arg = argv[i];
@@ -80,24 +113,11 @@ int RunRender(int argc, char** argv) {
       return 0;
     }
     if (TakeSceneArgument(argc, argv, &i, &options, &error)) continue;
-    if (!std::strcmp(arg, "--solid") || !std::strcmp(arg, "--wire")) {
-      drawType = arg[2] == 's' ? 2 : 1;
-    } else if (!std::strcmp(arg, "--rigid")) {
+    if (TakePictureArgument(argc, argv, &i, &picture, &error)) continue;
+    if (!std::strcmp(arg, "--rigid")) {
       drawRigid = 1;
     } else if (!std::strcmp(arg, "--bones")) {
       drawBone = 1;
-    } else if (!std::strcmp(arg, "--camera")) {
-      if (i + 1 >= argc || !argv[i + 1][0])
-        error = "--camera needs a file";
-      else if (!cameraFile.empty())
-        error = "--camera given twice";
-      else
-        cameraFile = argv[++i];
-    } else if (!std::strcmp(arg, "--hud")) {
-      hud = true;
-    } else if (!std::strcmp(arg, "--size")) {
-      if (i + 1 >= argc || !ParseSize(argv[++i], &width, &height))
-        error = "--size takes WxH, each side from 1 to " + std::to_string(kMaxSide);
     } else if (!std::strcmp(arg, "-o")) {
       if (i + 1 >= argc || !argv[i + 1][0])
         error = "-o needs a file";
@@ -116,6 +136,9 @@ int RunRender(int argc, char** argv) {
     RenderUsage(stderr);
     return 2;
   }
+  const int width = picture.width, height = picture.height, drawType = picture.drawType;
+  const bool shaded = picture.shaded, hud = picture.hud;
+  const std::string& cameraFile = picture.cameraFile;
 
   // A camera motion that cannot be used fails before any drawing is set up.
   CCameraTrack cameraTrack;
@@ -128,6 +151,8 @@ int RunRender(int argc, char** argv) {
   // The viewer's start-up, offscreen: device, camera, IK goal locator,
   // physics debug drawer, grid.
   CDDPro90 deviceFrame;
+  // samples for the shaded solid model alone: every other picture stays as drawn without
+  if (shaded && drawType == 2) deviceFrame.m_multiSampleType = D3DMULTISAMPLE_4_SAMPLES;
   if (!deviceFrame.Init(nullptr, DeviceBackend::kOffscreenGl, width, height)) {
     std::fprintf(stderr, "qevtool render: no offscreen OpenGL 3.3 device (EGL without a display)\n");
     return 1;
@@ -156,6 +181,7 @@ int RunRender(int argc, char** argv) {
   frame.grid = &grid;
   frame.ikGoalLocator = &ikGoalLocator;
   frame.DrawType = drawType;
+  frame.Shaded = shaded ? 1 : 0;
   frame.DrawRigid = drawRigid;
   frame.DrawBone = drawBone;
   AddSceneSteps(&frame, &scene);

@@ -5,6 +5,7 @@
 // and model), offscreen.
 #pragma once
 #include <cstdio>
+#include <string>
 
 // The largest picture side asked for: far beyond any thumbnail, well inside
 // what the device takes.
@@ -12,6 +13,20 @@ constexpr int kMaxSide = 4096;
 
 // "WxH" with both sides from 1 to kMaxSide.
 bool ParseSize(const char* text, int* width, int* height);
+
+// How a picture is drawn, as `render` and `video` both take it:
+// --size WxH, --solid | --wire, --unlit, --camera CAM.vmd, --hud.
+struct PictureOptions {
+  int width = 1280, height = 800;
+  int drawType = 1;  // the viewer starts in wireframe; 2 solid
+  bool shaded = true;
+  bool hud = false;
+  std::string cameraFile;
+};
+// Takes argv[*i] when it is one of those options, moving *i past its value.
+// 1 when taken, 0 when it is none of them, -1 when it is one but wrong (the
+// message in *error).
+int TakePictureArgument(int argc, char** argv, int* i, PictureOptions* picture, std::string* error);
 
 // Exit status: 0 written, 1 a file failed or no offscreen device could be
 // made (why on stderr), 2 bad usage.

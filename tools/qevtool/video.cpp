@@ -89,12 +89,12 @@ bool ParseWhole(const char* text, long long least, long long most, long long* ou
 void VideoUsage(FILE* out) {
   std::fputs(
       "usage: qevtool video MODEL MOTION [--camera CAM.vmd] [--audio MUSIC [--audio-offset N]] [--from A]\n"
-      "                     [--to B] [--size WxH] [--fps 30|60] [--solid | --wire] [--no-ik] [--no-physics]\n"
+      "                     [--to B] [--size WxH] [--fps 30|60] [--solid | --wire] [--unlit] [--no-ik] [--no-physics]\n"
       "                     [--physics-substeps N] [--hud] [--max-frames N] -o OUT.mp4 | OUT.mkv | FOLDER/\n"
       "Records the motion picture by picture, each drawn offscreen exactly as\n"
       "`qevtool render` draws it (the start-up camera or the camera motion's view,\n"
       "the floor grid, the IK goal markers unless --no-ik, the model in wireframe\n"
-      "or --solid). The motion plays from frame 0 as in the viewer, with its\n"
+      "or --solid, shaded unless --unlit). The motion plays from frame 0 as in the viewer, with its\n"
       "physics unless --no-physics, and the video shows frames A (default 0) to B\n"
       "(default the motion's last: its highest key frame wraps to 0 and is never\n"
       "shown), both included.\n"
@@ -126,11 +126,11 @@ void VideoUsage(FILE* out) {
 
 int RunVideo(int argc, char** argv) {
   SceneOptions options;
-  std::string music, cameraFile;
-  int width = 1280, height = 800, fps = 30;
-  int drawType = 1;  // the viewer starts in wireframe
+  PictureOptions picture;
+  std::string music;
+  int fps = 30;
   long long from = 0, to = 0, maxFrames = qev::bake::kDefaultMaxFrames, audioOffset = 0;
-  bool toGiven = false, offsetGiven = false, hud = false;
+  bool toGiven = false, offsetGiven = false;
   const char* output = nullptr;
   std::string error;
   for (int i = 0; i < argc && error.empty(); ++i) {
@@ -142,21 +142,20 @@ int RunVideo(int argc, char** argv) {
     }
     if (const int taken = TakePhysicsSubsteps(argc, argv, &i, &options.physicsSubsteps, &error)) {
       if (taken > 0) continue;
-    } else if (!std::strcmp(arg, "--solid") || !std::strcmp(arg, "--wire")) {
-      drawType = arg[2] == 's' ? 2 : 1;
+    } else if (const int taken = TakePictureArgument(argc, argv, &i, &picture, &error)) {
+      if (taken > 0) continue;
     } else if (!std::strcmp(arg, "--no-ik")) {
       options.ik = false;
     } else if (!std::strcmp(arg, "--no-physics")) {
       options.physics = false;
-    } else if (!std::strcmp(arg, "--audio") || !std::strcmp(arg, "--camera")) {
+    } else if (!std::strcmp(arg, "--audio")) {
       const char* file = value();
-      std::string& slot = arg[2] == 'a' ? music : cameraFile;
       if (!file || !file[0])
-        error = std::string(arg) + " needs a file";
-      else if (!slot.empty())
-        error = std::string(arg) + " given twice";
+        error = "--audio needs a file";
+      else if (!music.empty())
+        error = "--audio given twice";
       else
-        slot = file;
+        music = file;
     } else if (!std::strcmp(arg, "--from") || !std::strcmp(arg, "--to")) {
       const char* text = value();
       long long* slot = arg[2] == 'f' ? &from : &to;
@@ -172,8 +171,6 @@ int RunVideo(int argc, char** argv) {
                 " to " + std::to_string(CPlayer::kMaxAudioOffset);
       audioOffset = negative ? -size : size;
       offsetGiven = true;
-    } else if (!std::strcmp(arg, "--hud")) {
-      hud = true;
     } else if (!std::strcmp(arg, "--max-frames")) {
       const char* text = value();
       if (!text || !ParseWhole(text, 1, INT64_MAX, &maxFrames))
@@ -186,10 +183,6 @@ int RunVideo(int argc, char** argv) {
         fps = 60;
       else
         error = "--fps takes 30 or 60";
-    } else if (!std::strcmp(arg, "--size")) {
-      const char* text = value();
-      if (!text || !ParseSize(text, &width, &height))
-        error = "--size takes WxH, each side from 1 to " + std::to_string(kMaxSide);
     } else if (!std::strcmp(arg, "-o")) {
       const char* file = value();
       if (!file || !file[0])
@@ -220,7 +213,7 @@ int RunVideo(int argc, char** argv) {
       error = std::string("'") + output + "' is no .mp4 or .mkv file nor a folder (FOLDER/)";
     else if (target == VideoTarget::kPictures && !music.empty())
       error = "--audio needs a video file, not a folder";
-    else if (target != VideoTarget::kPictures && (width % 2 || height % 2))
+    else if (target != VideoTarget::kPictures && (picture.width % 2 || picture.height % 2))
       error = "a video file's sides must be even";
   }
   if (!error.empty()) {
@@ -228,6 +221,9 @@ int RunVideo(int argc, char** argv) {
     VideoUsage(stderr);
     return 2;
   }
+  const int width = picture.width, height = picture.height, drawType = picture.drawType;
+  const bool shaded = picture.shaded, hud = picture.hud;
+  const std::string& cameraFile = picture.cameraFile;
 
   // A camera motion that cannot be used fails before any drawing is set up.
   CCameraTrack cameraTrack;
@@ -239,6 +235,7 @@ int RunVideo(int argc, char** argv) {
 
   // The start-up of `qevtool render`, offscreen.
   CDDPro90 deviceFrame;
+  if (shaded && drawType == 2) deviceFrame.m_multiSampleType = D3DMULTISAMPLE_4_SAMPLES;
   if (!deviceFrame.Init(nullptr, DeviceBackend::kOffscreenGl, width, height)) {
     std::fprintf(stderr, "qevtool video: no offscreen OpenGL 3.3 device (EGL without a display)\n");
     return 1;
@@ -295,6 +292,7 @@ int RunVideo(int argc, char** argv) {
   frame.grid = &grid;
   frame.ikGoalLocator = &ikGoalLocator;
   frame.DrawType = drawType;
+  frame.Shaded = shaded ? 1 : 0;
   AddSceneSteps(&frame, &scene);
   CTimeline timeline;  // lets go of its atlas before the device goes
   if (hud) frame.drawOverlay = [&] { timeline.Draw(deviceFrame.m_pDevice, width, height, SceneTimeline(scene)); };

@@ -143,7 +143,7 @@ TEST(QevtoolCamera, RenderThroughACameraKeyShowsTheQuadWhereTheMathSaysIt) {
     key.rot[1] = c.yaw;
     key.rot[2] = c.roll;
     dir.WriteFile("cam.vmd", CameraFile({key}));
-    const auto run = Qevtool(dir, "render quad.pmd --solid --camera cam.vmd -o out.png");
+    const auto run = Qevtool(dir, "render quad.pmd --solid --unlit --camera cam.vmd -o out.png");
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string bytes = dir.ReadFile("out.png");
     qev::DecodedPicture picture;

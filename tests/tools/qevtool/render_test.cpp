@@ -88,7 +88,7 @@ TEST(QevtoolRender, TexturedQuadShowsItsQuartersWhereTheCameraPutsThem) {
   TempDir dir;
   dir.WriteFile("quad.pmd", qev::fixture::BuildPmd(qev::test::TexturedQuad()));
   dir.WriteFile("quad.bmp", qev::test::QuadTexture());
-  ASSERT_EQ(Qevtool(dir, "render quad.pmd --solid -o solid.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, "render quad.pmd --solid --unlit -o solid.png").status, 0);
   ASSERT_EQ(Qevtool(dir, "render quad.pmd -o wire.png").status, 0);
   Picture solid, wire;
   ASSERT_TRUE(solid.Load(dir, "solid.png"));
@@ -144,7 +144,7 @@ TEST(QevtoolRender, TurnedBoneMovesItsBox) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
-    const auto run = Qevtool(dir, "render box.pmd --solid " + c.args + " -o out.png");
+    const auto run = Qevtool(dir, "render box.pmd --solid --unlit " + c.args + " -o out.png");
     ASSERT_EQ(run.status, 0) << run.err;
     Picture p;
     ASSERT_TRUE(p.Load(dir, "out.png"));
@@ -234,8 +234,8 @@ TEST(QevtoolRender, SizeKeepsTheViewAndIkGoalsShowUnlessSwitchedOff) {
   TempDir dir;
   std::string error;
   ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
-  ASSERT_EQ(Qevtool(dir, "render sample.pmd --size 320x200 --solid -o small.png").status, 0);
-  ASSERT_EQ(Qevtool(dir, "render sample.pmd --size 320x200 --solid --no-ik -o noik.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, "render sample.pmd --size 320x200 --solid --unlit -o small.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, "render sample.pmd --size 320x200 --solid --unlit --no-ik -o noik.png").status, 0);
   Picture small, noIk;
   ASSERT_TRUE(small.Load(dir, "small.png"));
   ASSERT_TRUE(noIk.Load(dir, "noik.png"));
@@ -261,7 +261,7 @@ TEST(QevtoolRender, SampleFaceCarriesItsTextureTimesTheSkin) {
   TempDir dir;
   std::string error;
   ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
-  ASSERT_EQ(Qevtool(dir, "render sample.pmd --solid -o face.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, "render sample.pmd --solid --unlit -o face.png").status, 0);
   Picture p;
   ASSERT_TRUE(p.Load(dir, "face.png"));
   // The head's front is at the viewer's z = 1.2; the texture's face covers
@@ -301,9 +301,9 @@ TEST(QevtoolRender, SampleExpressionsChangeTheDrawnFace) {
     d.morphs = {{qev::Sjis(morph), 0, 1.0f}};
     dir.WriteFile(std::string(morph) + ".vmd", qev::fixture::BuildVmd(d));
   }
-  ASSERT_EQ(Qevtool(dir, "render sample.pmd --solid -o still.png").status, 0);
-  ASSERT_EQ(Qevtool(dir, "render sample.pmd --motion まばたき.vmd --solid -o blink.png").status, 0);
-  ASSERT_EQ(Qevtool(dir, "render sample.pmd --motion あ.vmd --solid -o open.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, "render sample.pmd --solid --unlit -o still.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, "render sample.pmd --motion まばたき.vmd --solid --unlit -o blink.png").status, 0);
+  ASSERT_EQ(Qevtool(dir, "render sample.pmd --motion あ.vmd --solid --unlit -o open.png").status, 0);
   Picture still, blink, open;
   ASSERT_TRUE(still.Load(dir, "still.png"));
   ASSERT_TRUE(blink.Load(dir, "blink.png"));
@@ -347,7 +347,7 @@ TEST(QevtoolRender, ModelWithoutMaterialsOrBonesLeavesTheGridAlone) {
   dir.WriteFile("bare.pmd", qev::fixture::BuildPmd(bare));
   for (const char* model : {"empty.pmd", "bare.pmd"}) {
     SCOPED_TRACE(model);
-    const auto run = Qevtool(dir, std::string("render ") + model + " --solid -o out.png");
+    const auto run = Qevtool(dir, std::string("render ") + model + " --solid --unlit -o out.png");
     ASSERT_EQ(run.status, 0) << run.err;
     Picture p;
     ASSERT_TRUE(p.Load(dir, "out.png"));
@@ -370,7 +370,7 @@ TEST(QevtoolRender, HudShowsTheCounterAndTheBarAlongTheBottom) {
   TempDir dir;
   std::string error;
   ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
-  const std::string walk = "render sample.pmd --motion walk.vmd --solid ";
+  const std::string walk = "render sample.pmd --motion walk.vmd --solid --unlit ";
   ASSERT_EQ(Qevtool(dir, walk + "--frame 20 --hud -o hud.png").status, 0);
   ASSERT_EQ(Qevtool(dir, walk + "--frame 20 -o plain.png").status, 0);
   ASSERT_EQ(Qevtool(dir, walk + "--frame 130 --hud --size 640x400 -o wrapped.png").status, 0);
