@@ -41,19 +41,6 @@ std::vector<int> TargetMorphs(const CMorph& morph) {
   return out;
 }
 
-// A native path to a material's picture: the texture field up to its
-// first "*", from the model's folder, with the model's "\" separators.
-std::string PicturePath(const PmdMaterial& material, const std::string& modelPath) {
-  std::string_view name = PmdName(material.texture);
-  name = name.substr(0, name.find('*'));
-  if (name.empty()) return {};
-  std::string file = qev::Cp932ToUtf8(name);
-  std::replace(file.begin(), file.end(), '\\', '/');
-  const size_t slash = modelPath.rfind('/');
-  if (slash == std::string::npos || slash == 0) return file;
-  return modelPath.substr(0, slash) + "/" + file;
-}
-
 // The local translation and rotation of a bone's node as its current
 // animation and bind offset make it (the matrix the X bake keys).
 void LocalPose(const CPmdBone& node, float translation[3], float rotation[4]) {
@@ -122,20 +109,23 @@ void FillGltfModel(const CScene& scene, const std::string& modelPath, qev::gltf:
   // Materials and their pictures, each picture file read once.
   std::vector<std::string> picturePaths;
   CDDTexPro90 reader;
+  const size_t slash = modelPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : modelPath.substr(0, slash + 1);
   for (int32_t m = 0; m < model.m_nMaterial; ++m) {
     const PmdMaterial& rec = model.m_pMaterial[m];
+    // the material as the shaded draw sees it: colour, texture, sides
+    const MaterialLook& look = scene.m_looks.at(size_t(m));
     qev::gltf::Material mat;
     mat.name = "material " + std::to_string(m);
-    std::copy(rec.diffuse, rec.diffuse + 4, mat.diffuse);
-    // The viewer draws every face from both sides.
-    mat.doubleSided = true;
+    std::copy(look.diffuse, look.diffuse + 4, mat.diffuse);
+    mat.doubleSided = look.doubleSided;
     // The triangles as the reader turned them: counter-clockwise seen from
     // the side their normals point to, as glTF has it.
     for (uint32_t k = 0; k + 2 < rec.indexCount; k += 3) {
       const uint16_t* t = &model.m_pIndex[rec.firstIndex + k];
       mat.indices.insert(mat.indices.end(), {t[0], t[1], t[2]});
     }
-    const std::string picture = PicturePath(rec, modelPath);
+    const std::string picture = look.texture.empty() ? std::string() : folder + look.texture;
     if (!picture.empty()) {
       const auto known = std::find(picturePaths.begin(), picturePaths.end(), picture);
       if (known != picturePaths.end()) {
