@@ -1,14 +1,18 @@
-// F9 and F10: the save dialog over the scene's X exports, and the frames a
+// F9 and F10: the save dialog over the scene's X exports (or its glTF
+// exports, when the name chosen ends in .glb or .gltf), and the frames a
 // bake shows while it runs (the viewer's loop does not run meanwhile).
 #include <unistd.h>
 
+#include "app/gltf_export.h"
 #include "app/viewer.h"
 #include "app/x_export.h"
 #include "platform/codepage.h"
 
 namespace {
 
-const qev::FileFilter kXFilter{u"Xファイル(*.x)", u"*.x"};
+const qev::FileFilter kXFilter{u"Xファイル(*.x) / glTF(*.glb *.gltf)", u"*.x *.glb *.gltf"};
+
+bool IsGltf(const std::string& path) { return qev::gltf::ContainerOf(path) != qev::gltf::Container::kNone; }
 
 }  // namespace
 
@@ -40,10 +44,12 @@ namespace {
 
 // The export's outcome as the user sees it: nothing when written, else a
 // message box saying why.
-void ReportExport(qev::PlatformDialogs* dialogs, HWND owner, int written, const std::string& failure) {
+void ReportExport(qev::PlatformDialogs* dialogs, HWND owner, int written, const std::string& failure,
+                  bool gltf = false) {
   if (written) return;
   static const std::string caption = qev::Sjis("エラー");
-  dialogs->MessageBox(owner, qev::Sjis("Xファイルを書き込めませんでした\n") + failure, caption, qev::MB_OK);
+  const char* what = gltf ? "glTFファイルを書き込めませんでした\n" : "Xファイルを書き込めませんでした\n";
+  dialogs->MessageBox(owner, qev::Sjis(what) + failure, caption, qev::MB_OK);
 }
 
 void ReportNoModel(qev::PlatformDialogs* dialogs, HWND owner) {
@@ -58,8 +64,11 @@ void CViewer::SaveXSkin() {
   if (!m_scene.Loaded()) return ReportNoModel(m_services.dialogs, m_window.GetHandle());
   std::string path, failure;
   if (!ChooseXFile(&path)) return;
-  const int written = ExportXSkin(m_scene, path.c_str(), [this](int32_t, int32_t) { DrawBakeFrame(); }, &failure);
-  ReportExport(m_services.dialogs, m_window.GetHandle(), written, failure);
+  const BakeProgress progress = [this](int32_t, int32_t) { DrawBakeFrame(); };
+  const bool gltf = IsGltf(path);
+  const int written = gltf ? ExportGltf(m_scene, m_szModelPath, path.c_str(), true, progress, &failure)
+                           : ExportXSkin(m_scene, path.c_str(), progress, &failure);
+  ReportExport(m_services.dialogs, m_window.GetHandle(), written, failure, gltf);
 }
 
 void CViewer::SaveXMesh() {
@@ -67,5 +76,9 @@ void CViewer::SaveXMesh() {
   if (!m_scene.Loaded()) return ReportNoModel(m_services.dialogs, m_window.GetHandle());
   std::string path, failure;
   if (!ChooseXFile(&path)) return;
-  ReportExport(m_services.dialogs, m_window.GetHandle(), ExportXMesh(m_scene, path.c_str(), &failure), failure);
+  // glTF: the model with its skin (the file has no plain-mesh form)
+  const bool gltf = IsGltf(path);
+  const int written = gltf ? ExportGltf(m_scene, m_szModelPath, path.c_str(), false, nullptr, &failure)
+                           : ExportXMesh(m_scene, path.c_str(), &failure);
+  ReportExport(m_services.dialogs, m_window.GetHandle(), written, failure, gltf);
 }

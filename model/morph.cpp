@@ -195,6 +195,16 @@ float CMorph::Weight(int morph) const {
   return Plays(morph) ? m_morphs[size_t(morph)].weight : 0.0f;
 }
 
+std::span<const CMorph::Entry> CMorph::Offsets(int morph) const {
+  if (!Plays(morph)) return {};
+  const Morph& m = m_morphs[size_t(morph)];
+  return std::span<const Entry>(m_entries.data() + m.first, m.end - m.first);
+}
+
+std::string_view CMorph::Name(int morph) const {
+  return morph >= 0 && size_t(morph) < m_morphs.size() ? std::string_view(m_morphs[size_t(morph)].name) : std::string_view();
+}
+
 bool CMorph::Plays(int morph) const {
   return morph >= 0 && size_t(morph) < m_morphs.size() && m_morphs[size_t(morph)].plays;
 }

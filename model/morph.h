@@ -8,7 +8,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/d3dx9_math.h"
@@ -54,11 +56,17 @@ class CMorph {
   // Whether a morph plays: an offset morph that was not left out.
   bool Plays(int morph) const;
 
- private:
   struct Entry {
     uint32_t vertex;     // mesh vertex, checked at load
     D3DXVECTOR3 offset;  // z mirrored
   };
+  // What a playing morph adds to its vertices at weight 1, in model order
+  // (a vertex listed twice gets both); empty for the others.
+  std::span<const Entry> Offsets(int morph) const;
+  // A morph's name (code page 932); empty for an index out of range.
+  std::string_view Name(int morph) const;
+
+ private:
   struct Morph {
     size_t first = 0, end = 0;        // its entries in m_entries
     size_t firstKey = 0, endKey = 0;  // its track's keys in m_keys (shared by morphs of one name)

@@ -205,6 +205,38 @@ int CDDTexPro90::LoadMemory(IDirect3DDevice9* device, const void* data, int64_t 
   return TakePlugin(device, plugins);
 }
 
+int CDDTexPro90::ReadPicture(const char* path, qev::DecodedPicture* out) const {
+  *out = {};
+  if (!path) return 0;
+  const std::string file = ResolveIgnoringCase(path);
+  CBuffer bytes;
+  const bool read = IsRegularFile(file) && bytes.LoadFile(file.c_str()) == 1;
+  std::string why;
+  const bool direct = HasDirectExtension(path);
+  if (read && bytes.m_nUsed > 0 && qev::DecodePicture(bytes.m_pData, bytes.m_nUsed,
+                                 direct ? qev::PictureFormats::kTextureFiles : qev::PictureFormats::kAll, *out, &why))
+    return 1;
+  LogRefusal(why);
+  if (direct) return 0;
+  CSusie plugins;
+  plugins.SetFolder(m_pluginFolder.c_str());
+  plugins.SetExtension(m_pluginExtension.c_str());
+  if (!(read && bytes.m_nUsed > 0 && plugins.LoadMemory(bytes.m_pData, int64_t(bytes.m_nUsed))) &&
+      !plugins.LoadFile(file.c_str()))
+    return 0;
+  // The plug-ins' rows come bottom row first.
+  out->width = plugins.m_nWidth;
+  out->height = plugins.m_nHeight;
+  out->pixels.resize(size_t(plugins.m_nWidth) * size_t(plugins.m_nHeight) * 4);
+  const size_t row = size_t(plugins.m_nWidth) * 4;
+  for (int i = 0; i < plugins.m_nHeight; ++i)
+    std::memcpy(out->pixels.data() + size_t(plugins.m_nHeight - 1 - i) * row,
+                plugins.m_pPixels + size_t(i) * size_t(plugins.m_nRowBytes), std::min(row, size_t(plugins.m_nRowBytes)));
+  out->format = plugins.m_decoder;
+  out->bits = plugins.m_nSourceBits;
+  return 1;
+}
+
 int CDDTexPro90::LoadFile(const char* path, IDirect3DDevice9* device) {
   Release();
   if (!path) return 0;

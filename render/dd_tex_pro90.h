@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/d3d9.h"
+#include "platform/picture_decoder.h"
 
 class CSusie;
 
@@ -20,6 +21,11 @@ class CDDTexPro90 {
   // does not exist as written is looked up ignoring case, one folder at a time:
   // model files name their textures as a case-insensitive file system found them.
   int LoadFile(const char* path, IDirect3DDevice9* device);
+  // The picture LoadFile would make a texture of, by the same route (the
+  // direct decoders by name, then from memory, then the plug-ins), as it is
+  // in the file: blue-green-red-alpha rows, top row first, in out->pixels.
+  // No device is needed and nothing is held. 1, or 0 as LoadFile fails.
+  int ReadPicture(const char* path, qev::DecodedPicture* out) const;
   // Releases the texture, then loads a complete file image held in memory.
   int LoadMemory(IDirect3DDevice9* device, const void* data, int64_t count);
   // Releases the texture and creates an empty one of the next powers of two.

@@ -9,8 +9,12 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-dev
   # test and benchmark frameworks
   libgtest-dev libgmock-dev libbenchmark-dev
-  # an independent reader of the X files we write, for the tests only
+  # an independent reader of the X and glTF files we write, for the tests only
   libassimp-dev
+  # glTF out: the writer library and the JSON library it is built on; node
+  # runs the glTF validator of the tests (installed from npm into the build
+  # tree by tools/gltf/install_validator.sh)
+  libtinygltf-dev nlohmann-json3-dev nodejs
   # window, rendering, physics, fonts, pictures
   libsdl2-dev libx11-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
   libbullet-dev libfreetype-dev libfontconfig-dev fonts-ipafont-gothic
@@ -32,6 +36,9 @@ for p in "${PACKAGES[@]}"; do
     missing+=("$p")
   fi
 done
+# npm: Debian's own package, unless the installed node already brings an npm
+# (some node builds do, and then conflict with Debian's npm package)
+command -v npm >/dev/null || missing+=(npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "installing: ${missing[*]}"

@@ -15,6 +15,7 @@
 #include "platform/sdl_window.h"
 #include "tests/common/fake_platform.h"
 #include "tests/common/temp_dir.h"
+#include "tests/export/gltf_check.h"
 #include "tools/fixtures/pmd_fixture.h"
 #include "tools/fixtures/vmd_fixture.h"
 
@@ -56,7 +57,7 @@ TEST(ViewerExport, F10AsksOnTheModelsNameAndReplacesWithoutAsking) {
   rig.dialogs.Answer(rig.dir.Path("model.x"));
   rig.Press(VK_F10);
   ASSERT_EQ(rig.dialogs.m_asked.size(), 1u);
-  EXPECT_EQ(rig.dialogs.m_asked[0].description, u"Xファイル(*.x)");
+  EXPECT_EQ(rig.dialogs.m_asked[0].description, u"Xファイル(*.x) / glTF(*.glb *.gltf)");
   EXPECT_EQ(rig.dialogs.m_asked[0].startPath, rig.dir.Path("model.x"));
   EXPECT_TRUE(rig.dialogs.m_asked[0].save);
   EXPECT_TRUE(rig.dialogs.m_boxes.empty());
@@ -172,6 +173,40 @@ TEST(ViewerExport, F9InMotionPlaybackShowsOneFramePerBakedFrame) {
   EXPECT_EQ(rig.Device().Find("SetTransform(D3DTS_VIEW").size(), 41u);
   // playback goes on from where the bake left it: frame 0 after the wrap
   EXPECT_EQ(rig.viewer.m_scene.m_nMode, kMotionPlayback);
+}
+
+// The same keys write glTF when the name chosen ends in .glb or .gltf:
+// F9 bakes the motion frame by frame, F10 writes the model alone.
+TEST(ViewerExport, AGltfNameWritesGltf) {
+  ExportRig rig;
+  rig.Open("model.pmd");
+  rig.Open("walk.vmd");
+  rig.dialogs.Answer(rig.dir.Path("baked.glb"));
+  const int presentsBefore = rig.Device().presentCount;
+  rig.keyboard.Then({VK_F9});
+  rig.clock.AdvanceMs(33);
+  rig.viewer.RunPass();
+  EXPECT_EQ(rig.Device().presentCount - presentsBefore, 40 + 1);
+  EXPECT_TRUE(rig.dialogs.m_boxes.empty());
+  EXPECT_GLTF_VALID(rig.dir.Path("baked.glb"));
+  rig.dialogs.Answer(rig.dir.Path("model.gltf"));
+  rig.Press(VK_F10);
+  EXPECT_TRUE(rig.dialogs.m_boxes.empty());
+  EXPECT_GLTF_VALID(rig.dir.Path("model.gltf"));
+  tinygltf::Model baked, model;
+  std::string err;
+  ASSERT_TRUE(qev::test::ReadGltf(rig.dir.Path("baked.glb"), &baked, &err)) << err;
+  ASSERT_TRUE(qev::test::ReadGltf(rig.dir.Path("model.gltf"), &model, &err)) << err;
+  EXPECT_EQ(baked.animations.size(), 1u);
+  EXPECT_EQ(model.animations.size(), 0u);
+  EXPECT_EQ(model.skins.size(), 1u);
+
+  // a failure says it was the glTF file
+  ASSERT_EQ(::system(("mkdir '" + rig.dir.Path("folder.glb") + "'").c_str()), 0);
+  rig.dialogs.Answer(rig.dir.Path("folder.glb"));
+  rig.Press(VK_F10);
+  ASSERT_EQ(rig.dialogs.m_boxes.size(), 1u);
+  EXPECT_EQ(rig.dialogs.m_boxes[0].first, Sjis("glTFファイルを書き込めませんでした\n") + "a folder has that name (Is a directory)");
 }
 
 }  // namespace

@@ -123,6 +123,49 @@ TEST_F(TextureTest, PluginPictureSitsUprightInTheCornerOfAPowerOfTwoTexture) {
     }
 }
 
+// ReadPicture takes LoadFile's route to the picture itself, as the file
+// holds it (no power-of-two texture around it): the plug-ins' picture
+// upright, the decoders' as decoded, and nothing where LoadFile fails.
+TEST_F(TextureTest, ReadPictureGivesThePictureLoadFileWouldShow) {
+  auto colour = [](int x, int y) { return 0xFF000000u | uint32_t(x) << 8 | uint32_t(y); };
+  const std::string qpx = QpxFile(100, 60, 32, DibRows(100, 60, 32, colour));
+  const std::string png = qev::EncodePicture(qev::PictureFileType::kPng, 3, 2, kPicture);
+  const struct {
+    const char* name;
+    const std::string* bytes;
+    int read;
+    int width, height;
+  } cases[] = {
+      {"p.gif", &qpx, 1, 100, 60},  // no decoder takes it: the plug-in does
+      {"p.qpx", &qpx, 1, 100, 60},
+      {"p.png", &png, 1, 3, 2},
+      {"p.spa", &png, 1, 3, 2},     // decoded from memory by its bytes
+      {"q.png", &qpx, 0, 0, 0},     // a decoder's name is the decoders' alone
+      {"e.qpx", nullptr, 0, 0, 0},  // an empty file
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Write(c.name, c.bytes ? *c.bytes : std::string());
+    qev::DecodedPicture got;
+    ASSERT_EQ(m_tex.ReadPicture(path.c_str(), &got), c.read);
+    EXPECT_EQ(got.width, c.width);
+    EXPECT_EQ(got.height, c.height);
+    ASSERT_EQ(got.pixels.size(), size_t(c.width * c.height * 4));
+    if (c.width == 100) {
+      for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 100; ++x)
+          ASSERT_EQ(Bgra(got.pixels.begin() + (y * 100 + x) * 4, got.pixels.begin() + (y * 100 + x) * 4 + 4),
+                    (Bgra{uint8_t(y), uint8_t(x), 0, 255}))
+              << x << "," << y;
+    } else if (c.width == 3) {
+      EXPECT_EQ(got.pixels, Bgra(std::begin(kPicture), std::end(kPicture)));
+    }
+    EXPECT_EQ(m_tex.LoadFile(path.c_str(), &m_device), c.read);
+  }
+  qev::DecodedPicture none;
+  EXPECT_EQ(m_tex.ReadPicture(m_dir.Path("missing.bmp").c_str(), &none), 0);
+}
+
 TEST_F(TextureTest, TwentyFourBitPluginPicturesShowOpaque) {
   const std::string qpx = QpxFile(3, 1, 24, DibRows(3, 1, 24, [](int x, int) { return uint32_t(x + 1) * 0x010101u; }));
   ASSERT_EQ(m_tex.LoadFile(Write("p.qpx", qpx).c_str(), &m_device), 1);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/gltf_export.h"
 #include "app/scene.h"
 #include "app/x_export.h"
 #include "tools/qevtool/scene_options.h"
@@ -55,7 +56,8 @@ bool ParseFrameCount(const char* text, int64_t* out) {
 
 void BakeUsage(FILE* out) {
   std::fputs(
-      "usage: qevtool bake MODEL [MOTION.vmd] [--no-ik] [--no-physics] [--max-frames N] -o OUT.x\n"
+      "usage: qevtool bake MODEL [MOTION.vmd] [--no-ik] [--no-physics] [--max-frames N]\n"
+      "                    -o OUT.x|OUT.glb|OUT.gltf\n"
       "                    [--physics-substeps N]\n"
       "Writes the model as a skinned DirectX text file (mesh, skin weights, bones\n"
       "as nested frames), exactly as the viewer's F9 does. With a motion, the\n"
@@ -63,6 +65,10 @@ void BakeUsage(FILE* out) {
       "frame as the viewer plays it, and every bone's matrix of every frame is\n"
       "written as an animation key (640 ticks a frame at 4800 ticks a second);\n"
       "a motion whose keys are all at frame 0 gives one key, its pose.\n"
+      "OUT.glb or OUT.gltf: glTF 2.0 instead (as qevtool convert writes it), the\n"
+      "motion as one animation of the same frames at 30 a second: every\n"
+      "bone's translation and rotation, and the morphs' weights; a key that\n"
+      "never changes is written once.\n"
       "  --no-ik       the IK chains are not solved (F4 off)\n"
       "  --no-physics  the model's rigid bodies are left out\n"
       QEV_PHYSICS_SUBSTEPS_USAGE
@@ -148,8 +154,10 @@ int RunBake(int argc, char** argv) {
   int written;
   {
     ProgressBar bar;
-    written = ExportXSkin(
-        scene, output, [&bar](int32_t n, int32_t frames) { bar.Show(n, frames); }, &failure, maxFrames);
+    const BakeProgress progress = [&bar](int32_t n, int32_t frames) { bar.Show(n, frames); };
+    written = qev::gltf::ContainerOf(output) != qev::gltf::Container::kNone
+                  ? ExportGltf(scene, model, output, true, progress, &failure, maxFrames)
+                  : ExportXSkin(scene, output, progress, &failure, maxFrames);
   }
   if (!written) {
     std::fprintf(stderr, "qevtool bake: %s: %s\n", output, failure.c_str());

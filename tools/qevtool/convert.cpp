@@ -3,17 +3,24 @@
 #include <cstring>
 #include <string>
 
+#include "app/gltf_export.h"
+#include "app/scene.h"
+#include "export/gltf_writer.h"
 #include "export/x_mesh_writer.h"
 #include "model/model_description.h"
 #include "tools/qevtool/summary_capture.h"
 
 void ConvertUsage(FILE* out) {
   std::fputs(
-      "usage: qevtool convert MODEL -o OUT.x\n"
+      "usage: qevtool convert MODEL -o OUT.x|OUT.glb|OUT.gltf\n"
       "Writes the model's mesh in its bind pose (positions, normals, texture\n"
       "coordinates, materials; no bones) as a DirectX text file, exactly as the\n"
       "viewer's F10 does. An existing OUT.x is replaced, but only once the new\n"
       "file is completely written: on any failure the old one stays as it was.\n"
+      "OUT.glb or OUT.gltf: the model as glTF 2.0 instead, skinned (the\n"
+      "skeleton as joints, the morphs that move vertices as morph targets, the\n"
+      "textures as PNG pictures); a .glb holds everything, a .gltf gets OUT.bin\n"
+      "and OUT_N.png beside it, all written or none.\n"
       "exit status: 0 written, 1 the model could not be read or the file not\n"
       "written (the reason on stderr), 2 bad usage.\n",
       out);
@@ -46,6 +53,25 @@ int RunConvert(int argc, char** argv) {
     return 2;
   }
 
+  std::string failure;
+  if (qev::gltf::ContainerOf(output) != qev::gltf::Container::kNone) {
+    CScene scene;
+    {
+      SummaryCapture log;
+      if (!scene.LoadModel(model, nullptr, &failure)) {
+        std::fprintf(stderr, "qevtool convert: %s: %s\n", model,
+                     log.Reason(model, CModelDescription::IsPmx(model, nullptr, 0) ? "not a PMX model"
+                                                                                   : "not a PMD model")
+                         .c_str());
+        return 1;
+      }
+    }
+    if (!ExportGltf(scene, model, output, false, nullptr, &failure)) {
+      std::fprintf(stderr, "qevtool convert: %s: %s\n", output, failure.c_str());
+      return 1;
+    }
+    return 0;
+  }
   CModelDescription description;
   {
     SummaryCapture log;
@@ -57,7 +83,6 @@ int RunConvert(int argc, char** argv) {
       return 1;
     }
   }
-  std::string failure;
   if (!qev::xfile::WriteXMesh(description, output, &failure)) {
     std::fprintf(stderr, "qevtool convert: %s: %s\n", output, failure.c_str());
     return 1;

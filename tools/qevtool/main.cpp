@@ -33,8 +33,8 @@ const Command kCommands[] = {
     {"render", "MODEL ... -o OUT.png", "one frame drawn as the viewer draws it, offscreen", RunRender},
     {"pose", "MODEL ...", "where every bone's head stands, posed as in the viewer", RunPose},
     {"morphs", "MODEL ...", "every morph's weight at a frame, played as in the viewer", RunMorphs},
-    {"convert", "MODEL -o OUT.x", "the plain mesh as a DirectX text file (F10)", RunConvert},
-    {"bake", "MODEL [MOTION.vmd] ... -o OUT.x", "the skinned model, a motion baked in (F9)", RunBake},
+    {"convert", "MODEL -o OUT.x", "the plain mesh as a DirectX text file (F10), or .glb/.gltf", RunConvert},
+    {"bake", "MODEL [MOTION.vmd] ... -o OUT.x", "the skinned model, a motion baked in (F9), or .glb/.gltf", RunBake},
     {"camera", "CAM.vmd [--frame N]", "where a camera motion puts the view at a frame", RunCamera},
     {"video", "MODEL MOTION ... -o OUT.mp4", "the motion recorded as a video or pictures (V)", RunVideo},
 };

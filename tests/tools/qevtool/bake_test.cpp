@@ -85,7 +85,12 @@ TEST(QevtoolBake, FailuresAndUsage) {
       {"bake m.pmd missing.vmd -o keep.x", 1, "qevtool bake: missing.vmd: "},
       {"bake m.pmd bad.vmd -o keep.x", 1, "qevtool bake: bad.vmd: "},
       {"bake m.pmd m.vmd -o gone/out.x", 1, "qevtool bake: gone/out.x: cannot create the file"},
-      {"bake m.pmd", 2, "usage: qevtool bake MODEL [MOTION.vmd] [--no-ik] [--no-physics] [--max-frames N] -o OUT.x"},
+      {"bake m.pmd", 2,
+       "usage: qevtool bake MODEL [MOTION.vmd] [--no-ik] [--no-physics] [--max-frames N]\n"
+       "                    -o OUT.x|OUT.glb|OUT.gltf\n"},
+      {"bake m.pmd m.vmd -o gone/out.glb", 1, "qevtool bake: gone/out.glb: cannot create the file"},
+      {"bake m.pmd m.vmd --max-frames 40 -o out.gltf", 1,
+       "qevtool bake: out.gltf: the motion is 41 frames long, more than the limit of 40 frames\n"},
       {"bake m.pmd m.vmd -o keep.x --max-frames", 2, "--max-frames wants a whole number of frames from 1 on"},
       {"bake m.pmd m.vmd --max-frames 0 -o keep.x", 2, "--max-frames wants a whole number"},
       {"bake m.pmd m.vmd --max-frames -5 -o keep.x", 2, "--max-frames wants a whole number"},

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <string>
 
+#include "app/gltf_export.h"
+#include "app/scene.h"
 #include "export/x_mesh_writer.h"
 #include "tests/common/temp_dir.h"
 #include "tests/export/x_test_util.h"
@@ -35,6 +37,31 @@ TEST(QevtoolConvert, WritesTheFileOfTheViewersWriter) {
   ASSERT_EQ(qev::xfile::WriteXMesh(model, dir.Path("direct.x").c_str(), nullptr), 1);
   EXPECT_EQ(dir.ReadFile("out.x"), dir.ReadFile("direct.x"));
   EXPECT_EQ(dir.ReadFile("out.x").rfind("xof 0303txt 0032\r\n\r\nMesh {\r\n 8;\r\n", 0), 0u);
+}
+
+// A .glb or .gltf name: the viewer's glTF export of the same model, with
+// every file the same byte for byte.
+TEST(QevtoolConvert, AGltfNameWritesTheViewersGltf) {
+  qev::test::TempDir dir;
+  dir.WriteFile("m.pmd", qev::fixture::BuildPmd(qev::fixture::SamplePmd()));
+  CScene scene;
+  std::string failure;
+  ASSERT_EQ(scene.LoadModel(dir.Path("m.pmd").c_str(), nullptr, &failure), 1);
+  for (const char* name : {"out.glb", "out.gltf"}) {
+    SCOPED_TRACE(name);
+    const auto run = Qevtool(dir, std::string("convert m.pmd -o ") + name);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::string direct = std::string("direct") + (name + 3);
+    ASSERT_EQ(ExportGltf(scene, dir.Path("m.pmd"), dir.Path(direct).c_str(), false, nullptr, &failure), 1);
+    std::string text = dir.ReadFile(direct);
+    const size_t bin = text.find("\"direct.bin\"");
+    if (bin != std::string::npos) text.replace(bin, 12, "\"out.bin\"");  // the .gltf names its .bin
+    EXPECT_EQ(dir.ReadFile(name), text);
+  }
+  EXPECT_EQ(dir.ReadFile("out.bin"), dir.ReadFile("direct.bin"));
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"direct.bin", "direct.glb", "direct.gltf", "m.pmd", "out.bin",
+                                                  "out.glb", "out.gltf", "stderr.txt"}));
 }
 
 TEST(QevtoolConvert, AFileSizeLimitFailsTheWriteAndKeepsTheOldFile) {
@@ -88,6 +115,9 @@ TEST(QevtoolConvert, FailuresAndUsage) {
       {"convert bad.pmd -o keep.x", 1, "qevtool convert: bad.pmd: "},
       {"convert m.pmd -o folder.x", 1, "qevtool convert: folder.x: a folder has that name"},
       {"convert m.pmd -o gone/out.x", 1, "qevtool convert: gone/out.x: cannot create the file"},
+      {"convert bad.pmd -o out.glb", 1, "qevtool convert: bad.pmd: "},
+      {"convert missing.pmd -o out.gltf", 1, "qevtool convert: missing.pmd: No such file or directory\n"},
+      {"convert m.pmd -o gone/out.glb", 1, "qevtool convert: gone/out.glb: cannot create the file"},
       {"convert m.pmd", 2, "usage: qevtool convert MODEL -o OUT.x"},
       {"convert -o keep.x", 2, "usage: qevtool convert"},
       {"convert m.pmd m.pmd -o keep.x", 2, "more than one model"},
