@@ -219,9 +219,11 @@ TEST(GltfExport, JointsStandWhereTheViewersBonesStandAtEveryCheckedFrame) {
   TempDir dir;
   std::string error;
   ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
+  // the character and its PMX twin
+  for (const std::string model : {"sample.pmd", "sample.pmx"})
   for (const char* physics : {"", " --no-physics"}) {
-    SCOPED_TRACE(physics[0] ? "without physics" : "with physics");
-    const auto bake = Qevtool(dir, std::string("bake sample.pmd walk.vmd -o w.glb") + physics);
+    SCOPED_TRACE(model + (physics[0] ? " without physics" : " with physics"));
+    const auto bake = Qevtool(dir, "bake " + model + " walk.vmd -o w.glb" + physics);
     ASSERT_EQ(bake.status, 0) << bake.err;
     EXPECT_GLTF_VALID(dir.Path("w.glb"));
     Assimp::Importer importer;
@@ -231,7 +233,7 @@ TEST(GltfExport, JointsStandWhereTheViewersBonesStandAtEveryCheckedFrame) {
     // the walk's highest frame is 60: frames 0 .. 59 are baked
     for (int frame : {0, 30, 59}) {
       SCOPED_TRACE(frame);
-      const auto pose = Qevtool(dir, "pose sample.pmd --motion walk.vmd --frame " + std::to_string(frame) + physics);
+      const auto pose = Qevtool(dir, "pose " + model + " --motion walk.vmd --frame " + std::to_string(frame) + physics);
       ASSERT_EQ(pose.status, 0) << pose.err;
       const auto bones = Table(pose.out);
       ASSERT_GT(bones.size(), 20u);
