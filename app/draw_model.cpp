@@ -2,6 +2,7 @@
 // drawn material by material, three buffer vertices per triangle.
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "app/scene.h"
 
@@ -15,9 +16,9 @@ uint32_t Channel(float c) {
   return uint32_t(int32_t(v));
 }
 
-// Opaque ARGB from a material's diffuse red, green and blue; alpha unused.
-D3DCOLOR MaterialColour(const ModelMaterial& m) {
-  return ((0xffffff00u | Channel(m.diffuse[0])) << 8 | Channel(m.diffuse[1])) << 8 | Channel(m.diffuse[2]);
+// Opaque ARGB from a diffuse red, green and blue; alpha unused.
+D3DCOLOR MaterialColour(const float* diffuse) {
+  return ((0xffffff00u | Channel(diffuse[0])) << 8 | Channel(diffuse[1])) << 8 | Channel(diffuse[2]);
 }
 
 }  // namespace
@@ -68,7 +69,12 @@ void CScene::UpdateSkin() {
 
 int CScene::SkinMaterial(int m) {
   const ModelMaterial& mat = m_model.m_materials[size_t(m)];
-  const D3DCOLOR colour = MaterialColour(mat);
+  // the diffuse colour as the playing material morphs leave it
+  float diffuse[3] = {mat.diffuse[0], mat.diffuse[1], mat.diffuse[2]};
+  if (const std::vector<MaterialChange>* changes = m_morph.MaterialChanges())
+    for (int c = 0; c < 3; ++c) diffuse[c] = (*changes)[size_t(m)].Apply(kMatDiffuse + c, diffuse[c]);
+  const D3DCOLOR colour = MaterialColour(diffuse);
+  const float* uvs = m_morph.Uvs(0);  // null: no uv morph, the model's own
   auto* out = reinterpret_cast<SkinnedVertex*>(m_drawBuffer.m_pData);
   const uint32_t* index = m_model.m_indices.data() + mat.firstIndex;
   const int n = int(mat.indexCount);
@@ -84,8 +90,8 @@ int CScene::SkinMaterial(int m) {
     o.normal[1] = v.normal[1];
     o.normal[2] = v.normal[2];
     o.diffuse = colour;
-    o.uv[0] = v.uv[0];
-    o.uv[1] = v.uv[1];
+    o.uv[0] = uvs ? uvs[size_t(index[k]) * 4] : v.uv[0];
+    o.uv[1] = uvs ? uvs[size_t(index[k]) * 4 + 1] : v.uv[1];
   }
   return n;
 }

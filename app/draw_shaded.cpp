@@ -140,8 +140,33 @@ void CScene::LoadLookTextures(const std::string& folder, IDirect3DDevice9* devic
   }
 }
 
+const std::vector<MaterialLook>& CScene::FrameLooks() {
+  const std::vector<MaterialChange>* changes = m_morph.MaterialChanges();
+  if (!changes || changes->size() != m_looks.size()) return m_looks;
+  // The texts are copied once; each frame with a material morph playing
+  // only the numbers are worked out again from the model's own looks.
+  if (m_morphedLooks.size() != m_looks.size()) m_morphedLooks = m_looks;
+  for (size_t m = 0; m < m_looks.size(); ++m) {
+    const MaterialLook& base = m_looks[m];
+    MaterialLook& look = m_morphedLooks[m];
+    const MaterialChange& c = (*changes)[m];
+    for (int k = 0; k < 4; ++k) {
+      look.diffuse[k] = c.Apply(kMatDiffuse + k, base.diffuse[k]);
+      look.edgeColour[k] = c.Apply(kMatEdgeColour + k, base.edgeColour[k]);
+    }
+    for (int k = 0; k < 3; ++k) {
+      look.specular[k] = c.Apply(kMatSpecular + k, base.specular[k]);
+      look.ambient[k] = c.Apply(kMatAmbient + k, base.ambient[k]);
+    }
+    look.power = c.Apply(kMatPower, base.power);
+    look.edgeSize = c.Apply(kMatEdgeSize, base.edgeSize);
+  }
+  return m_morphedLooks;
+}
+
 void CScene::DiscardLooks() {
   m_looks.clear();
+  m_morphedLooks.clear();
   m_vertexEdgeScale.clear();
   m_materialMaps.clear();
   m_lookTextures.clear();
@@ -193,6 +218,7 @@ int CScene::SkinShadedMaterial(int m) {
   const uint32_t* index = m_model.m_indices.data() + mat.firstIndex;
   const int n = int(mat.indexCount);
   m_edgeScales.resize(size_t(std::max(m_nMaxDrawVertex, 0)));
+  const float* uvs = m_morph.Uvs(0);  // null: no uv morph, the model's own
   for (int k = 0; k < n; ++k) {
     const uint32_t i = index[k];
     const ModelVertex& v = m_model.m_vertices[i];
@@ -206,8 +232,8 @@ int CScene::SkinShadedMaterial(int m) {
     o.normal[1] = q.y;
     o.normal[2] = q.z;
     o.diffuse = 0xFFFFFFFFu;  // the shaded draw takes its colours from the material
-    o.uv[0] = v.uv[0];
-    o.uv[1] = v.uv[1];
+    o.uv[0] = uvs ? uvs[size_t(i) * 4] : v.uv[0];
+    o.uv[1] = uvs ? uvs[size_t(i) * 4 + 1] : v.uv[1];
     m_edgeScales[size_t(k)] = m_vertexEdgeScale[i];
   }
   return n;
@@ -223,9 +249,10 @@ void CScene::DrawShadedModel(IDirect3DDevice9* device) {
   UpdateSkin();
   UpdateSkinNormals();
   const ShadeLight light = Light();
+  const std::vector<MaterialLook>& looks = FrameLooks();
 
   auto draw = [&](int m) {
-    const MaterialLook& look = m_looks[size_t(m)];
+    const MaterialLook& look = looks[size_t(m)];
     const MaterialMaps& maps = m_materialMaps[size_t(m)];
     ShadedMaterialDraw d;
     for (int c = 0; c < 4; ++c) d.diffuse[c] = look.diffuse[c];
@@ -263,10 +290,10 @@ void CScene::DrawShadedModel(IDirect3DDevice9* device) {
   // model order, leaving the depth buffer as the opaque ones made it.
   const int materials = int(m_model.m_materials.size());
   for (int m = 0; m < materials; ++m)
-    if (m_looks[size_t(m)].diffuse[3] >= 1.0f) draw(m);
+    if (looks[size_t(m)].diffuse[3] >= 1.0f) draw(m);
   bool depthOff = false;
   for (int m = 0; m < materials; ++m) {
-    if (m_looks[size_t(m)].diffuse[3] >= 1.0f) continue;
+    if (looks[size_t(m)].diffuse[3] >= 1.0f) continue;
     if (!depthOff) device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
     depthOff = true;
     draw(m);

@@ -14,6 +14,22 @@ constexpr float kFrameStep = 1.0f / 30.0f;  // seconds of physics per displayed 
 
 }  // namespace
 
+void CScene::ApplyBoneMorphs() {
+  for (const BoneChange& c : m_morph.BoneChanges()) {
+    // Turned before the key's own rotation, moved after it: R(turn) x R(q) x
+    // T(t + move), the key's animation being R(q) x T(t).
+    D3DXMATRIX turn, move;
+    D3DXMatrixRotationQuaternion(&turn, &c.turn);
+    D3DXMatrixTranslation(&move, c.move.x, c.move.y, c.move.z);
+    D3DXMATRIX* anim = nullptr;
+    if (CPmdBone* node = BoneNode(c.bone))
+      anim = &node->m_mAnim;
+    else if (CIKTree* goal = m_ikRoot.FindByIndex(c.bone); goal && goal != &m_ikRoot)
+      anim = &goal->m_mAnim;
+    if (anim) *anim = turn * *anim * move;
+  }
+}
+
 void CScene::FinishPose() {
   m_skeleton.UpdateMatrices(W(), B());
   // F4 switches every list off; the motion's switch keys turn single lists off
@@ -81,6 +97,7 @@ void CScene::StartMotion() {
   m_skeleton.SampleMotion(m_fFrame);
   m_ikRoot.SampleMotion(m_fFrame);
   m_morph.SampleMotion(m_fFrame);
+  ApplyBoneMorphs();
   m_showIk.Sample(m_fFrame);
   FinishPose();
   m_physics.ResetDynamicBodies(*this);
@@ -95,6 +112,7 @@ int CScene::AdvanceMotion(float step) {
   m_skeleton.SampleMotion(m_fFrame);
   m_ikRoot.SampleMotion(m_fFrame);
   m_morph.SampleMotion(m_fFrame);
+  ApplyBoneMorphs();
   m_showIk.Sample(m_fFrame);
   FinishPose();
   if (!wrapped) return 1;

@@ -87,6 +87,9 @@ class CScene {
   // their bones there. Nothing in pose playback.
   void SeekMotion(int32_t frame);
   static constexpr int32_t kReplayFrames = 900;
+  // The playing bone morphs onto the bones' animation just sampled (before
+  // the matrices and IK): each bone turned and moved by its change.
+  void ApplyBoneMorphs();
   // Matrices, IK when on, follow-bone bodies onto their bones.
   void FinishPose();
   // The bone tree node of a bone index; null when the bone is not in it.
@@ -108,6 +111,10 @@ class CScene {
   void UpdateSkinNormals();
   // Material m's vertices for the shaded draw (posed normals) and their edge scales; their count.
   int SkinShadedMaterial(int m);
+  // The looks drawn this frame: the model's own, or while a material morph
+  // plays, copies with its changes (edge, sphere and toon files as they are;
+  // the tints are worked out by the morphs but no draw takes them yet).
+  const std::vector<MaterialLook>& FrameLooks();
   // The playing motion's light at its frame, else the default light.
   ShadeLight Light() const;
 
@@ -152,6 +159,7 @@ class CScene {
     IDirect3DTexture9* toon = nullptr;
   };
   std::vector<MaterialLook> m_looks;                         // one per material
+  std::vector<MaterialLook> m_morphedLooks;                  // m_looks with the material morphs, per frame
   std::vector<float> m_vertexEdgeScale;                      // one per vertex
   std::vector<MaterialMaps> m_materialMaps;                  // one per material
   std::vector<std::unique_ptr<CDDTexPro90>> m_lookTextures;  // sphere maps and toon files loaded

@@ -137,6 +137,22 @@ void CRigidBody::ReturnToSimulation() {
     m_pBody->forceActivationState(DISABLE_DEACTIVATION);
 }
 
+void CRigidBody::Push(const float velocity[3], const float spin[3], bool local, float weight) {
+  if (!m_pBody || !m_bDynamic) return;
+  btVector3 v(velocity[0], velocity[1], velocity[2]);
+  btVector3 w(spin[0], spin[1], spin[2]);
+  v *= weight;
+  w *= weight;
+  if (local) {
+    const btMatrix3x3& basis = m_pBody->getWorldTransform().getBasis();
+    v = basis * v;
+    w = basis * w;
+  }
+  m_pBody->setLinearVelocity(m_pBody->getLinearVelocity() + v);
+  m_pBody->setAngularVelocity(m_pBody->getAngularVelocity() + w);
+  m_pBody->activate(true);
+}
+
 bool CRigidBody::HasFiniteState() const {
   if (!m_pBody) return true;
   const btVector3& v = m_pBody->getLinearVelocity();
