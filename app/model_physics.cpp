@@ -376,14 +376,15 @@ void CModelPhysics::Impl::RepairOverflows() {
 }
 
 void CModelPhysics::Step(float timeStep) {
-  // Impulse morphs push their simulated bodies once a frame while they play.
+  // Impulse morphs drive their simulated bodies at the start of every frame
+  // they play in.
   if (m_impl->scene && timeStep > 0) {
     CBullet& bullet = m_impl->bullet;
     for (const CMorph::Impulse& i : m_impl->scene->m_morph.Impulses()) {
       const ModelImpulseOffset& o = *i.offset;
       // the body was checked against the model's records at load; the world
       // holds one body per record
-      if (o.body < bullet.BodyCount()) bullet.Body(o.body)->Push(o.velocity, o.torque, o.local != 0, i.weight);
+      if (o.body < bullet.BodyCount()) bullet.Body(o.body)->Drive(o.velocity, o.torque, o.local != 0, i.weight);
     }
   }
   // A step of no time is not cut up: it only reports, once.

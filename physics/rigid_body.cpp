@@ -137,7 +137,7 @@ void CRigidBody::ReturnToSimulation() {
     m_pBody->forceActivationState(DISABLE_DEACTIVATION);
 }
 
-void CRigidBody::Push(const float velocity[3], const float spin[3], bool local, float weight) {
+void CRigidBody::Drive(const float velocity[3], const float spin[3], bool local, float weight) {
   if (!m_pBody || !m_bDynamic) return;
   btVector3 v(velocity[0], velocity[1], velocity[2]);
   btVector3 w(spin[0], spin[1], spin[2]);
@@ -148,8 +148,8 @@ void CRigidBody::Push(const float velocity[3], const float spin[3], bool local, 
     v = basis * v;
     w = basis * w;
   }
-  m_pBody->setLinearVelocity(m_pBody->getLinearVelocity() + v);
-  m_pBody->setAngularVelocity(m_pBody->getAngularVelocity() + w);
+  m_pBody->setLinearVelocity(v);
+  m_pBody->setAngularVelocity(w);
   m_pBody->activate(true);
 }
 

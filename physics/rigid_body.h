@@ -73,11 +73,12 @@ class CRigidBody : public btDefaultMotionState {
   // a body whose bounds overflowed), and putting it back in.
   bool OutOfSimulation() const;
   void ReturnToSimulation();
-  // A simulated body's velocities changed by weight x (velocity, spin):
-  // model units a second and radians a second, in world space or, with
-  // local set, in the body's own axes. Nothing for a body that follows its
-  // bone or an empty entry.
-  void Push(const float velocity[3], const float spin[3], bool local, float weight);
+  // A simulated body given the velocities weight x (velocity, spin): model
+  // units a second and radians a second, in world space or, with local set,
+  // in the body's own axes. Set, not added, so a push held over many frames
+  // keeps its speed rather than gaining some every frame. Nothing for a
+  // body that follows its bone or an empty entry.
+  void Drive(const float velocity[3], const float spin[3], bool local, float weight);
   // Whether the body's transform and velocities are all finite (also true
   // for an empty entry).
   bool HasFiniteState() const;

@@ -8,6 +8,7 @@
 #include "platform/codepage.h"
 #include "tests/common/temp_dir.h"
 #include "tools/fixtures/pmd_fixture.h"
+#include "tools/fixtures/pmx_fixture.h"
 #include "tools/fixtures/sample_character.h"
 #include "tools/fixtures/vmd_fixture.h"
 #include "tools/fixtures/vpd_fixture.h"
@@ -66,6 +67,24 @@ TEST(QevtoolMorphs, AMorphLeftOutAtLoadIsListedWithoutWeight) {
   const auto run = Qevtool(dir, "morphs m.pmd --motion m.vmd --frame 7");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "0\tbase\t0.000000\n1\t笑い\t0.000000\n2\tまばたき\t1.000000\n");
+}
+
+// The PMX sample has a morph of every kind: 0 a group handing 0.5 to "あ"
+// (1) and 1 to "追加UV1" (4), 9 a flip of one member, "あ" at 1. A key on
+// the group and one on the flip drive the members; every morph is listed.
+TEST(QevtoolMorphs, EveryKindIsListedAndAGroupKeyDrivesItsMembers) {
+  TempDir dir;
+  dir.WriteFile("m.pmx", qev::fixture::BuildPmx(qev::fixture::SamplePmx()));
+  qev::fixture::VmdDesc motion;
+  motion.extent = qev::fixture::VmdExtent::kMorphs;
+  motion.morphs = {{qev::Sjis("まとめ"), 0, 1.0f}, {qev::Sjis("反転"), 0, 0.5f}};
+  dir.WriteFile("m.vmd", qev::fixture::BuildVmd(motion));
+  const auto run = Qevtool(dir, "morphs m.pmx --motion m.vmd");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "0\tまとめ\t1.000000\n1\tあ\t1.500000\n2\t骨\t0.000000\n3\tUV\t0.000000\n"
+            "4\t追加UV1\t1.000000\n5\t追加UV2\t0.000000\n6\t追加UV3\t0.000000\n7\t追加UV4\t0.000000\n"
+            "8\t材質\t0.000000\n9\t反転\t0.500000\n10\t衝撃\t0.000000\n");
 }
 
 TEST(QevtoolMorphs, TheSampleWalkOpensTheMouthAndBlinks) {
