@@ -4,6 +4,7 @@
 // the model's own looks stay, and impulse morphs push simulated bodies.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -131,7 +132,7 @@ TEST(SceneMorphs, AKeyNamingAGroupMovesAndTurnsTheBoneOnTopOfItsOwnKey) {
   EXPECT_NEAR(rig.scene.W()[0]._42, 0.0f, 1e-6f);
 }
 
-const SkinnedVertex* Drawn(const RecordedCall* call) {
+const SkinnedVertex* Drawn(const qev::RecordedCall* call) {
   return reinterpret_cast<const SkinnedVertex*>(call->vertices.data());
 }
 
@@ -162,9 +163,10 @@ TEST(SceneMorphs, MaterialAndUvMorphsReachTheRecordedDrawsAndTheOwnLooksStay) {
                                             uint32_t(0.2f * 255));
   EXPECT_EQ(Drawn(unlit[1])[0].diffuse, 0xFF000000u | uint32_t(0.8f * 255) << 16 | uint32_t(0.925f * 255) << 8 |
                                             uint32_t(0.8f * 255));
-  EXPECT_EQ(Drawn(unlit[0])[1].uv[0], 0.75f) << "vertex 1 drawn with its uv moved";
-  EXPECT_EQ(Drawn(unlit[0])[1].uv[1], 0.75f);
-  EXPECT_EQ(Drawn(unlit[0])[0].uv[0], 0.5f);
+  // the mirror swapped each triangle's first two: vertex 1 is drawn first
+  EXPECT_EQ(Drawn(unlit[0])[0].uv[0], 0.75f) << "vertex 1 drawn with its uv moved";
+  EXPECT_EQ(Drawn(unlit[0])[0].uv[1], 0.75f);
+  EXPECT_EQ(Drawn(unlit[0])[1].uv[0], 0.5f) << "vertex 0 as it is";
 
   const auto shaded = rig.device.Find("DrawShadedUP(material");
   ASSERT_EQ(shaded.size(), 2u);
@@ -172,7 +174,7 @@ TEST(SceneMorphs, MaterialAndUvMorphsReachTheRecordedDrawsAndTheOwnLooksStay) {
   EXPECT_FLOAT_EQ(shaded[0]->shaded.diffuse[1], 0.725f);
   EXPECT_FLOAT_EQ(shaded[0]->shaded.power, 10.0f);
   EXPECT_FLOAT_EQ(shaded[1]->shaded.power, 5.0f);
-  EXPECT_EQ(Drawn(shaded[0])[1].uv[1], 0.75f);
+  EXPECT_EQ(Drawn(shaded[0])[0].uv[1], 0.75f);
   const auto outlines = rig.device.Find("DrawShadedUP(outline");
   ASSERT_EQ(outlines.size(), 2u);
   EXPECT_FLOAT_EQ(outlines[0]->shaded.edgeSize, 1.5f * kEdgePixelsPerSize);
@@ -190,7 +192,7 @@ TEST(SceneMorphs, MaterialAndUvMorphsReachTheRecordedDrawsAndTheOwnLooksStay) {
   ASSERT_EQ(again.size(), 2u);
   EXPECT_EQ(Drawn(again[0])[0].diffuse, 0xFF000000u | uint32_t(0.8f * 255) << 16 | uint32_t(0.6f * 255) << 8 |
                                             uint32_t(0.2f * 255));
-  EXPECT_EQ(Drawn(again[0])[1].uv[0], 0.5f);
+  EXPECT_EQ(Drawn(again[0])[0].uv[0], 0.5f);
 }
 
 TEST(SceneMorphs, AnImpulseMorphPushesItsSimulatedBodyWhilePlaying) {
