@@ -25,6 +25,7 @@
 #include "tests/export/gltf_check.h"
 #include "tools/fixtures/picture_fixtures.h"
 #include "tools/fixtures/pmd_fixture.h"
+#include "tools/fixtures/pmx_fixture.h"
 #include "tools/fixtures/sample_character.h"
 #include "tools/fixtures/vmd_fixture.h"
 
@@ -200,6 +201,58 @@ TEST(GltfExport, EveryKindOfModelPassesTheValidatorAndReadsBackWithOurCounts) {
   }
 }
 
+// A PMX model with every weight kind (BDEF1/2/4, SDEF, QDEF): each vertex
+// goes out with its bones and shares as linear weights, read back by Assimp
+// per bone; the validator passes it.
+TEST(GltfExport, APmxModelsEveryWeightKindGoesOutAsLinearWeights) {
+  Export e;
+  e.dir.WriteFile("m.pmx", qev::fixture::BuildPmx(qev::fixture::SamplePmx()));
+  ASSERT_EQ(e.Run("m.pmx", "", "m.glb"), 1) << e.failure;
+  EXPECT_GLTF_VALID(e.dir.Path("m.glb"));
+  const CModelDescription& model = e.scene.m_model;
+  bool kinds[5] = {};
+  for (const ModelVertex& v : model.m_vertices) kinds[v.skinning] = true;
+  for (bool k : kinds) EXPECT_TRUE(k) << "the fixture carries every weight kind";
+
+  Assimp::Importer importer;
+  const aiScene* read = importer.ReadFile(e.dir.Path("m.glb"), 0);
+  ASSERT_NE(read, nullptr) << importer.GetErrorString();
+  // each model vertex's share per bone name, as the description has it
+  std::vector<std::map<std::string, double>> want(model.m_vertices.size());
+  for (size_t i = 0; i < model.m_vertices.size(); ++i) {
+    const ModelVertex& v = model.m_vertices[i];
+    const int bones = v.skinning == kSkinBdef1 ? 1 : SkinningBones(v.skinning);
+    for (int k = 0; k < bones; ++k)
+      if (v.weight[k] > 0 || bones == 1) want[i][model.m_bones[size_t(v.bone[k])].nameUtf8] += bones == 1 ? 1.0 : v.weight[k];
+  }
+  // Assimp splits the mesh by material; its vertices are the drawn corners,
+  // matched to the model's by position.
+  size_t checked = 0;
+  for (unsigned m = 0; m < read->mNumMeshes; ++m) {
+    const aiMesh* mesh = read->mMeshes[m];
+    std::vector<std::map<std::string, double>> got(mesh->mNumVertices);
+    for (unsigned b = 0; b < mesh->mNumBones; ++b)
+      for (unsigned w = 0; w < mesh->mBones[b]->mNumWeights; ++w)
+        got[mesh->mBones[b]->mWeights[w].mVertexId][mesh->mBones[b]->mName.C_Str()] +=
+            mesh->mBones[b]->mWeights[w].mWeight;
+    for (unsigned k = 0; k < mesh->mNumVertices; ++k) {
+      const aiVector3D& p = mesh->mVertices[k];
+      for (size_t i = 0; i < model.m_vertices.size(); ++i) {
+        const ModelVertex& v = model.m_vertices[i];
+        if (std::fabs(p.x - v.pos[0]) > 1e-6 || std::fabs(p.y - v.pos[1]) > 1e-6 || std::fabs(p.z - v.pos[2]) > 1e-6)
+          continue;
+        double total = 0;
+        for (const auto& [name, share] : got[k]) total += share;
+        EXPECT_NEAR(total, 1.0, 1e-5) << "vertex " << i;
+        for (const auto& [name, share] : want[i]) EXPECT_NEAR(got[k][name], share, 1e-5) << "vertex " << i << " " << name;
+        ++checked;
+        break;
+      }
+    }
+  }
+  EXPECT_GT(checked, model.m_vertices.size() / 2);
+}
+
 // The lines of `qevtool pose` or `qevtool morphs`: the second column (a
 // name) to the numbers after it.
 std::map<std::string, std::vector<double>> Table(const std::string& out) {
@@ -219,9 +272,11 @@ TEST(GltfExport, JointsStandWhereTheViewersBonesStandAtEveryCheckedFrame) {
   TempDir dir;
   std::string error;
   ASSERT_EQ(qev::fixture::WriteSampleCharacter(dir.Path(), &error), 1) << error;
+  // the character and its PMX twin
+  for (const std::string model : {"sample.pmd", "sample.pmx"})
   for (const char* physics : {"", " --no-physics"}) {
-    SCOPED_TRACE(physics[0] ? "without physics" : "with physics");
-    const auto bake = Qevtool(dir, std::string("bake sample.pmd walk.vmd -o w.glb") + physics);
+    SCOPED_TRACE(model + (physics[0] ? " without physics" : " with physics"));
+    const auto bake = Qevtool(dir, "bake " + model + " walk.vmd -o w.glb" + physics);
     ASSERT_EQ(bake.status, 0) << bake.err;
     EXPECT_GLTF_VALID(dir.Path("w.glb"));
     Assimp::Importer importer;
@@ -231,7 +286,7 @@ TEST(GltfExport, JointsStandWhereTheViewersBonesStandAtEveryCheckedFrame) {
     // the walk's highest frame is 60: frames 0 .. 59 are baked
     for (int frame : {0, 30, 59}) {
       SCOPED_TRACE(frame);
-      const auto pose = Qevtool(dir, "pose sample.pmd --motion walk.vmd --frame " + std::to_string(frame) + physics);
+      const auto pose = Qevtool(dir, "pose " + model + " --motion walk.vmd --frame " + std::to_string(frame) + physics);
       ASSERT_EQ(pose.status, 0) << pose.err;
       const auto bones = Table(pose.out);
       ASSERT_GT(bones.size(), 20u);
