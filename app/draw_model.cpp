@@ -42,7 +42,14 @@ void CScene::UpdateSkin() {
     const ModelVertex& v = vertices[i];
     // The first bone, and every other with weight, were checked against the
     // skeleton at load, so they index inside the arrays.
-    if (v.skinning == kSkinSdef || v.skinning == kSkinQdef) {
+    if (v.skinning == kSkinSdef) {
+      // a second slot without weight was not checked: the first bone stands in
+      const int32_t b0 = v.bone[0], b1 = v.weight[1] != 0.0f ? v.bone[1] : b0;
+      m_posed[size_t(i)] = SkinSdefPosition(skin[b0], skin[b1], m_skinRot[size_t(b0)], m_skinRot[size_t(b1)],
+                                            m_sdef[size_t(i)], from[i]);
+      continue;
+    }
+    if (v.skinning == kSkinQdef) {
       m_posed[size_t(i)] = SkinCurved(size_t(i), from[i]).pos;
       continue;
     }
