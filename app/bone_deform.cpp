@@ -54,17 +54,27 @@ void CScene::BuildDeform() {
   }
   if (outside) DebugPrintf("PMX bones : %d grants refused, their grant parent is not in the skeleton\n", outside);
 
-  size_t firstAfter = 0;
-  const std::vector<int32_t> order = DeformOrder(m_deformBones, &firstAfter);
-  m_deformOrder.reserve(order.size());
-  for (size_t k = 0; k < order.size(); ++k) {
-    if (k == firstAfter) m_firstAfterPhysics = m_deformOrder.size();
-    if (BoneNode(order[k])) m_deformOrder.push_back(order[k]);
+  // Without a grant, a bone after physics or a second deform layer, the
+  // order changes nothing: the bone tree poses the model alone, as it poses
+  // a PMD model (parents first, so no child lags a frame behind).
+  bool needed = false;
+  for (const DeformBone& d : m_deformBones)
+    needed = needed || HasGrant(d) || d.afterPhysics || d.layer != m_deformBones.front().layer;
+  if (!needed) {
+    m_deformBones.clear();
+  } else {
+    size_t firstAfter = 0;
+    const std::vector<int32_t> order = DeformOrder(m_deformBones, &firstAfter);
+    m_deformOrder.reserve(order.size());
+    for (size_t k = 0; k < order.size(); ++k) {
+      if (k == firstAfter) m_firstAfterPhysics = m_deformOrder.size();
+      if (BoneNode(order[k])) m_deformOrder.push_back(order[k]);
+    }
+    if (firstAfter >= order.size()) m_firstAfterPhysics = m_deformOrder.size();
+    m_boneKey.resize(bones);
+    m_boneMotion.resize(bones);
+    m_deformScratch.reserve(bones);
   }
-  if (firstAfter >= order.size()) m_firstAfterPhysics = m_deformOrder.size();
-  m_boneKey.resize(bones);
-  m_boneMotion.resize(bones);
-  m_deformScratch.reserve(bones);
 
   bool sdef = false, qdef = false;
   for (const ModelVertex& v : m_model.m_vertices) {

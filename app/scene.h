@@ -116,7 +116,8 @@ class CScene {
   // The bones' grant, layer and after-physics records and their evaluation
   // order, and the spherical vertices' constants, worked out once at load.
   // A grant that leads nowhere, round to itself or to a bone outside the
-  // skeleton is refused with a log line. PMD models keep none of it.
+  // skeleton is refused with a log line. PMD models keep none of it, nor
+  // does a PMX model with no grant, no bone after physics and one layer.
   void BuildDeform();
   // Every skeleton bone from its animation in deform order (layer, then
   // index), grants on top, into W and the nodes' kept matrices.

@@ -130,6 +130,14 @@ TEST(SceneDeform, GrantChainTakesHalfOfItsGrantParentsMotion) {
     const D3DXVECTOR3 moved = rig.Head(3) - D3DXVECTOR3(3, 0, 0);
     EXPECT_GT(D3DXVec3Length(&moved), 3.0f);
     EXPECT_LT(Distance(rig.Head(4), D3DXVECTOR3(15, 0, 0) + moved * c.turn4), 1e-4f);
+    // what the X bake keys for each bone (its kept pose) composes to the
+    // world matrices drawn, grants included
+    for (int b = 0; b < 5; ++b) {
+      const CPmdBone& node = *rig.scene.BoneNode(b);
+      D3DXMATRIX world = node.m_mPose;
+      if (node.m_pParent && node.m_pParent->m_nIndex >= 0) world = node.m_mPose * rig.W(node.m_pParent->m_nIndex);
+      for (int k = 0; k < 16; ++k) EXPECT_NEAR(world.m[k / 4][k % 4], rig.W(b).m[k / 4][k % 4], 1e-5f) << b;
+    }
   }
 }
 
