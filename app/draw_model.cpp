@@ -27,6 +27,9 @@ void CScene::UpdateSkin() {
   const D3DXMATRIX* w = W();
   const D3DXMATRIX* b = B();
   for (size_t i = 0; i < m_skin.size(); ++i) D3DXMatrixMultiply(&m_skin[i], &b[i], &w[i]);
+  // The turns that spherical and dual-quaternion vertices blend, once a bone.
+  for (size_t i = 0; i < m_skinRot.size(); ++i) m_skinRot[i] = SkinRotation(m_skin[i]);
+  for (size_t i = 0; i < m_skinDualQuat.size(); ++i) m_skinDualQuat[i] = SkinDualQuat(m_skin[i]);
 
   // Every vertex is posed once; the materials then copy it for each use. A
   // vertex gives the same bits however often it is used, so this is the
@@ -39,8 +42,18 @@ void CScene::UpdateSkin() {
   for (int i = 0; i < count; ++i) {
     const ModelVertex& v = vertices[i];
     // The first bone, and every other with weight, were checked against the
-    // skeleton at load, so they index inside the arrays. SDEF and QDEF
-    // vertices are blended linearly here, by their two or four bones.
+    // skeleton at load, so they index inside the arrays.
+    if (v.skinning == kSkinSdef) {
+      // a second slot without weight was not checked: the first bone stands in
+      const int32_t b0 = v.bone[0], b1 = v.weight[1] != 0.0f ? v.bone[1] : b0;
+      m_posed[size_t(i)] = SkinSdefPosition(skin[b0], skin[b1], m_skinRot[size_t(b0)], m_skinRot[size_t(b1)],
+                                            m_sdef[size_t(i)], from[i]);
+      continue;
+    }
+    if (v.skinning == kSkinQdef) {
+      m_posed[size_t(i)] = SkinCurved(size_t(i), from[i]).pos;
+      continue;
+    }
     float M[4][3];
     const D3DXMATRIX& s0 = skin[v.bone[0]];
     if (v.skinning == kSkinBdef1) {
@@ -65,6 +78,19 @@ void CScene::UpdateSkin() {
     o.y = x * M[0][1] + y * M[1][1] + z * M[2][1] + M[3][1];
     o.z = x * M[0][2] + y * M[1][2] + z * M[2][2] + M[3][2];
   }
+}
+
+SkinnedPoint CScene::SkinCurved(size_t vertex, const D3DXVECTOR3& from) const {
+  const ModelVertex& v = m_model.m_vertices[vertex];
+  const D3DXVECTOR3 normal(v.normal[0], v.normal[1], v.normal[2]);
+  // A slot without weight was not checked at load: the first bone stands
+  // in for it, where its weight of 0 changes nothing.
+  int32_t bone[4];
+  for (int s = 0; s < 4; ++s) bone[s] = v.weight[s] != 0.0f ? v.bone[s] : v.bone[0];
+  if (v.skinning == kSkinSdef)
+    return SkinSdef(m_skin[size_t(bone[0])], m_skin[size_t(bone[1])], m_skinRot[size_t(bone[0])],
+                    m_skinRot[size_t(bone[1])], m_sdef[vertex], from, normal);
+  return SkinQdef(m_skinDualQuat.data(), bone, v.weight, 4, from, normal);
 }
 
 int CScene::SkinMaterial(int m) {

@@ -186,8 +186,14 @@ void CScene::UpdateSkinNormals() {
   const size_t count = m_model.m_vertices.size();
   m_posedNormals.resize(count);
   const D3DXMATRIX* skin = m_skin.data();
+  const D3DXVECTOR3* from = m_morph.Positions();
   for (size_t i = 0; i < count; ++i) {
     const ModelVertex& v = m_model.m_vertices[i];
+    if (v.skinning == kSkinSdef || v.skinning == kSkinQdef) {
+      // turned as their positions are, not by blended matrices
+      m_posedNormals[i] = SkinCurved(i, from[i]).normal;
+      continue;
+    }
     const D3DXMATRIX& s0 = skin[v.bone[0]];
     float M[3][3];
     if (v.skinning == kSkinBdef1) {

@@ -53,6 +53,11 @@ void CScene::DiscardModel() {
   m_morph.Clear();
   m_showIk.Clear();
   m_physics.Clear();
+  m_deformBones.clear();
+  m_deformOrder.clear();
+  m_sdef.clear();
+  m_skinRot.clear();
+  m_skinDualQuat.clear();
   DiscardLooks();
   m_pTextures.reset();
 }
@@ -190,6 +195,7 @@ int CScene::AssembleModel(const char* path, IDirect3DDevice9* device, std::strin
   m_skin.assign(size_t(bones), D3DXMATRIX());
   m_posed.assign(size_t(vertexCount), D3DXVECTOR3());
   m_morph.Build(model);
+  BuildDeform();
 
   // The drawing buffer holds the largest material.
   m_nMaxDrawVertex = 0;

@@ -394,6 +394,8 @@ void CModelPhysics::Step(float timeStep) {
     // after every part, so overflowing numbers never reach the next one
     m_impl->RepairOverflows();
   }
+  // the bones that follow the simulated ones, on the pose it left
+  if (m_impl->scene) m_impl->scene->EvaluateAfterPhysics();
 }
 
 void CModelPhysics::SetSubsteps(int substeps) { m_impl->substeps = std::clamp(substeps, 1, kMaxPhysicsSubsteps); }

@@ -31,11 +31,18 @@ void CScene::ApplyBoneMorphs() {
 }
 
 void CScene::FinishPose() {
-  m_skeleton.UpdateMatrices(W(), B());
+  if (UsesDeformOrder())
+    EvaluateDeform();
+  else
+    m_skeleton.UpdateMatrices(W(), B());
   // F4 switches every list off; the motion's switch keys turn single lists off
-  if (CalcIK)
+  if (CalcIK) {
     Solve({&m_ikRoot, &m_skeleton, &m_model, W(), B(), G(), m_nodes.empty() ? nullptr : m_nodes.data(),
            m_showIk.IkOn()});
+    // The solver turns the links down the bone tree alone; evaluated again,
+    // the bones granted from a link and those of later layers see its turn.
+    if (UsesDeformOrder() && IkCount()) EvaluateDeform();
+  }
   m_physics.SyncKinematicBodies(*this);
 }
 

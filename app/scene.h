@@ -16,6 +16,7 @@
 #include "model/model_description.h"
 #include "model/morph.h"
 #include "model/pmd_bone.h"
+#include "model/pmx_deform.h"
 #include "model/show_ik.h"
 #include "model/vmd_file.h"
 #include "model/vpd_file.h"
@@ -118,6 +119,23 @@ class CScene {
   // The playing motion's light at its frame, else the default light.
   ShadeLight Light() const;
 
+  // ---- Deformation of PMX models (bone_deform.cpp) ----
+  // The bones' grant, layer and after-physics records and their evaluation
+  // order, and the spherical vertices' constants, worked out once at load.
+  // A grant that leads nowhere, round to itself or to a bone outside the
+  // skeleton is refused with a log line. PMD models keep none of it, nor
+  // does a PMX model with no grant, no bone after physics and one layer.
+  void BuildDeform();
+  // Every skeleton bone from its animation in deform order (layer, then
+  // index), grants on top, into W and the nodes' kept matrices.
+  void EvaluateDeform();
+  // The bones after physics again, on the pose the physics step left.
+  void EvaluateAfterPhysics();
+  bool UsesDeformOrder() const { return !m_deformBones.empty(); }
+  // A spherical or dual-quaternion vertex skinned from the last UpdateSkin's
+  // matrices, starting from the given position.
+  SkinnedPoint SkinCurved(size_t vertex, const D3DXVECTOR3& from) const;
+
   // The skeleton's bone markers and the IK goal markers' matrices.
   void DrawBones(IDirect3DDevice9* device);
 
@@ -166,6 +184,18 @@ class CScene {
   std::unique_ptr<CDDTexPro90[]> m_builtInToons;             // made when a material needs one
   std::vector<D3DXVECTOR3> m_posedNormals;                   // each vertex's normal, posed
   std::vector<float> m_edgeScales;                           // per drawn vertex of one material
+
+  // PMX deformation: by bone index (m_deformOrder holds skeleton bones only,
+  // the ones after physics from m_firstAfterPhysics on), empty for PMD.
+  std::vector<DeformBone> m_deformBones;
+  std::vector<int32_t> m_deformOrder;
+  size_t m_firstAfterPhysics = 0;
+  std::vector<BoneMotion> m_boneKey;     // each bone's animation, as sampled or posed
+  std::vector<BoneMotion> m_boneMotion;  // with its grant
+  std::vector<uint8_t> m_deformScratch;
+  std::vector<SdefVertex> m_sdef;          // one per vertex when any is spherical
+  std::vector<D3DXQUATERNION> m_skinRot;   // per bone, when any vertex is spherical
+  std::vector<DualQuat> m_skinDualQuat;    // per bone, when any vertex is dual-quaternion
 
  private:
   int AssembleModel(const char* path, IDirect3DDevice9* device, std::string* failure);

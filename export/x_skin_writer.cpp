@@ -164,7 +164,8 @@ class KeyStore {
 
 // Bakes the frames and writes the animation set. 0 when the bake was given
 // up or the keys do not fit (the file is marked failed).
-int WriteAnimation(CXText& out, CSafeFile& file, const std::vector<SkinRecord>& records, const XBake& bake) {
+int WriteAnimation(CXText& out, CSafeFile& file, const std::vector<SkinRecord>& records, const XBake& bake,
+                   bool evaluatedPose) {
   const int32_t highest = bake.frames > 0 ? bake.frames : 0;
   const int32_t frames = BakedFrames(highest);
   out.Put("AnimationSet default {\n");
@@ -186,7 +187,8 @@ int WriteAnimation(CXText& out, CSafeFile& file, const std::vector<SkinRecord>& 
     }
     for (size_t r = 0; r < records.size(); ++r) {
       const CPmdBone& node = *records[r].node;
-      keys.At(r, size_t(n)) = node.m_mAnim * node.m_mLocal;
+      // A PMX bone's pose is its evaluation's (grants included), not its animation alone.
+      keys.At(r, size_t(n)) = evaluatedPose ? node.m_mPose : node.m_mAnim * node.m_mLocal;
     }
   }
   for (size_t r = 0; r < records.size(); ++r) {
@@ -250,7 +252,7 @@ int WriteXSkin(const CModelDescription& model, const CPmdBone& root, const XBake
     WriteSkinWeights(out, records);
     out.Put(" }\n").Put("}\n").Put("\n");
     WriteFrames(out, root);
-    if (bake) WriteAnimation(out, file, records, *bake);
+    if (bake) WriteAnimation(out, file, records, *bake, model.m_format == kModelPmx);
     out.Flush();
   }
   if (!file.Commit()) {

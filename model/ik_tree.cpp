@@ -6,6 +6,7 @@
 #include "model/bone_pose.h"
 #include "model/model_description.h"
 #include "model/pmd_bone.h"
+#include "model/pmx_deform.h"
 #include "model/vmd_file.h"
 #include "model/vpd_file.h"
 
@@ -172,6 +173,7 @@ void Solve(const IkSolveTarget& t) {
   if (!t.goals->UpdateMatrices(t.G, nullptr)) return;
   const CModelDescription& model = *t.model;
   D3DXMATRIX* W = t.W;
+  const bool pmx = model.m_format == kModelPmx;
 
   const int lists = model.IkCount();
   for (int k = 0; k < lists; ++k) {
@@ -189,7 +191,8 @@ void Solve(const IkSolveTarget& t) {
     for (int pass = 0; pass < ik.loops && !reached && turned; ++pass) {
       turned = false;
       for (int i = 0; i < links; ++i) {
-        const int b = ik.links[size_t(i)].bone;
+        const ModelIkLink& link = ik.links[size_t(i)];
+        const int b = link.bone;
         CPmdBone* node = FindNode(t, b);
         if (!node) continue;  // a bone scene assembly left out
 
@@ -216,7 +219,9 @@ void Solve(const IkSolveTarget& t) {
         D3DXQUATERNION q;
         D3DXQuaternionRotationAxis(&q, &axis, angle);
 
-        if (node->m_bKnee) {
+        // A PMX link with limits keeps within them instead of the knee rule.
+        const bool limited = pmx && link.hasLimits;
+        if (node->m_bKnee && !limited) {
           // A knee turns about its own +X only, by the quaternion's x
           // component (the sine of half the angle times the axis's x), never
           // backwards: a correction along -X or across X shrinks to the minimum.
@@ -232,6 +237,15 @@ void Solve(const IkSolveTarget& t) {
         D3DXMATRIX r, anim;
         D3DXMatrixRotationQuaternion(&r, &q);
         D3DXMatrixMultiply(&anim, &r, &node->m_mAnim);
+        if (limited) {
+          // the link's whole turn, its own pose and every correction so far
+          // (limits are already in our space: the description mirrors them)
+          D3DXQUATERNION turn;
+          D3DXQuaternionRotationMatrix(&turn, &anim);
+          turn = ClampToLimits(turn, IkLimits{D3DXVECTOR3(link.lower[0], link.lower[1], link.lower[2]),
+                                              D3DXVECTOR3(link.upper[0], link.upper[1], link.upper[2])});
+          anim = PoseMatrix(turn, D3DXVECTOR3(anim._41, anim._42, anim._43));
+        }
         node->m_mAnim = anim;
         node->UpdateTurned(W, t.B);
         turned = true;

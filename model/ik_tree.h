@@ -1,7 +1,8 @@
 // CIKTree: the model's IK goal bones arranged by parent, each animated by its
 // own pose or motion track like an ordinary bone; its world matrices say where
 // every IK list's goal is. Solve then turns the chain bones of the skeleton
-// towards those goals (cyclic coordinate descent, with the knee rule).
+// towards those goals (cyclic coordinate descent, with the knee rule, or a
+// PMX link's angle limits where it has them).
 #pragma once
 #include <cstdint>
 #include <memory>

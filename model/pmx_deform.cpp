@@ -120,19 +120,39 @@ SdefVertex MakeSdefVertex(float w0, const D3DXVECTOR3& c, const D3DXVECTOR3& r0,
 
 D3DXQUATERNION SkinRotation(const D3DXMATRIX& skin) { return RotationOf(skin); }
 
+namespace {
+
+// The turn a spherical vertex takes: the bones' turns blended along the sphere.
+D3DXQUATERNION SdefTurn(const D3DXQUATERNION& rot0, const D3DXQUATERNION& rot1, const SdefVertex& v) {
+  D3DXQUATERNION q;
+  D3DXQuaternionSlerp(&q, &rot0, &rot1, 1.0f - v.w0);
+  D3DXQuaternionNormalize(&q, &q);  // slerp blends close turns linearly, a little short of unit
+  return q;
+}
+
+// w0 cr0 + w1 cr1 = C, so with no rotation this is the linear blend of
+// the two bones' translations added to pos.
+D3DXVECTOR3 SdefPlace(const D3DXQUATERNION& q, const D3DXMATRIX& skin0, const D3DXMATRIX& skin1,
+                      const SdefVertex& v, const D3DXVECTOR3& pos) {
+  const float w0 = v.w0, w1 = 1.0f - v.w0;
+  return Rotate(q, pos - v.c) + Transform(skin0, v.cr0) * w0 + Transform(skin1, v.cr1) * w1;
+}
+
+}  // namespace
+
 SkinnedPoint SkinSdef(const D3DXMATRIX& skin0, const D3DXMATRIX& skin1, const D3DXQUATERNION& rot0,
                       const D3DXQUATERNION& rot1, const SdefVertex& v, const D3DXVECTOR3& pos,
                       const D3DXVECTOR3& normal) {
-  const float w0 = v.w0, w1 = 1.0f - v.w0;
-  D3DXQUATERNION q;
-  D3DXQuaternionSlerp(&q, &rot0, &rot1, w1);
-  D3DXQuaternionNormalize(&q, &q);  // slerp blends close turns linearly, a little short of unit
-  // w0 cr0 + w1 cr1 = C, so with no rotation this is the linear blend of
-  // the two bones' translations added to pos.
+  const D3DXQUATERNION q = SdefTurn(rot0, rot1, v);
   SkinnedPoint out;
-  out.pos = Rotate(q, pos - v.c) + Transform(skin0, v.cr0) * w0 + Transform(skin1, v.cr1) * w1;
+  out.pos = SdefPlace(q, skin0, skin1, v, pos);
   out.normal = Unit(Rotate(q, normal));
   return out;
+}
+
+D3DXVECTOR3 SkinSdefPosition(const D3DXMATRIX& skin0, const D3DXMATRIX& skin1, const D3DXQUATERNION& rot0,
+                             const D3DXQUATERNION& rot1, const SdefVertex& v, const D3DXVECTOR3& pos) {
+  return SdefPlace(SdefTurn(rot0, rot1, v), skin0, skin1, v, pos);
 }
 
 DualQuat SkinDualQuat(const D3DXMATRIX& skin) {

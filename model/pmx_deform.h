@@ -58,6 +58,10 @@ SkinnedPoint SkinSdef(const D3DXMATRIX& skin0, const D3DXMATRIX& skin1, const D3
                       const D3DXQUATERNION& rot1, const SdefVertex& v, const D3DXVECTOR3& pos,
                       const D3DXVECTOR3& normal);
 
+// SkinSdef's position alone, the same bits, for a frame that draws no normals.
+D3DXVECTOR3 SkinSdefPosition(const D3DXMATRIX& skin0, const D3DXMATRIX& skin1, const D3DXQUATERNION& rot0,
+                             const D3DXQUATERNION& rot1, const SdefVertex& v, const D3DXVECTOR3& pos);
+
 // A rigid skinning matrix as a unit dual quaternion (real: the rotation;
 // dual: half the translation times it), worked out once a frame per bone.
 struct DualQuat {
