@@ -43,8 +43,9 @@ std::vector<int> TargetMorphs(const CMorph& morph) {
 
 // The local translation and rotation of a bone's node as its current
 // animation and bind offset make it (the matrix the X bake keys).
-void LocalPose(const CPmdBone& node, float translation[3], float rotation[4]) {
-  const D3DXMATRIX local = node.m_mAnim * node.m_mLocal;
+void LocalPose(const CPmdBone& node, bool evaluatedPose, float translation[3], float rotation[4]) {
+  // A PMX bone's pose is its evaluation's (grants included), not its animation alone.
+  const D3DXMATRIX local = evaluatedPose ? node.m_mPose : node.m_mAnim * node.m_mLocal;
   translation[0] = local._41;
   translation[1] = local._42;
   translation[2] = local._43;
@@ -173,6 +174,7 @@ int SampleGltfBake(CScene& scene, const char* path, const BakeProgress& progress
     return 0;
   }
   const std::vector<const CPmdBone*> order = JointOrder(scene.m_skeleton);
+  const bool evaluatedPose = scene.m_model.m_format == kModelPmx;
   const std::vector<int> targets = TargetMorphs(scene.m_morph);
   const int32_t frames = highest > 0 ? highest : 1;  // frame 0 alone when the highest is 0
   qev::gltf::Animation& a = out->animation;
@@ -193,7 +195,7 @@ int SampleGltfBake(CScene& scene, const char* path, const BakeProgress& progress
     }
     for (size_t j = 0; j < order.size(); ++j) {
       const size_t at = size_t(n) * order.size() + j;
-      LocalPose(*order[j], &a.translations[at * 3], &a.rotations[at * 4]);
+      LocalPose(*order[j], evaluatedPose, &a.translations[at * 3], &a.rotations[at * 4]);
     }
     for (size_t t = 0; t < targets.size(); ++t)
       a.weights[size_t(n) * targets.size() + t] = scene.m_morph.Weight(targets[t]);

@@ -302,6 +302,69 @@ TEST(GltfExport, JointsStandWhereTheViewersBonesStandAtEveryCheckedFrame) {
   }
 }
 
+// A PMX bone granted half of another's turn: the baked joints stand where
+// the viewer's bones stand, the granted bone's child turned with it.
+TEST(GltfExport, AGrantedBoneIsBakedWithItsGrant) {
+  TempDir dir;
+  qev::fixture::PmxDesc d;
+  d.encoding = 1;
+  auto bone = [&](const char* name, float x, float y, int32_t parent) {
+    qev::fixture::PmxBoneDesc b;
+    b.name = name;
+    b.pos[0] = x;
+    b.pos[1] = y;
+    b.parent = parent;
+    b.flags = 0x001E;  // rotatable, movable, visible, enabled; tail as an offset
+    d.bones.push_back(b);
+  };
+  bone("root", 0, 0, -1);
+  bone("arm", 1, 0, 0);
+  bone("copy", 0, 1, 0);
+  bone("tip", 0, 2, 2);
+  d.bones[2].flags |= 0x0100;  // the rotation granted
+  d.bones[2].grantParent = 1;
+  d.bones[2].grantRatio = 0.5f;
+  d.vertices.resize(3);
+  for (int i = 0; i < 3; ++i) {
+    d.vertices[size_t(i)].pos[0] = float(i);
+    d.vertices[size_t(i)].bone[0] = i == 2 ? 3 : 0;
+  }
+  d.indices = {0, 1, 2};
+  d.materials.resize(1);
+  d.materials[0].indexCount = 3;
+  dir.WriteFile("m.pmx", qev::fixture::BuildPmx(d));
+  VmdDesc motion;
+  for (uint32_t frame : {0u, 10u}) {
+    qev::fixture::VmdBoneKeyDesc k;
+    k.name = "arm";
+    k.frame = frame;
+    k.rot[2] = std::sin(0.7853982f);  // 90 degrees about z
+    k.rot[3] = std::cos(0.7853982f);
+    motion.bones.push_back(k);
+  }
+  dir.WriteFile("m.vmd", qev::fixture::BuildVmd(motion));
+  const auto bake = Qevtool(dir, "bake m.pmx m.vmd -o m.glb");
+  ASSERT_EQ(bake.status, 0) << bake.err;
+  EXPECT_GLTF_VALID(dir.Path("m.glb"));
+  Assimp::Importer importer;
+  const aiScene* read = importer.ReadFile(dir.Path("m.glb"), 0);
+  ASSERT_NE(read, nullptr) << importer.GetErrorString();
+  const auto pose = Qevtool(dir, "pose m.pmx --motion m.vmd --frame 5");
+  ASSERT_EQ(pose.status, 0) << pose.err;
+  const auto bones = Table(pose.out);
+  ASSERT_EQ(bones.count("tip"), 1u);
+  // the tip turned with its granted parent: 45 degrees about (0, 1, 0)
+  EXPECT_GT(std::fabs(bones.at("tip")[0]), 0.5) << "the grant turns the tip";
+  for (const auto& [name, at] : bones) {
+    const aiNode* node = qev::test::FindAiNode(read->mRootNode, name);
+    ASSERT_NE(node, nullptr) << name;
+    const aiVector3D got = qev::test::WorldOrigin(read, node, 5u);
+    EXPECT_NEAR(got.x, at[0], 1e-4) << name;
+    EXPECT_NEAR(got.y, at[1], 1e-4) << name;
+    EXPECT_NEAR(got.z, at[2], 1e-4) << name;
+  }
+}
+
 TEST(GltfExport, MorphWeightsAreTheViewersAtEveryCheckedFrame) {
   TempDir dir;
   dir.WriteFile("m.pmd", qev::fixture::BuildPmd(qev::fixture::SamplePmd()));
