@@ -223,7 +223,8 @@ void JpegProgress(j_common_ptr info) {
 }
 
 // Decodes a JPEG into blue-green-red-alpha rows. Grey and colour files come out
-// as they are; Adobe's inverted CMYK (and YCCK) is multiplied out by its black.
+// as they are; inverted CMYK (and YCCK), as publishing tools store it, is
+// multiplied out by its black.
 // The library jumps back here on an error: what the decode changes after the
 // jump point lives behind references (`out`, `row`), never in this frame's
 // own variables.
