@@ -13,12 +13,7 @@
 #include "app/timeline.h"
 #include "export/safe_file.h"
 #include "model/camera_track.h"
-#include "physics/bullet_debug_draw.h"
 #include "platform/picture_encoder.h"
-#include "render/d3d_camera.h"
-#include "render/d3d_line90.h"
-#include "render/d3d_locater.h"
-#include "render/dd_pro90.h"
 #include "tools/qevtool/camera.h"
 #include "tools/qevtool/scene_options.h"
 
@@ -99,6 +94,26 @@ void RenderUsage(FILE* out) {
       out);
 }
 
+int OffscreenView::Open(const PictureOptions& picture) {
+  // samples for the shaded solid model alone: every other picture stays as drawn without
+  if (picture.shaded && picture.drawType == 2) deviceFrame.m_multiSampleType = D3DMULTISAMPLE_4_SAMPLES;
+  if (!deviceFrame.Init(nullptr, DeviceBackend::kOffscreenGl, picture.width, picture.height)) return 0;
+  SetStartUpCamera(&camera, deviceFrame.m_pDevice, float(picture.width) / float(picture.height));
+  SetUpIkGoalLocator(&ikGoalLocator);
+  debugDraw.Attach(deviceFrame.m_pDevice);
+  BuildGrid(&grid);
+  return 1;
+}
+
+void OffscreenView::Describe(const PictureOptions& picture, FrameDrawing* frame) {
+  frame->device = deviceFrame.m_pDevice;
+  frame->camera = &camera;
+  frame->grid = &grid;
+  frame->ikGoalLocator = &ikGoalLocator;
+  frame->DrawType = picture.drawType;
+  frame->Shaded = picture.shaded ? 1 : 0;
+}
+
 int RunRender(int argc, char** argv) {
   SceneOptions options;
   PictureOptions picture;
@@ -136,8 +151,8 @@ int RunRender(int argc, char** argv) {
     RenderUsage(stderr);
     return 2;
   }
-  const int width = picture.width, height = picture.height, drawType = picture.drawType;
-  const bool shaded = picture.shaded, hud = picture.hud;
+  const int width = picture.width, height = picture.height;
+  const bool hud = picture.hud;
   const std::string& cameraFile = picture.cameraFile;
 
   // A camera motion that cannot be used fails before any drawing is set up.
@@ -148,40 +163,24 @@ int RunRender(int argc, char** argv) {
     return 1;
   }
 
-  // The viewer's start-up, offscreen: device, camera, IK goal locator,
-  // physics debug drawer, grid.
-  CDDPro90 deviceFrame;
-  // samples for the shaded solid model alone: every other picture stays as drawn without
-  if (shaded && drawType == 2) deviceFrame.m_multiSampleType = D3DMULTISAMPLE_4_SAMPLES;
-  if (!deviceFrame.Init(nullptr, DeviceBackend::kOffscreenGl, width, height)) {
+  OffscreenView view;
+  if (!view.Open(picture)) {
     std::fprintf(stderr, "qevtool render: no offscreen OpenGL 3.3 device (EGL without a display)\n");
     return 1;
   }
-  CD3DCamera camera;
-  SetStartUpCamera(&camera, deviceFrame.m_pDevice, float(width) / float(height));
-  CD3DLocater ikGoalLocator;
-  SetUpIkGoalLocator(&ikGoalLocator);
-  CBulletDebugDraw debugDraw;  // outlives the scene's world, lets go before the device
-  debugDraw.Attach(deviceFrame.m_pDevice);
-  CD3DLine90 grid;
-  BuildGrid(&grid);
+  CDDPro90& deviceFrame = view.deviceFrame;
 
   CScene scene;
-  scene.m_physics.SetDebugDrawer(&debugDraw);
+  scene.m_physics.SetDebugDrawer(&view.debugDraw);
   if (!PoseScene(options, deviceFrame.m_pDevice, &scene, &why)) {
     std::fprintf(stderr, "qevtool render: %s\n", why.c_str());
     return 1;
   }
   // the camera follows the motion's frame counter, as in the viewer
-  if (!cameraTrack.Empty()) ViewThroughCamera(&camera, cameraTrack.View(scene.m_fFrame));
+  if (!cameraTrack.Empty()) ViewThroughCamera(&view.camera, cameraTrack.View(scene.m_fFrame));
 
   FrameDrawing frame;
-  frame.device = deviceFrame.m_pDevice;
-  frame.camera = &camera;
-  frame.grid = &grid;
-  frame.ikGoalLocator = &ikGoalLocator;
-  frame.DrawType = drawType;
-  frame.Shaded = shaded ? 1 : 0;
+  view.Describe(picture, &frame);
   frame.DrawRigid = drawRigid;
   frame.DrawBone = drawBone;
   AddSceneSteps(&frame, &scene);

@@ -7,6 +7,14 @@
 #include <cstdio>
 #include <string>
 
+#include "physics/bullet_debug_draw.h"
+#include "render/d3d_camera.h"
+#include "render/d3d_line90.h"
+#include "render/d3d_locater.h"
+#include "render/dd_pro90.h"
+
+struct FrameDrawing;
+
 // The largest picture side asked for: far beyond any thumbnail, well inside
 // what the device takes.
 constexpr int kMaxSide = 4096;
@@ -27,6 +35,22 @@ struct PictureOptions {
 // 1 when taken, 0 when it is none of them, -1 when it is one but wrong (the
 // message in *error).
 int TakePictureArgument(int argc, char** argv, int* i, PictureOptions* picture, std::string* error);
+
+// The viewer's start-up, offscreen: device, camera, IK goal locator, physics
+// debug drawer, grid. Its parts let go in reverse order, the device last; a
+// scene made after it goes before it.
+struct OffscreenView {
+  CDDPro90 deviceFrame;
+  CD3DCamera camera;
+  CD3DLocater ikGoalLocator;
+  CBulletDebugDraw debugDraw;  // outlives the scene's world, lets go before the device
+  CD3DLine90 grid;
+  // 1 when the offscreen device of the picture's size was made, else 0.
+  int Open(const PictureOptions& picture);
+  // The frame's fixed parts: this view's device, camera, grid and markers,
+  // and the picture's drawing mode.
+  void Describe(const PictureOptions& picture, FrameDrawing* frame);
+};
 
 // Exit status: 0 written, 1 a file failed or no offscreen device could be
 // made (why on stderr), 2 bad usage.

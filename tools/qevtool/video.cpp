@@ -221,8 +221,8 @@ int RunVideo(int argc, char** argv) {
     VideoUsage(stderr);
     return 2;
   }
-  const int width = picture.width, height = picture.height, drawType = picture.drawType;
-  const bool shaded = picture.shaded, hud = picture.hud;
+  const int width = picture.width, height = picture.height;
+  const bool hud = picture.hud;
   const std::string& cameraFile = picture.cameraFile;
 
   // A camera motion that cannot be used fails before any drawing is set up.
@@ -234,23 +234,15 @@ int RunVideo(int argc, char** argv) {
   }
 
   // The start-up of `qevtool render`, offscreen.
-  CDDPro90 deviceFrame;
-  if (shaded && drawType == 2) deviceFrame.m_multiSampleType = D3DMULTISAMPLE_4_SAMPLES;
-  if (!deviceFrame.Init(nullptr, DeviceBackend::kOffscreenGl, width, height)) {
+  OffscreenView view;
+  if (!view.Open(picture)) {
     std::fprintf(stderr, "qevtool video: no offscreen OpenGL 3.3 device (EGL without a display)\n");
     return 1;
   }
-  CD3DCamera camera;
-  SetStartUpCamera(&camera, deviceFrame.m_pDevice, float(width) / float(height));
-  CD3DLocater ikGoalLocator;
-  SetUpIkGoalLocator(&ikGoalLocator);
-  CBulletDebugDraw debugDraw;  // outlives the scene's world, lets go before the device
-  debugDraw.Attach(deviceFrame.m_pDevice);
-  CD3DLine90 grid;
-  BuildGrid(&grid);
+  CDDPro90& deviceFrame = view.deviceFrame;
 
   CScene scene;
-  scene.m_physics.SetDebugDrawer(&debugDraw);
+  scene.m_physics.SetDebugDrawer(&view.debugDraw);
   if (!PoseScene(options, deviceFrame.m_pDevice, &scene, &why)) {
     std::fprintf(stderr, "qevtool video: %s\n", why.c_str());
     return 1;
@@ -287,18 +279,13 @@ int RunVideo(int argc, char** argv) {
   for (int64_t k = 0, n = int64_t(from) * fps / 30; k < n; ++k) StepVideoFrame(scene, fps);
 
   FrameDrawing frame;
-  frame.device = deviceFrame.m_pDevice;
-  frame.camera = &camera;
-  frame.grid = &grid;
-  frame.ikGoalLocator = &ikGoalLocator;
-  frame.DrawType = drawType;
-  frame.Shaded = shaded ? 1 : 0;
+  view.Describe(picture, &frame);
   AddSceneSteps(&frame, &scene);
   CTimeline timeline;  // lets go of its atlas before the device goes
   if (hud) frame.drawOverlay = [&] { timeline.Draw(deviceFrame.m_pDevice, width, height, SceneTimeline(scene)); };
   auto draw = [&](std::vector<uint32_t>* pixels) {
     // the camera follows the motion's frame counter, as in the viewer
-    if (!cameraTrack.Empty()) ViewThroughCamera(&camera, cameraTrack.View(scene.m_fFrame));
+    if (!cameraTrack.Empty()) ViewThroughCamera(&view.camera, cameraTrack.View(scene.m_fFrame));
     DrawWholeFrame(&deviceFrame, frame);
     unsigned w = 0, h = 0;
     return SUCCEEDED(deviceFrame.m_pDevice->ReadBackBuffer(pixels, &w, &h)) && int(w) == width && int(h) == height;
