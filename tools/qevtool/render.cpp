@@ -114,6 +114,25 @@ void OffscreenView::Describe(const PictureOptions& picture, FrameDrawing* frame)
   frame->Shaded = picture.shaded ? 1 : 0;
 }
 
+int SetUpPicture(const char* command, const PictureOptions& picture, const SceneOptions& options,
+                 CCameraTrack* cameraTrack, OffscreenView* view, CScene* scene) {
+  std::string why;
+  if (!picture.cameraFile.empty() && !LoadCameraTrack(picture.cameraFile, cameraTrack, &why)) {
+    std::fprintf(stderr, "qevtool %s: %s\n", command, why.c_str());
+    return 0;
+  }
+  if (!view->Open(picture)) {
+    std::fprintf(stderr, "qevtool %s: no offscreen OpenGL 3.3 device (EGL without a display)\n", command);
+    return 0;
+  }
+  scene->m_physics.SetDebugDrawer(&view->debugDraw);
+  if (!PoseScene(options, view->deviceFrame.m_pDevice, scene, &why)) {
+    std::fprintf(stderr, "qevtool %s: %s\n", command, why.c_str());
+    return 0;
+  }
+  return 1;
+}
+
 int RunRender(int argc, char** argv) {
   SceneOptions options;
   PictureOptions picture;
@@ -153,29 +172,11 @@ int RunRender(int argc, char** argv) {
   }
   const int width = picture.width, height = picture.height;
   const bool hud = picture.hud;
-  const std::string& cameraFile = picture.cameraFile;
-
-  // A camera motion that cannot be used fails before any drawing is set up.
   CCameraTrack cameraTrack;
-  std::string why;
-  if (!cameraFile.empty() && !LoadCameraTrack(cameraFile, &cameraTrack, &why)) {
-    std::fprintf(stderr, "qevtool render: %s\n", why.c_str());
-    return 1;
-  }
-
   OffscreenView view;
-  if (!view.Open(picture)) {
-    std::fprintf(stderr, "qevtool render: no offscreen OpenGL 3.3 device (EGL without a display)\n");
-    return 1;
-  }
-  CDDPro90& deviceFrame = view.deviceFrame;
-
   CScene scene;
-  scene.m_physics.SetDebugDrawer(&view.debugDraw);
-  if (!PoseScene(options, deviceFrame.m_pDevice, &scene, &why)) {
-    std::fprintf(stderr, "qevtool render: %s\n", why.c_str());
-    return 1;
-  }
+  if (!SetUpPicture("render", picture, options, &cameraTrack, &view, &scene)) return 1;
+  CDDPro90& deviceFrame = view.deviceFrame;
   // the camera follows the motion's frame counter, as in the viewer
   if (!cameraTrack.Empty()) ViewThroughCamera(&view.camera, cameraTrack.View(scene.m_fFrame));
 

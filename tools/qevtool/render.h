@@ -14,6 +14,9 @@
 #include "render/dd_pro90.h"
 
 struct FrameDrawing;
+struct SceneOptions;
+class CCameraTrack;
+class CScene;
 
 // The largest picture side asked for: far beyond any thumbnail, well inside
 // what the device takes.
@@ -51,6 +54,13 @@ struct OffscreenView {
   // and the picture's drawing mode.
   void Describe(const PictureOptions& picture, FrameDrawing* frame);
 };
+
+// The start of every offscreen picture: the camera motion the picture names
+// read (its failure comes before any drawing is set up), the view opened and
+// the scene posed in it. The scene must be made after the view. 1, or 0 with
+// the reason on stderr after "qevtool COMMAND: ".
+int SetUpPicture(const char* command, const PictureOptions& picture, const SceneOptions& options,
+                 CCameraTrack* cameraTrack, OffscreenView* view, CScene* scene);
 
 // Exit status: 0 written, 1 a file failed or no offscreen device could be
 // made (why on stderr), 2 bad usage.

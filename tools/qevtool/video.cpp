@@ -223,30 +223,12 @@ int RunVideo(int argc, char** argv) {
   }
   const int width = picture.width, height = picture.height;
   const bool hud = picture.hud;
-  const std::string& cameraFile = picture.cameraFile;
-
-  // A camera motion that cannot be used fails before any drawing is set up.
   CCameraTrack cameraTrack;
-  std::string why;
-  if (!cameraFile.empty() && !LoadCameraTrack(cameraFile, &cameraTrack, &why)) {
-    std::fprintf(stderr, "qevtool video: %s\n", why.c_str());
-    return 1;
-  }
-
-  // The start-up of `qevtool render`, offscreen.
-  OffscreenView view;
-  if (!view.Open(picture)) {
-    std::fprintf(stderr, "qevtool video: no offscreen OpenGL 3.3 device (EGL without a display)\n");
-    return 1;
-  }
-  CDDPro90& deviceFrame = view.deviceFrame;
-
+  OffscreenView view;  // the start-up of `qevtool render`, offscreen
   CScene scene;
-  scene.m_physics.SetDebugDrawer(&view.debugDraw);
-  if (!PoseScene(options, deviceFrame.m_pDevice, &scene, &why)) {
-    std::fprintf(stderr, "qevtool video: %s\n", why.c_str());
-    return 1;
-  }
+  if (!SetUpPicture("video", picture, options, &cameraTrack, &view, &scene)) return 1;
+  std::string why;
+  CDDPro90& deviceFrame = view.deviceFrame;
   const int32_t last = LastShownFrame(scene);
   if (!toGiven) to = last;
   if (to > last || from > to) {
