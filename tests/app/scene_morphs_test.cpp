@@ -20,22 +20,6 @@ namespace {
 
 using namespace qev::fixture;
 
-PmxOffsetDesc Offset(int32_t index, std::vector<float> values, uint8_t flag = 0) {
-  PmxOffsetDesc o;
-  o.index = index;
-  o.flag = flag;
-  for (size_t i = 0; i < values.size() && i < 28; ++i) o.values[i] = values[i];
-  return o;
-}
-
-PmxMorphDesc Morph(const char* name, uint8_t kind, std::vector<PmxOffsetDesc> offsets) {
-  PmxMorphDesc m;
-  m.name = name;
-  m.kind = kind;
-  m.offsets = std::move(offsets);
-  return m;
-}
-
 // One triangle on the arm, one on the root; the arm's body simulated.
 PmxDesc Model(std::vector<PmxMorphDesc> morphs) {
   PmxDesc d;
@@ -104,7 +88,7 @@ TEST(SceneMorphs, AKeyNamingAGroupMovesAndTurnsTheBoneOnTopOfItsOwnKey) {
   armKey.name = "arm";
   armKey.pos[0] = 1.0f;
   Rig rig;
-  ASSERT_TRUE(rig.Load(Model({Morph("m", 2, {Offset(1, {0, 2, 0, 0, 0, s, s})}), Morph("g", 0, {Offset(0, {0.5f})})}),
+  ASSERT_TRUE(rig.Load(Model({MakeMorph("m", 2, {MorphOffset(1, {0, 2, 0, 0, 0, s, s})}), MakeMorph("g", 0, {MorphOffset(0, {0.5f})})}),
                        Keys({{"g", 0, 0.0f}, {"g", 10, 2.0f}}, {armKey})))
       << rig.failure;
   rig.scene.CalcIK = 0;
@@ -146,8 +130,8 @@ TEST(SceneMorphs, MaterialAndUvMorphsReachTheRecordedDrawsAndTheOwnLooksStay) {
   add[1] = 0.25f;
   add[15] = 1.0f;
   Rig rig;
-  ASSERT_TRUE(rig.Load(Model({Morph("mul", 8, {Offset(0, mul, 0)}), Morph("add", 8, {Offset(-1, add, 1)}),
-                              Morph("uv", 3, {Offset(1, {0.25f, 0.5f, 0, 0})})}),
+  ASSERT_TRUE(rig.Load(Model({MakeMorph("mul", 8, {MorphOffset(0, mul, 0)}), MakeMorph("add", 8, {MorphOffset(-1, add, 1)}),
+                              MakeMorph("uv", 3, {MorphOffset(1, {0.25f, 0.5f, 0, 0})})}),
                        Keys({{"mul", 0, 1.0f}, {"add", 0, 0.5f}, {"uv", 0, 1.0f}})))
       << rig.failure;
   rig.device.BeginScene();  // vertices are kept only inside a scene
@@ -197,7 +181,7 @@ TEST(SceneMorphs, MaterialAndUvMorphsReachTheRecordedDrawsAndTheOwnLooksStay) {
 
 TEST(SceneMorphs, AnImpulseMorphPushesItsSimulatedBodyWhilePlaying) {
   // The arm's body simulated; "push" gives it 30 units a second along x.
-  PmxDesc model = Model({Morph("push", 10, {Offset(0, {30, 0, 0, 0, 0, 0}, 0)})});
+  PmxDesc model = Model({MakeMorph("push", 10, {MorphOffset(0, {30, 0, 0, 0, 0, 0}, 0)})});
   PmxRigidBodyDesc body;
   body.name = "body";
   body.bone = 1;

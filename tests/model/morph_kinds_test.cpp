@@ -20,22 +20,6 @@ namespace {
 
 using namespace qev::fixture;
 
-PmxOffsetDesc Offset(int32_t index, std::vector<float> values, uint8_t flag = 0) {
-  PmxOffsetDesc o;
-  o.index = index;
-  o.flag = flag;
-  for (size_t i = 0; i < values.size() && i < 28; ++i) o.values[i] = values[i];
-  return o;
-}
-
-PmxMorphDesc Morph(const char* name, uint8_t kind, std::vector<PmxOffsetDesc> offsets) {
-  PmxMorphDesc m;
-  m.name = name;
-  m.kind = kind;
-  m.offsets = std::move(offsets);
-  return m;
-}
-
 // Three vertices on one bone of two, two materials, one simulated body, one
 // additional uv; the morphs as given.
 PmxDesc Model(std::vector<PmxMorphDesc> morphs) {
@@ -94,9 +78,9 @@ TEST(MorphKinds, GroupsHandTheirWeightTimesRatioToTheirMembersOnTopOfTheirOwn) {
   // 0 "a" moves vertex 1 by x 1; 1 "b" vertex 2 by y 1; 2 "g" a by 0.5 and
   // b by 2; 3 "h" a by -1.
   CModelDescription model;
-  ASSERT_TRUE(Load(&model, Model({Morph("a", 1, {Offset(1, {1, 0, 0})}), Morph("b", 1, {Offset(2, {0, 1, 0})}),
-                                  Morph("g", 0, {Offset(0, {0.5f}), Offset(1, {2.0f})}),
-                                  Morph("h", 0, {Offset(0, {-1.0f})})})));
+  ASSERT_TRUE(Load(&model, Model({MakeMorph("a", 1, {MorphOffset(1, {1, 0, 0})}), MakeMorph("b", 1, {MorphOffset(2, {0, 1, 0})}),
+                                  MakeMorph("g", 0, {MorphOffset(0, {0.5f}), MorphOffset(1, {2.0f})}),
+                                  MakeMorph("h", 0, {MorphOffset(0, {-1.0f})})})));
   CMorph morph;
   morph.Build(model);
   ASSERT_TRUE(morph.Plays(2));
@@ -129,9 +113,9 @@ TEST(MorphKinds, GroupsHandTheirWeightTimesRatioToTheirMembersOnTopOfTheirOwn) {
 TEST(MorphKinds, FlipPlaysTheOneMemberItsWeightChoosesAtItsRatio) {
   // "f" over three members a, b, c with ratios 1, 0.5, 2
   CModelDescription model;
-  ASSERT_TRUE(Load(&model, Model({Morph("a", 1, {Offset(0, {1, 0, 0})}), Morph("b", 1, {Offset(1, {1, 0, 0})}),
-                                  Morph("c", 1, {Offset(2, {1, 0, 0})}),
-                                  Morph("f", 9, {Offset(0, {1.0f}), Offset(1, {0.5f}), Offset(2, {2.0f})})})));
+  ASSERT_TRUE(Load(&model, Model({MakeMorph("a", 1, {MorphOffset(0, {1, 0, 0})}), MakeMorph("b", 1, {MorphOffset(1, {1, 0, 0})}),
+                                  MakeMorph("c", 1, {MorphOffset(2, {1, 0, 0})}),
+                                  MakeMorph("f", 9, {MorphOffset(0, {1.0f}), MorphOffset(1, {0.5f}), MorphOffset(2, {2.0f})})})));
   CMorph morph;
   morph.Build(model);
   struct Case {
@@ -160,10 +144,10 @@ TEST(MorphKinds, NestedGroupsAreSkippedWithALogLineAndNeverFollowed) {
   // "g" names itself, "h" and "a"; "h" names "g" and "f"; "f" (a flip) names "g".
   qev::test::LogCapture log;
   CModelDescription model;
-  ASSERT_TRUE(Load(&model, Model({Morph("a", 1, {Offset(0, {1, 0, 0})}),
-                                  Morph("g", 0, {Offset(1, {1.0f}), Offset(2, {1.0f}), Offset(0, {0.5f})}),
-                                  Morph("h", 0, {Offset(1, {1.0f}), Offset(3, {1.0f})}),
-                                  Morph("f", 9, {Offset(1, {1.0f})})})));
+  ASSERT_TRUE(Load(&model, Model({MakeMorph("a", 1, {MorphOffset(0, {1, 0, 0})}),
+                                  MakeMorph("g", 0, {MorphOffset(1, {1.0f}), MorphOffset(2, {1.0f}), MorphOffset(0, {0.5f})}),
+                                  MakeMorph("h", 0, {MorphOffset(1, {1.0f}), MorphOffset(3, {1.0f})}),
+                                  MakeMorph("f", 9, {MorphOffset(1, {1.0f})})})));
   CMorph morph;
   morph.Build(model);
   EXPECT_TRUE(log.Contains("names group or flip [1]; nesting is not followed, entry skipped")) << log.Text();
@@ -183,22 +167,22 @@ TEST(MorphKinds, EntriesPointingOutsideTheModelLeaveTheirMorphOut) {
   };
   const float nan = std::nanf("");
   const Case cases[] = {
-      {"group member past the morphs", Morph("x", 0, {Offset(7, {1})}), "names no morph of the model"},
-      {"group member negative", Morph("x", 0, {Offset(-2, {1})}), "names no morph of the model"},
-      {"flip ratio not a number", Morph("x", 9, {Offset(0, {nan})}), "ratio is not a finite number"},
-      {"bone past the bones", Morph("x", 2, {Offset(2, {0, 0, 0, 0, 0, 0, 1})}), "names no bone of the model"},
-      {"bone none", Morph("x", 2, {Offset(-1, {0, 0, 0, 0, 0, 0, 1})}), "names no bone of the model"},
-      {"bone turn of no length", Morph("x", 2, {Offset(1, {0, 0, 0, 0, 0, 0, 0})}), "quaternion of no length"},
-      {"bone move not a number", Morph("x", 2, {Offset(1, {nan, 0, 0, 0, 0, 0, 1})}), "not finite"},
-      {"uv past the mesh", Morph("x", 3, {Offset(3, {1, 0, 0, 0})}), "names no vertex of the mesh"},
-      {"additional uv past the mesh", Morph("x", 4, {Offset(200, {1, 0, 0, 0})}), "names no vertex of the mesh"},
-      {"material past the materials", Morph("x", 8, {Offset(2, {1})}), "names no material of the model"},
-      {"material below -1", Morph("x", 8, {Offset(-2, {1})}), "names no material of the model"},
-      {"material operation 2", Morph("x", 8, {Offset(0, {1}, 2)}), "operation other than multiply"},
-      {"material value not a number", Morph("x", 8, {Offset(0, {1, 1, nan}, 1)}), "not finite"},
-      {"impulse body past the bodies", Morph("x", 10, {Offset(1, {1, 0, 0})}), "names no rigid body of the model"},
-      {"impulse body none", Morph("x", 10, {Offset(-1, {1, 0, 0})}), "names no rigid body of the model"},
-      {"vertex past the mesh", Morph("x", 1, {Offset(3, {1, 0, 0})}), "is not below the vertex count 3"},
+      {"group member past the morphs", MakeMorph("x", 0, {MorphOffset(7, {1})}), "names no morph of the model"},
+      {"group member negative", MakeMorph("x", 0, {MorphOffset(-2, {1})}), "names no morph of the model"},
+      {"flip ratio not a number", MakeMorph("x", 9, {MorphOffset(0, {nan})}), "ratio is not a finite number"},
+      {"bone past the bones", MakeMorph("x", 2, {MorphOffset(2, {0, 0, 0, 0, 0, 0, 1})}), "names no bone of the model"},
+      {"bone none", MakeMorph("x", 2, {MorphOffset(-1, {0, 0, 0, 0, 0, 0, 1})}), "names no bone of the model"},
+      {"bone turn of no length", MakeMorph("x", 2, {MorphOffset(1, {0, 0, 0, 0, 0, 0, 0})}), "quaternion of no length"},
+      {"bone move not a number", MakeMorph("x", 2, {MorphOffset(1, {nan, 0, 0, 0, 0, 0, 1})}), "not finite"},
+      {"uv past the mesh", MakeMorph("x", 3, {MorphOffset(3, {1, 0, 0, 0})}), "names no vertex of the mesh"},
+      {"additional uv past the mesh", MakeMorph("x", 4, {MorphOffset(200, {1, 0, 0, 0})}), "names no vertex of the mesh"},
+      {"material past the materials", MakeMorph("x", 8, {MorphOffset(2, {1})}), "names no material of the model"},
+      {"material below -1", MakeMorph("x", 8, {MorphOffset(-2, {1})}), "names no material of the model"},
+      {"material operation 2", MakeMorph("x", 8, {MorphOffset(0, {1}, 2)}), "operation other than multiply"},
+      {"material value not a number", MakeMorph("x", 8, {MorphOffset(0, {1, 1, nan}, 1)}), "not finite"},
+      {"impulse body past the bodies", MakeMorph("x", 10, {MorphOffset(1, {1, 0, 0})}), "names no rigid body of the model"},
+      {"impulse body none", MakeMorph("x", 10, {MorphOffset(-1, {1, 0, 0})}), "names no rigid body of the model"},
+      {"vertex past the mesh", MakeMorph("x", 1, {MorphOffset(3, {1, 0, 0})}), "is not below the vertex count 3"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -206,9 +190,9 @@ TEST(MorphKinds, EntriesPointingOutsideTheModelLeaveTheirMorphOut) {
     CModelDescription model;
     // a good first entry: the whole morph goes, not just the bad entry
     PmxMorphDesc bad = c.morph;
-    bad.offsets.insert(bad.offsets.begin(), Offset(0, {0, 0, 0, 0, 0, 0, 1}));
-    if (bad.kind == 0 || bad.kind == 9) bad.offsets.front() = Offset(1, {1});
-    ASSERT_TRUE(Load(&model, Model({bad, Morph("ok", 1, {Offset(0, {1, 0, 0})})})));
+    bad.offsets.insert(bad.offsets.begin(), MorphOffset(0, {0, 0, 0, 0, 0, 0, 1}));
+    if (bad.kind == 0 || bad.kind == 9) bad.offsets.front() = MorphOffset(1, {1});
+    ASSERT_TRUE(Load(&model, Model({bad, MakeMorph("ok", 1, {MorphOffset(0, {1, 0, 0})})})));
     CMorph morph;
     morph.Build(model);
     EXPECT_FALSE(morph.Plays(0));
@@ -227,8 +211,8 @@ TEST(MorphKinds, EntriesPointingOutsideTheModelLeaveTheirMorphOut) {
 
 TEST(MorphKinds, UvMorphsMoveTheDrawnUvAndAdditionalUvsMoveTheirChannel) {
   CModelDescription model;
-  ASSERT_TRUE(Load(&model, Model({Morph("u", 3, {Offset(1, {0.5f, -0.25f, 9, 9}), Offset(1, {0.125f, 0, 0, 0})}),
-                                  Morph("v", 4, {Offset(2, {1, 2, 3, 4})})})));
+  ASSERT_TRUE(Load(&model, Model({MakeMorph("u", 3, {MorphOffset(1, {0.5f, -0.25f, 9, 9}), MorphOffset(1, {0.125f, 0, 0, 0})}),
+                                  MakeMorph("v", 4, {MorphOffset(2, {1, 2, 3, 4})})})));
   CMorph morph;
   morph.Build(model);
   EXPECT_EQ(morph.Uvs(2), nullptr) << "no morph changes additional uv 2";
@@ -260,8 +244,8 @@ TEST(MorphKinds, BoneChangesSumMovesAndTurnByTheWeight) {
   // moves it by (0, 0, 1) and the root by (4, 0, 0).
   const float s = std::sqrt(0.5f);
   CModelDescription model;
-  ASSERT_TRUE(Load(&model, Model({Morph("m", 2, {Offset(1, {1, 2, 3, 0, s, 0, s})}),
-                                  Morph("n", 2, {Offset(1, {0, 0, 1, 0, 0, 0, 1}), Offset(0, {4, 0, 0, 0, 0, 0, 1})})})));
+  ASSERT_TRUE(Load(&model, Model({MakeMorph("m", 2, {MorphOffset(1, {1, 2, 3, 0, s, 0, s})}),
+                                  MakeMorph("n", 2, {MorphOffset(1, {0, 0, 1, 0, 0, 0, 1}), MorphOffset(0, {4, 0, 0, 0, 0, 0, 1})})})));
   CMorph morph;
   morph.Build(model);
   EXPECT_TRUE(morph.BoneChanges().empty());
@@ -295,7 +279,7 @@ TEST(MorphKinds, MaterialMorphsMultiplyAndAddIndependentlyOfTheirOrder) {
   add[15] = 0.5f;
   add[24] = 0.25f;
   CModelDescription model;
-  ASSERT_TRUE(Load(&model, Model({Morph("mul", 8, {Offset(1, mul, 0)}), Morph("add", 8, {Offset(-1, add, 1)})})));
+  ASSERT_TRUE(Load(&model, Model({MakeMorph("mul", 8, {MorphOffset(1, mul, 0)}), MakeMorph("add", 8, {MorphOffset(-1, add, 1)})})));
   CMorph morph;
   morph.Build(model);
   EXPECT_EQ(morph.MaterialChanges(), nullptr);
@@ -328,7 +312,7 @@ TEST(MorphKinds, MaterialMorphsMultiplyAndAddIndependentlyOfTheirOrder) {
 
 TEST(MorphKinds, ImpulsesAreListedOnlyWhileTheirWeightIsNotZero) {
   CModelDescription model;
-  ASSERT_TRUE(Load(&model, Model({Morph("i", 10, {Offset(0, {1, 2, 3, 0.5f, 0, 0}, 1)})})));
+  ASSERT_TRUE(Load(&model, Model({MakeMorph("i", 10, {MorphOffset(0, {1, 2, 3, 0.5f, 0, 0}, 1)})})));
   CMorph morph;
   morph.Build(model);
   EXPECT_TRUE(morph.Impulses().empty());
