@@ -247,7 +247,7 @@ void Solve(const IkSolveTarget& t) {
           anim = PoseMatrix(turn, D3DXVECTOR3(anim._41, anim._42, anim._43));
         }
         node->m_mAnim = anim;
-        node->UpdateTurned(W, t.B);
+        node->UpdateTurned(W);
         turned = true;
       }
     }

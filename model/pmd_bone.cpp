@@ -190,9 +190,9 @@ int CPmdBone::UpdateMatrices(D3DXMATRIX* W, D3DXMATRIX* B) {
   return 1;
 }
 
-void CPmdBone::UpdateTurned(D3DXMATRIX* W, D3DXMATRIX* B) {
+void CPmdBone::UpdateTurned(D3DXMATRIX* W) {
   D3DXMatrixMultiply(&m_mPose, &m_mAnim, &m_mLocal);
-  for (CPmdBone* node : Subtree()) node->UpdateWorld(W, B);
+  for (CPmdBone* node : Subtree()) node->UpdateWorld(W, nullptr);
 }
 
 void CPmdBone::UpdateWorld(D3DXMATRIX* W, D3DXMATRIX* B) {

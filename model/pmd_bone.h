@@ -54,8 +54,9 @@ class CPmdBone {
   int UpdateMatrices(D3DXMATRIX* W, D3DXMATRIX* B);
   // The same after only this node's animation has changed since the last
   // UpdateMatrices over it (an IK turn): the nodes below reuse the
-  // animation x local products that update kept.
-  void UpdateTurned(D3DXMATRIX* W, D3DXMATRIX* B);
+  // animation x local products that update kept. B is left as that update
+  // wrote it: an inverse bind depends on the rest pose alone.
+  void UpdateTurned(D3DXMATRIX* W);
   // Bone markers of the tree below a parent matrix (null: none).
   void Draw(IDirect3DDevice9* device, const D3DXMATRIX* parent);
   // The tree to the log, two blanks of indentation per level.

@@ -380,7 +380,7 @@ TEST(PmdBone, AfterATurnTheSubtreeUpdateEqualsAFullOne) {
   for (CPmdBone* node : nodes) {
     SCOPED_TRACE(node->m_nIndex);
     node->m_mAnim = Rotation({0.3f, -0.1f, 0.05f, 0.95f}) * node->m_mAnim;
-    node->UpdateTurned(W, B);
+    node->UpdateTurned(W);
     root.UpdateMatrices(full, fullB);
     for (int i = 0; i < 5; ++i) {
       EXPECT_EQ(W[i], full[i]) << i;
