@@ -12,11 +12,16 @@
 
 #include "app/ini_edit_x.h"
 #include "app/viewer.h"
+#include "export/safe_file.h"
 
 int main(int argc, char** argv) {
   // A file-size limit fails the write that passes it (the export or the
   // settings file is then not replaced) instead of ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
+  // SIGINT and SIGTERM reach the window as a close request (the settings are
+  // written); a hang-up ends the viewer at once, and takes the temporary file
+  // of an export or recording under way with it.
+  CSafeFile::RemoveTemporaryFilesOnSignal(SIGHUP);
   // qevtest [--solid] [--audio-offset N] [MODEL.pmd | MODEL.pmx] [POSE.vpd | MOTION.vmd] [CAMERA.vmd]
   // [MUSIC]:
   // read before anything starts, so that bad usage leaves no settings file;

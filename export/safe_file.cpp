@@ -272,12 +272,14 @@ void CSafeFile::Abandon() {
 }
 
 void CSafeFile::RemoveTemporaryFilesOnSignals() {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction old {};
-    if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
-    struct sigaction action {};
-    action.sa_handler = RemoveTemporaryFilesAndEnd;
-    sigfillset(&action.sa_mask);  // one handler at a time
-    ::sigaction(sig, &action, nullptr);
-  }
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) RemoveTemporaryFilesOnSignal(sig);
+}
+
+void CSafeFile::RemoveTemporaryFilesOnSignal(int sig) {
+  struct sigaction old {};
+  if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
+  struct sigaction action {};
+  action.sa_handler = RemoveTemporaryFilesAndEnd;
+  sigfillset(&action.sa_mask);  // one handler at a time
+  ::sigaction(sig, &action, nullptr);
 }

@@ -60,6 +60,9 @@ class CSafeFile {
   // the signal's default action would. A signal ignored at the call stays
   // ignored.
   static void RemoveTemporaryFilesOnSignals();
+  // The same for one signal only (a window program whose SIGINT and SIGTERM
+  // already close it in order).
+  static void RemoveTemporaryFilesOnSignal(int sig);
 
  private:
   void SetFailure(const char* what, int error);

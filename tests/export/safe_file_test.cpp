@@ -461,4 +461,24 @@ TEST(SafeFile, AnIgnoredSignalStaysIgnored) {
   EXPECT_EXIT(_exit(HandlersAsInstalled()), testing::ExitedWithCode(0), "");
 }
 
+// The viewer takes over the hang-up alone: an interrupt or a termination
+// stays with whoever handled it before (the window system's quit). Run in a
+// child: 0 when so.
+int OneHandlerAsInstalled() {
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+  CSafeFile::RemoveTemporaryFilesOnSignal(SIGHUP);
+  struct sigaction hup {};
+  struct sigaction in {};
+  struct sigaction term {};
+  sigaction(SIGHUP, nullptr, &hup);
+  sigaction(SIGINT, nullptr, &in);
+  sigaction(SIGTERM, nullptr, &term);
+  const bool taken = hup.sa_handler != SIG_DFL && hup.sa_handler != SIG_IGN;
+  return taken && in.sa_handler == SIG_DFL && term.sa_handler == SIG_DFL ? 0 : 1;
+}
+
+TEST(SafeFile, OneSignalAloneCanBeTakenOver) {
+  EXPECT_EXIT(_exit(OneHandlerAsInstalled()), testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
