@@ -16,6 +16,7 @@
 #include "app/scene.h"
 #include "tests/common/fake_platform.h"
 #include "tests/common/temp_dir.h"
+#include "tools/fixtures/pmx_fixture.h"
 #include "tools/fixtures/sample_character.h"
 #include "tools/fixtures/sound_fixture.h"
 
@@ -39,15 +40,16 @@ VmdDesc LongWalk() {
   return walk;
 }
 
-// The sample character with a motion, as F1 and F3 leave it.
+// The sample character (or its PMX twin) with a motion, as F1 and F3 leave it.
 struct SceneRig {
   qev::test::TempDir dir;
   CScene scene;
-  explicit SceneRig(const VmdDesc& motion) {
+  explicit SceneRig(const VmdDesc& motion, bool pmx = false) {
     std::string failure;
-    dir.WriteFile("sample.pmd", BuildPmd(SampleCharacter()));
+    const char* model = pmx ? "sample.pmx" : "sample.pmd";
+    dir.WriteFile(model, pmx ? BuildPmx(PmxTwin(SampleCharacter())) : BuildPmd(SampleCharacter()));
     dir.WriteFile("motion.vmd", BuildVmd(motion));
-    EXPECT_EQ(scene.LoadModel(dir.Path("sample.pmd").c_str(), nullptr, &failure), 1) << failure;
+    EXPECT_EQ(scene.LoadModel(dir.Path(model).c_str(), nullptr, &failure), 1) << failure;
     EXPECT_EQ(scene.LoadMotion(dir.Path("motion.vmd").c_str(), &failure), 1) << failure;
   }
   // The bone world matrices as bytes: equal bits, equal poses.
@@ -57,8 +59,8 @@ struct SceneRig {
 };
 
 // The pose playback from frame 0 leaves at a frame, one PlayFrame at a time.
-std::string PlayedTo(const VmdDesc& motion, int frame, int calcBullet = 1) {
-  SceneRig rig(motion);
+std::string PlayedTo(const VmdDesc& motion, int frame, int calcBullet = 1, bool pmx = false) {
+  SceneRig rig(motion, pmx);
   rig.scene.CalcBullet = calcBullet;
   for (int f = 0; f < frame; ++f) rig.scene.PlayFrame();
   EXPECT_EQ(rig.scene.m_fFrame, float(frame));
@@ -69,7 +71,7 @@ struct PlayerRig : SceneRig {
   FakeClock clock{true, 1000000};
   ScriptedMusic music;
   CPlayer player{clock, music};
-  explicit PlayerRig(const VmdDesc& motion = SampleWalk()) : SceneRig(motion) {
+  explicit PlayerRig(const VmdDesc& motion = SampleWalk(), bool pmx = false) : SceneRig(motion, pmx) {
     player.Update(scene, false);  // playback picks up the motion started by the load
   }
   // One displayed frame, `ms` after the last.
@@ -414,6 +416,35 @@ TEST(Player, InPosePlaybackOnlyThePhysicsMovesWithTheClock) {
   rig.player.TogglePlay();
   rig.After(10 * kFrameMs);
   EXPECT_EQ(rig.Pose(), reference.Pose()) << "paused, the physics held still";
+}
+
+// The PMX twin through the player: skipped frames, steps, a seek within 900
+// frames and frames following the music leave exactly the pose of its own
+// playback from frame 0, physics and all.
+TEST(Player, ThePmxTwinPlaysStepsAndSeeksAsItsOwnPlayback) {
+  const VmdDesc motion = LongWalk();
+  PlayerRig rig(motion, true);
+  ASSERT_EQ(rig.scene.m_model.BoneCount(), SceneRig(motion).scene.m_model.BoneCount());
+  struct Row {
+    const char* what;
+    std::function<int64_t(PlayerRig&)> act;
+    int64_t frame;
+  };
+  const Row rows[] = {
+      {"three frames due at once", [](PlayerRig& r) { return r.After(3 * kFrameMs); }, 3},
+      {"paused, one on", [](PlayerRig& r) { r.player.TogglePlay(); r.player.Move(1); return r.After(kFrameMs); }, 4},
+      {"one back replays", [](PlayerRig& r) { r.player.Move(-1); return r.After(kFrameMs); }, 3},
+      {"a seek to 700", [](PlayerRig& r) { r.player.MoveTo(700); return r.After(kFrameMs); }, 700},
+      {"playing on", [](PlayerRig& r) { r.player.TogglePlay(); return r.After(2 * kFrameMs); }, 702},
+      {"music from frame 0", [](PlayerRig& r) { r.OpenTone(); return r.After(kFrameMs); }, 0},
+      {"the music's clock", [](PlayerRig& r) { return r.AtMusic(0.5); }, 15},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    EXPECT_EQ(r.act(rig), r.frame);
+    EXPECT_EQ(rig.Pose(), PlayedTo(motion, int(r.frame), 1, true));
+  }
+  EXPECT_NE(rig.Pose(), PlayedTo(motion, 15, 0, true)) << "the ponytail swings";
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 // The character's triangles join vertices of bones far apart, so they
 // sprawl across the figure and the software rasteriser fills each pixel
 // many times over; /compact:1 draws the same vertices and skeleton with
-// each triangle kept on one bone, as a modelled character's are.
+// each triangle kept on one bone, as a modelled character's are. /shaded:1
+// draws as `--solid` does (lit, toon, outlines, 4 samples a pixel), /shaded:0
+// as `--solid --unlit`.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -77,8 +79,8 @@ const Folder& BenchFolder() {
   return folder;
 }
 
-// What `qevtool video --solid --size 1280x720` sets up: device, camera,
-// grid, IK goal markers, the character playing its motion.
+// What `qevtool video --solid [--unlit] --size 1280x720` sets up: device,
+// camera, grid, IK goal markers, the character playing its motion.
 struct Studio {
   CDDPro90 deviceFrame;
   CD3DCamera camera;
@@ -88,7 +90,8 @@ struct Studio {
   FrameDrawing frame;
   bool ready = false;
 
-  explicit Studio(bool compact) {
+  Studio(bool compact, bool shaded) {
+    if (shaded) deviceFrame.m_multiSampleType = D3DMULTISAMPLE_4_SAMPLES;
     if (!deviceFrame.Init(nullptr, DeviceBackend::kOffscreenGl, kWidth, kHeight)) return;
     SetStartUpCamera(&camera, deviceFrame.m_pDevice, float(kWidth) / float(kHeight));
     SetUpIkGoalLocator(&ikGoalLocator);
@@ -103,6 +106,7 @@ struct Studio {
     frame.grid = &grid;
     frame.ikGoalLocator = &ikGoalLocator;
     frame.DrawType = 2;
+    frame.Shaded = shaded ? 1 : 0;
     AddSceneSteps(&frame, &scene);
     ready = true;
   }
@@ -123,7 +127,7 @@ VideoOptions Options(int64_t frames) {
 
 // One picture: a frame of playback, drawn and read back.
 void BM_VideoDraw(benchmark::State& state) {
-  Studio studio(state.range(0) != 0);
+  Studio studio(state.range(0) != 0, state.range(1) != 0);
   if (!studio.ready) return state.SkipWithError("no offscreen device or no character");
   std::vector<uint32_t> pixels;
   for (auto _ : state) {
@@ -132,7 +136,14 @@ void BM_VideoDraw(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_VideoDraw)->ArgName("compact")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_VideoDraw)
+    ->ArgNames({"compact", "shaded"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // A video of pictures drawn beforehand (a second of the motion, repeated):
 // each iteration hands one over, waiting while the queue is full, so the
@@ -140,7 +151,7 @@ BENCHMARK(BM_VideoDraw)->ArgName("compact")->Arg(0)->Arg(1)->Unit(benchmark::kMi
 void BM_VideoEncode(benchmark::State& state) {
   std::vector<std::vector<uint32_t>> drawn(kFps);
   {
-    Studio studio(true);
+    Studio studio(true, false);
     if (!studio.ready) return state.SkipWithError("no offscreen device or no character");
     for (auto& p : drawn) {
       StepVideoFrame(studio.scene, kFps);
@@ -167,7 +178,7 @@ BENCHMARK(BM_VideoEncode)->Iterations(300)->Unit(benchmark::kMillisecond)->UseRe
 // runs it: drawing here, encoding on the encoder's thread.
 void BM_VideoWhole(benchmark::State& state) {
   constexpr int64_t kFrames = 120;
-  Studio studio(state.range(0) != 0);
+  Studio studio(state.range(0) != 0, state.range(1) != 0);
   if (!studio.ready) return state.SkipWithError("no offscreen device or no character");
   RecordFigures figures;
   double encodeBusy = 0;
@@ -187,10 +198,13 @@ void BM_VideoWhole(benchmark::State& state) {
   state.counters["encode_busy_fps"] = double(kFrames) / encodeBusy;
   state.counters["whole_fps"] = double(kFrames) / figures.wholeSeconds;
 }
+// (the sprawling character shaded takes seconds a picture: left to
+// BM_VideoDraw)
 BENCHMARK(BM_VideoWhole)
-    ->ArgName("compact")
-    ->Arg(0)
-    ->Arg(1)
+    ->ArgNames({"compact", "shaded"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({1, 1})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

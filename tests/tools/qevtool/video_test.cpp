@@ -120,6 +120,7 @@ TEST(QevtoolVideo, PicturesAreThoseOfRenderAndHalfFramesAt60) {
                 .status,
             0);
   ASSERT_EQ(Qevtool(dir, "video sample.pmd walk.vmd --size 320x200 --solid --hud --from 40 --to 41 -o hud/").status, 0);
+  ASSERT_EQ(Qevtool(dir, "video sample.pmx walk.vmd --size 160x100 --solid --from 20 --to 25 -o pmx/").status, 0);
   // The folder's names: exactly 000000.png to the count's.
   auto count = [&](const std::string& folder) {
     std::vector<std::string> names;
@@ -137,6 +138,7 @@ TEST(QevtoolVideo, PicturesAreThoseOfRenderAndHalfFramesAt60) {
   EXPECT_EQ(count("part"), 6);
   EXPECT_EQ(count("half"), 120);
   EXPECT_EQ(count("cam"), 4);
+  EXPECT_EQ(count("pmx"), 6);
   auto picture = [&](const std::string& folder, int n) {
     char name[32];
     std::snprintf(name, sizeof name, "/%06d.png", n);
@@ -156,6 +158,13 @@ TEST(QevtoolVideo, PicturesAreThoseOfRenderAndHalfFramesAt60) {
   EXPECT_EQ(picture("cam", 0), render(5, " --camera camera.vmd"));
   EXPECT_EQ(picture("cam", 3), render(8, " --camera camera.vmd"));
   EXPECT_NE(picture("cam", 0), picture("all", 5)) << "the camera moved the view";
+  // the PMX twin as render draws it, physics played from frame 0 alike
+  for (int frame : {20, 25}) {
+    const auto run = Qevtool(dir, "render sample.pmx --size 160x100 --solid --motion walk.vmd --frame " +
+                                      std::to_string(frame) + " -o x.png");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(picture("pmx", frame - 20), dir.ReadFile("x.png")) << "PMX frame " << frame;
+  }
   // the timeline as render draws it, its counter at the motion's frame
   const std::string hud = "render sample.pmd --motion walk.vmd --size 320x200 --solid --hud -o h.png --frame ";
   ASSERT_EQ(Qevtool(dir, hud + "41").status, 0);
