@@ -1,6 +1,7 @@
 #include "app/video_export.h"
 
 #include <chrono>
+#include <string>
 
 #include "app/scene.h"
 #include "export/video_encoder.h"
@@ -38,11 +39,13 @@ int RecordVideo(CScene& scene, int fps, int64_t frames, const DrawPicture& draw,
   RecordFigures f;
   const Clock::time_point begun = Clock::now();
   std::vector<uint32_t> pixels;
-  bool drawn = true, handed = true;
+  bool drawn = true, handed = true, stopped = false;
   for (int64_t n = 0; n < frames && drawn && handed; ++n) {
     if (n > 0) StepVideoFrame(scene, fps);
     const Clock::time_point start = Clock::now();
-    drawn = draw(&pixels) != 0;
+    const int result = draw(&pixels);
+    stopped = result == kRecordingStopped;
+    drawn = result == 1;
     if (!drawn) break;
     f.drawSeconds += seconds(Clock::now() - start);
     handed = encoder.Push(&pixels) != 0;
@@ -52,7 +55,11 @@ int RecordVideo(CScene& scene, int fps, int64_t frames, const DrawPicture& draw,
     if (progress) progress(frames, f);
   }
   int written = 0;
-  if (!drawn) {
+  if (stopped) {
+    encoder.Abandon();
+    *failure = "stopped after " + std::to_string(f.handed) + " of " + std::to_string(frames) + " pictures";
+    DebugPrintf("video not written: %s\n", failure->c_str());
+  } else if (!drawn) {
     encoder.Abandon();
     *failure = "the picture could not be read back";
     DebugPrintf("video not written: %s\n", failure->c_str());

@@ -27,8 +27,10 @@ void StepVideoFrame(CScene& scene, int fps);
 std::string ProposedVideoPath(const std::string& motionPath);
 
 // Draws the scene as it stands and reads the picture back (top row first,
-// 32-bit pixels as the device holds them). 1, or 0 when nothing came back.
+// 32-bit pixels as the device holds them). 1, or 0 when nothing came back,
+// or kRecordingStopped when the user stopped the recording.
 using DrawPicture = std::function<int(std::vector<uint32_t>* pixels)>;
+constexpr int kRecordingStopped = -1;
 
 // How a recording went, for a progress bar and the figures of a run.
 struct RecordFigures {

@@ -17,6 +17,7 @@
 #include "platform/dialogs.h"
 #include "platform/keyboard.h"
 #include "platform/music.h"
+#include "platform/sdl_window.h"
 #include "render/d3d_camera.h"
 #include "render/d3d_line90.h"
 #include "render/d3d_locater.h"
@@ -86,8 +87,14 @@ class CViewer {
   void SaveXMesh();
   // V: the save dialog, then the motion from the frame shown to its last
   // recorded as a video in the window's size, with the player's music; a
-  // failure gets a message box.
+  // failure gets a message box. Escape or closing the window stops it (the
+  // file is given up, the title shows how far it is).
   void SaveVideo();
+  // Between two recorded pictures: the window's messages are taken and kept
+  // in *held (the loop gets them back afterwards, so nothing else runs in
+  // the middle of a recording); false once Escape is pressed or the window
+  // is asked to close.
+  bool RecordingGoesOn(std::vector<MSG>* held);
   // F11: without a camera track, the open dialog for a camera file; with
   // one, its playback switched off (the view stays, the mouse moves it) or
   // on again.

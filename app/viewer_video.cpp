@@ -1,7 +1,9 @@
 // V: the motion recorded from the frame shown to its last frame, with the
 // music the player plays, into a video beside the motion (the save dialog
-// proposes its name). The window shows each picture as it is recorded; the
-// viewer's loop waits meanwhile, and the player goes on from the last one.
+// proposes its name). The window shows each picture as it is recorded and
+// its title how far the recording is; the viewer's loop waits meanwhile, and
+// the player goes on from the last one. Escape or a close request stops the
+// recording and gives the file up.
 #include <unistd.h>
 
 #include "app/video_export.h"
@@ -62,15 +64,49 @@ void CViewer::SaveVideo() {
     // The clip is the dance, not the player: the timeline stays out of it.
     const int timeline = DrawTimeline;
     DrawTimeline = 0;
-    auto draw = [this](std::vector<uint32_t>* pixels) {
+    std::vector<MSG> held;
+    bool stopped = false;
+    int64_t recorded = 0;
+    auto draw = [&](std::vector<uint32_t>* pixels) {
+      if (!RecordingGoesOn(&held)) {
+        stopped = true;
+        return kRecordingStopped;
+      }
+      qev::SetWindowText(owner, qev::Cp932ToUtf16(qev::Sjis("録画中 ") + std::to_string(recorded + 1) + " / " +
+                                                   std::to_string(options.frames) + qev::Sjis("  [Esc]中止")));
       FollowCamera();
       DrawScene();
+      ++recorded;
       return m_frame.m_pDevice && SUCCEEDED(m_frame.m_pDevice->ReadBackBuffer(pixels, nullptr, nullptr)) ? 1 : 0;
     };
     written = RecordVideo(m_scene, kViewerFps, options.frames, draw, encoder, nullptr, nullptr, &failure);
     DrawTimeline = timeline;
+    qev::SetWindowText(owner, Title());
+    // what came meanwhile, the close request too, takes its course now
+    for (const MSG& msg : held) {
+      if (msg.message == WM_QUIT)
+        qev::PostQuitMessage(int(msg.wParam));
+      else
+        qev::PostMessage(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+    }
+    if (stopped) return;  // the user's own choice: no box
   }
   if (!written)
     m_services.dialogs->MessageBox(owner, qev::Sjis("動画を書き込めませんでした\n") + qev::Utf8ToCp932(failure),
                                    caption, qev::MB_OK);
+}
+
+bool CViewer::RecordingGoesOn(std::vector<MSG>* held) {
+  bool close = false;
+  MSG msg;
+  while (qev::PeekMessage(&msg)) {
+    held->push_back(msg);
+    if (msg.message == WM_SYSCOMMAND && (msg.wParam & 0xFFF0) == SC_CLOSE) close = true;
+    if (msg.message == WM_QUIT) {
+      close = true;
+      break;  // the last message there is
+    }
+  }
+  m_keys.Update();
+  return !close && m_keys.State(VK_ESCAPE) != CGetKey::kPressed;
 }

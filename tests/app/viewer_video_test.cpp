@@ -25,10 +25,21 @@ namespace {
 
 using qev::Sjis;
 
+// The scripted keys, and a close request (as a signal or the session
+// ending sends one) posted at the given poll of the keyboard.
+class RecordingKeyboard : public qev::test::ScriptedKeyboard {
+ public:
+  void GetKeyboardState(uint8_t keys[256]) override {
+    ScriptedKeyboard::GetKeyboardState(keys);
+    if (Polls() == quitAtPoll) qev::PostQuitMessage(0);
+  }
+  int quitAtPoll = -1;
+};
+
 struct VideoRig {
   qev::test::TempDir dir;
   qev::test::FakeClock clock{false};
-  qev::test::ScriptedKeyboard keyboard;
+  RecordingKeyboard keyboard;
   qev::test::ScriptedDialogs dialogs;
   qev::test::ScriptedMusic music;
   CIniEditX settings{dir.Path()};
@@ -198,6 +209,43 @@ TEST(ViewerVideo, NothingToRecordOrNowhereToWriteIsSaid) {
     EXPECT_EQ(rig.dialogs.m_boxes, rig.Box("動画を書き込めませんでした\nnot writable (Permission denied)"));
     EXPECT_EQ(rig.dir.ReadFile("ro.mp4"), "old");
     EXPECT_EQ(rig.dir.List(), before);
+  }
+}
+
+// A recording under way can be stopped: the file is given up (an older one
+// at the name stays), no box is shown, and playback goes on from the frame
+// reached; a close request that stopped it still closes the viewer.
+TEST(ViewerVideo, EscapeOrACloseRequestStopsTheRecording) {
+  struct Case {
+    const char* name;
+    bool escape;  // else a close request
+  };
+  for (const Case& c : {Case{"escape", true}, Case{"close request", false}}) {
+    SCOPED_TRACE(c.name);
+    VideoRig rig;
+    rig.Open("sample.pmd");
+    rig.Open("walk.vmd");
+    rig.dir.WriteFile("walk.mp4", "older");
+    const auto before = rig.dir.List();
+    qev::test::LogCapture log;
+    rig.dialogs.Answer(rig.dir.Path("walk.mp4"));
+    // the poll that presses V, then one poll before each picture: ten
+    // pictures are recorded, and the eleventh poll stops the recording
+    rig.keyboard.Then({'V'});
+    for (int i = 0; i < 10; ++i) rig.keyboard.Then({});
+    if (c.escape)
+      rig.keyboard.Then({VK_ESCAPE});
+    else
+      rig.keyboard.quitAtPoll = rig.keyboard.Polls() + 11;
+    rig.clock.AdvanceMs(34);
+    EXPECT_TRUE(rig.viewer.RunPass());
+    EXPECT_TRUE(log.Contains("video not written: stopped after 10 of 60 pictures\n")) << log.Text();
+    EXPECT_TRUE(rig.dialogs.m_boxes.empty());
+    EXPECT_EQ(rig.dir.List(), before);
+    EXPECT_EQ(rig.dir.ReadFile("walk.mp4"), "older");
+    EXPECT_EQ(int(rig.viewer.m_scene.m_fFrame), 10);
+    rig.clock.AdvanceMs(34);
+    EXPECT_EQ(rig.viewer.RunPass(), c.escape) << "the close request is handed back to the loop";
   }
 }
 
