@@ -1,10 +1,12 @@
 #include "export/gltf_writer.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -502,16 +504,29 @@ int WriteGltf(const Scene& scene, const char* path, std::string* failure) {
       outputs.push_back({folder + stem + "_" + std::to_string(i) + ".png", png[i].data(), png[i].size()});
   }
   outputs.push_back({target, text.data(), text.size()});
+  // Every byte is written before any file replaces the one under its name:
+  // a full disk or device fails them all with nothing replaced.
   std::vector<std::unique_ptr<CSafeFile>> files;
+  std::vector<bool> made;  // nothing was under the name before this run
+  const auto reason = [&](size_t i) {
+    // a file beside the main one names itself
+    const std::string& r = files[i]->Reason();
+    return outputs[i].path == target ? r : FileName(outputs[i].path) + ": " + r;
+  };
   for (const Output& o : outputs) {
+    struct stat st {};
+    made.push_back(::lstat(o.path.c_str(), &st) != 0 && errno == ENOENT);
     files.push_back(std::make_unique<CSafeFile>("glTF file"));
-    if (!files.back()->Open(o.path.c_str())) return Fail(path, files.back()->Reason(), failure);
-    files.back()->Write(o.data, o.size);
+    if (!files.back()->Open(o.path.c_str()) || !files.back()->Write(o.data, o.size))
+      return Fail(path, reason(files.size() - 1), failure);
   }
   for (size_t i = 0; i < files.size(); ++i) {
     if (files[i]->Commit()) continue;
-    why = files[i]->Reason();
-    for (size_t k = 0; k < i; ++k) ::unlink(outputs[k].path.c_str());
+    why = reason(i);
+    // What already replaced an older file, or went in place to a device or
+    // through a link, cannot be taken back; the files this run made go.
+    for (size_t k = 0; k < i; ++k)
+      if (made[k]) ::unlink(outputs[k].path.c_str());
     return Fail(path, why, failure);
   }
   return 1;

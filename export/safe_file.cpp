@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "platform/codepage.h"
 #include "support/debug.h"
@@ -20,38 +21,61 @@ namespace {
 // Links followed before a name counts as a loop: the kernel's own limit.
 constexpr int kMaxLinks = 40;
 
-// The temporary names the signal handlers remove. Fixed storage whose slots
-// are claimed and released through lock-free atomics, so that a handler may
-// read it at any moment: only an armed slot holds a whole name.
-constexpr int kSlots = 8;
+// The temporary names the signal handlers remove. Slots are claimed and
+// released through lock-free atomics, so that a handler may read them at
+// any moment: only an armed slot holds a whole name. They come in blocks
+// made as more files are open at once (a .gltf has one for each picture);
+// a block, once published, stays for the life of the process.
+constexpr int kSlotsPerBlock = 16;
+constexpr int kBlocks = 256;
 enum SlotState : int { kFree, kFilling, kArmed };
 struct TempSlot {
   std::atomic<int> state{kFree};
   char path[PATH_MAX];
 };
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the slots");
-TempSlot g_slots[kSlots];
+static_assert(std::atomic<TempSlot*>::is_always_lock_free, "a signal handler reads the blocks");
+std::atomic<TempSlot*> g_blocks[kBlocks];
+
+TempSlot& SlotAt(int slot) { return g_blocks[slot / kSlotsPerBlock].load()[slot % kSlotsPerBlock]; }
 
 int ArmSlot(const std::string& path) {
   if (path.size() >= PATH_MAX) return -1;
-  for (int i = 0; i < kSlots; ++i) {
-    int expected = kFree;
-    if (!g_slots[i].state.compare_exchange_strong(expected, kFilling)) continue;
-    std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
-    g_slots[i].state.store(kArmed);
-    return i;
+  for (int b = 0; b < kBlocks; ++b) {
+    TempSlot* block = g_blocks[b].load();
+    if (!block) {
+      // the first free place gets a new block; another thread may have put one there first
+      TempSlot* made = new (std::nothrow) TempSlot[kSlotsPerBlock];
+      if (!made) return -1;
+      if (g_blocks[b].compare_exchange_strong(block, made)) {
+        block = made;
+      } else {
+        delete[] made;
+      }
+    }
+    for (int i = 0; i < kSlotsPerBlock; ++i) {
+      int expected = kFree;
+      if (!block[i].state.compare_exchange_strong(expected, kFilling)) continue;
+      std::memcpy(block[i].path, path.c_str(), path.size() + 1);
+      block[i].state.store(kArmed);
+      return b * kSlotsPerBlock + i;
+    }
   }
   return -1;  // more files open at once than slots: the rest are written all the same
 }
 
 void ReleaseSlot(int* slot) {
-  if (*slot >= 0) g_slots[*slot].state.store(kFree);
+  if (*slot >= 0) SlotAt(*slot).state.store(kFree);
   *slot = -1;
 }
 
 void RemoveTemporaryFilesAndEnd(int sig) {
-  for (TempSlot& slot : g_slots)
-    if (slot.state.load() == kArmed) ::unlink(slot.path);
+  for (std::atomic<TempSlot*>& b : g_blocks) {
+    TempSlot* block = b.load();
+    if (!block) break;  // blocks are made in order
+    for (int i = 0; i < kSlotsPerBlock; ++i)
+      if (block[i].state.load() == kArmed) ::unlink(block[i].path);
+  }
   struct sigaction byDefault {};
   byDefault.sa_handler = SIG_DFL;
   sigemptyset(&byDefault.sa_mask);

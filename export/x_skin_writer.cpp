@@ -1,5 +1,6 @@
 #include "export/x_skin_writer.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -111,6 +112,11 @@ void WriteSkinWeights(CXText& out, const std::vector<SkinRecord>& records) {
   }
 }
 
+// Frames deeper than this are indented no further. The braces carry the
+// nesting; blanks that kept growing with the depth would make the file of a
+// deep chain grow with the square of its bones (25 GB for 100,000 bones).
+constexpr int kDeepestIndent = 256;
+
 // The bones as nested frames, each indented by its depth, without recursion.
 void WriteFrames(CXText& out, const CPmdBone& root) {
   struct Open {
@@ -121,17 +127,18 @@ void WriteFrames(CXText& out, const CPmdBone& root) {
   while (!stack.empty()) {
     Open& top = stack.back();
     const int depth = int(stack.size()) - 1;  // of the children of top
+    const int indent = std::min(depth, kDeepestIndent);
     if (top.next == top.node->m_children.size()) {
       stack.pop_back();
-      if (!stack.empty()) out.Blanks(depth - 1).Put("}\n");
+      if (!stack.empty()) out.Blanks(std::min(depth - 1, kDeepestIndent)).Put("}\n");
       continue;
     }
     const CPmdBone& node = *top.node->m_children[top.next++];
-    out.Blanks(depth).Put("Frame ").FrameName(NodeName(node)).Put(" {\n").Put("\n");
-    out.Blanks(depth).Put(" FrameTransformMatrix {\n");
-    out.Blanks(depth).Put("  ");
+    out.Blanks(indent).Put("Frame ").FrameName(NodeName(node)).Put(" {\n").Put("\n");
+    out.Blanks(indent).Put(" FrameTransformMatrix {\n");
+    out.Blanks(indent).Put("  ");
     PutMatrix(out, node.m_mLocal, ";;\n");
-    out.Blanks(depth).Put(" }\n");
+    out.Blanks(indent).Put(" }\n");
     stack.push_back({&node, 0});
   }
 }

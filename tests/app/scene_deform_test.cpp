@@ -9,6 +9,7 @@
 
 #include "app/scene.h"
 #include "platform/codepage.h"
+#include "tests/common/small_stack.h"
 #include "tests/common/temp_dir.h"
 #include "tools/fixtures/pmx_fixture.h"
 #include "tools/fixtures/vmd_fixture.h"
@@ -346,6 +347,48 @@ TEST(SceneDeform, BonesAfterPhysicsSeeTheStepsResult) {
   EXPECT_GT(D3DXVec3Length(&drop), 0.01f) << "the body fell with its bone";
   EXPECT_LT(Distance(rig.Head(1), D3DXVECTOR3(4, 0, 0) + drop), 1e-4f);
   EXPECT_LT(Distance(rig.Head(2), D3DXVECTOR3(8, 0, 0)), 1e-4f);
+}
+
+// Far too little stack for a walk that takes some for every level of the
+// chains below; plenty for loading and posing a model.
+constexpr size_t kSmallStack = 256 * 1024;
+
+// A PMX file may hang far more bones in one chain than a PMD file can hold
+// (its parents are 4-byte indices). Each bone of this chain grants its
+// parent's move in full, so a key moving the first bone 1 up carries the
+// last one as many units up as there are bones; the same bones granting
+// round in a ring lose their grants at load, each counted once.
+TEST(SceneDeform, AChainDeeperThanAPmdCanHoldLoadsPlaysAndGoesOnASmallStack) {
+  constexpr int kBones = 70000;
+  const bool ran = qev::test::RunOnSmallStack(kSmallStack, [] {
+    std::vector<PmxBoneDesc> chain;
+    for (int j = 0; j < kBones; ++j) {
+      const std::string name = "c" + std::to_string(j);
+      chain.push_back(j == 0 ? Bone(name.c_str(), 0, 0, 0, -1) : Granted(name.c_str(), 0, j - 1, 1.0f, kGrantMove));
+      chain.back().parent = j - 1;
+    }
+    PmxVertexDesc last;
+    last.bone[0] = kBones - 1;
+    Rig rig;
+    ASSERT_EQ(rig.Load(Model(chain, {last})), 1) << rig.failure;
+    ASSERT_EQ(rig.Play({Key("c0", 0, 0, 1, 0)}), 1) << rig.failure;
+    EXPECT_EQ(rig.W(kBones - 1)._42, float(kBones));
+    EXPECT_EQ(rig.W(kBones / 2)._42, float(kBones / 2 + 1));
+    rig.scene.DiscardModel();
+    EXPECT_TRUE(rig.scene.m_skeleton.m_children.empty());
+
+    for (int j = 0; j < kBones; ++j) {
+      chain[size_t(j)].grantParent = (j + 1) % kBones;
+      chain[size_t(j)].flags |= kGrantMove;
+    }
+    qev::test::LogCapture log;
+    ASSERT_EQ(rig.Load(Model(chain, {last})), 1) << rig.failure;
+    EXPECT_TRUE(log.Contains("PMX bones : " + std::to_string(kBones) +
+                             " grants refused, their grant parent is out of range or leads back round\n"));
+    ASSERT_EQ(rig.Play({Key("c0", 0, 0, 1, 0)}), 1) << rig.failure;
+    EXPECT_EQ(rig.W(kBones - 1)._42, 1.0f) << "the key alone, carried down the chain";
+  });
+  EXPECT_TRUE(ran);
 }
 
 }  // namespace

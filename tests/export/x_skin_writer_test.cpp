@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "model/pmd_bone.h"
 #include "platform/codepage.h"
@@ -311,6 +313,38 @@ TEST(XSkinWriter, RecordsFollowEachNodesChildrenThenTheirLists) {
     at += 7;
   }
   EXPECT_EQ(frames, "Frame _50| Frame _5031|  Frame _503131| Frame _5032|Frame _51| Frame _5131|");
+}
+
+// A chain deeper than any real skeleton: the frames nest as deep as the
+// bones, but their indentation stops growing, so the file grows with the
+// bones and not with their square (a 100,000-bone chain once made 25 GB).
+TEST(XSkinWriter, FramesOfADeepChainAreIndentedNoFurtherThanTheCap) {
+  constexpr int kBones = 1000;
+  constexpr int kCap = 256;
+  PmdDesc d = qev::test::OneTriangle();  // its vertices on bone 0
+  d.bones.clear();
+  for (int j = 0; j < kBones; ++j) d.bones.push_back({"c", int16_t(j - 1), 0, 0, 0, {0, 0, 0}, ""});
+  Rig rig(d);
+  const std::string text = rig.Write(nullptr);
+  // every frame line of the bones with its blanks, and every closing line
+  std::vector<int> frames, closes;
+  const size_t first = text.find(" }\r\n}\r\n\r\n");
+  ASSERT_NE(first, std::string::npos);
+  for (size_t line = text.find('\n', first + 4) + 1; line < text.size(); line = text.find('\n', line) + 1) {
+    const size_t blanks = text.find_first_not_of(' ', line) - line;
+    if (text.compare(line + blanks, 10, "Frame _63 ") == 0) frames.push_back(int(blanks));
+    if (text.compare(line + blanks, 3, "}\r\n") == 0) closes.push_back(int(blanks));
+    if (text.compare(line, 13, "AnimationSet ") == 0 || text.find('\n', line) == std::string::npos) break;
+  }
+  ASSERT_EQ(frames.size(), size_t(kBones));
+  for (int j = 0; j < kBones; ++j) ASSERT_EQ(frames[size_t(j)], std::min(j, kCap)) << "bone " << j;
+  // each frame's matrix closed one blank in, then the frames themselves,
+  // innermost first
+  std::vector<int> expected;
+  for (int j = 0; j < kBones; ++j) expected.push_back(std::min(j, kCap) + 1);
+  for (int j = 0; j < kBones; ++j) expected.push_back(std::min(kBones - 1 - j, kCap));
+  EXPECT_EQ(closes, expected);
+  EXPECT_LT(text.size(), size_t(kBones) * 1600) << "grows with the square of the depth";
 }
 
 TEST(XSkinWriter, JapaneseNamesAreWrittenAsHexBytes) {

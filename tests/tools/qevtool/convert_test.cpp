@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "app/gltf_export.h"
@@ -16,6 +17,7 @@
 #include "tests/export/x_test_util.h"
 #include "tools/fixtures/pmd_fixture.h"
 #include "tools/fixtures/pmx_fixture.h"
+#include "tools/fixtures/sample_character.h"
 
 namespace {
 
@@ -211,6 +213,58 @@ TEST(QevtoolConvert, DevicesAndFifosAreWrittenInPlace) {
   const std::vector<std::string> names = dir.List();
   EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& n) { return n[0] == '.'; }), 0)
       << "a temporary file was left";
+}
+
+// A .gltf's .bin and pictures are held to the rules of the file itself, and
+// a failure names the one that failed. No byte reaches any of them before
+// all are written: a full device under one name leaves the files, links and
+// devices under the others as they were.
+TEST(QevtoolConvert, TheFilesBesideAGltfAreWrittenAllOrNone) {
+  // the superuser gets devices of his own here; anyone else, links to the
+  // system's (whose nodes no one else can remove)
+  const bool root = geteuid() == 0;
+  const std::string full = root ? "mknod %s c 1 7" : "ln -s /dev/full %s";
+  const std::string null = root ? "mknod %s c 1 3" : "ln -s /dev/null %s";
+  auto make = [](const std::string& pattern, const char* name) {
+    std::string command = pattern;
+    command.replace(command.find("%s"), 2, name);
+    return command;
+  };
+  struct Case {
+    std::string setUp;  // shell commands run in the folder
+    const char* err;
+  };
+  const Case cases[] = {
+      {"echo old > T.bin && chmod 0444 T.bin", "qevtool convert: T.gltf: T.bin: not writable (Permission denied)\n"},
+      {"echo old > T_0.png && chmod 0444 T_0.png",
+       "qevtool convert: T.gltf: T_0.png: not writable (Permission denied)\n"},
+      {"ln -s b T.bin && ln -s T.bin b",
+       "qevtool convert: T.gltf: T.bin: cannot follow the name (Too many levels of symbolic links)\n"},
+      {"echo old > T.gltf && " + make(full, "T.bin"),
+       "qevtool convert: T.gltf: T.bin: write failed (No space left on device)\n"},
+      {"echo old > T.gltf && echo old > T.bin && " + make(full, "T_0.png"),
+       "qevtool convert: T.gltf: T_0.png: write failed (No space left on device)\n"},
+      {"echo old > T.bin && echo old > T_0.png && " + make(full, "T.gltf"),
+       "qevtool convert: T.gltf: write failed (No space left on device)\n"},
+      {make(null, "T.bin") + " && " + make(full, "T.gltf"),
+       "qevtool convert: T.gltf: write failed (No space left on device)\n"},
+      {"echo keep > x && ln -s x T.bin && " + make(full, "T.gltf"),
+       "qevtool convert: T.gltf: write failed (No space left on device)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.setUp);
+    qev::test::TempDir dir;
+    dir.WriteFile("m.pmd", qev::fixture::BuildPmd(qev::fixture::SamplePmd()));
+    dir.WriteFile("skin.bmp", qev::fixture::SampleTexture());
+    // every name with its kind, mode, size and link target
+    const std::string list = "find . ! -name '*.txt' -printf '%p %y %m %s %l\\n' | sort > ";
+    ASSERT_EQ(std::system(("cd '" + dir.Path() + "' && " + c.setUp + " && " + list + "before.txt").c_str()), 0);
+    const auto run = Qevtool(dir, "convert m.pmd -o T.gltf");
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.err, c.err);
+    ASSERT_EQ(std::system(("cd '" + dir.Path() + "' && " + list + "after.txt").c_str()), 0);
+    EXPECT_EQ(dir.ReadFile("after.txt"), dir.ReadFile("before.txt")) << "a file, link or device changed, or one was left";
+  }
 }
 
 }  // namespace

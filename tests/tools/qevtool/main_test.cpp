@@ -2,6 +2,7 @@
 // written fails the run, and a signal in the middle of a write leaves no
 // temporary file behind.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 
 #include "tests/common/temp_dir.h"
 #include "tools/fixtures/pmd_fixture.h"
+#include "tools/fixtures/sample_character.h"
 #include "tools/fixtures/vmd_fixture.h"
 
 namespace {
@@ -106,6 +108,54 @@ TEST(QevtoolMain, ASignalDuringABakeLeavesNoTemporaryFile) {
     EXPECT_EQ(dir.List(), files);
     EXPECT_EQ(dir.ReadFile("keep.x"), "old");
   }
+}
+
+// A .gltf of a model with many pictures has a temporary file for each of
+// them and for its .bin while the file itself waits to be opened (a FIFO
+// nobody reads yet): the signal must take every one of them.
+TEST(QevtoolMain, ASignalWhileManyFilesAreUnderWayLeavesNoTemporaryFile) {
+  constexpr int kPictures = 20;
+  qev::fixture::PmdDesc model = qev::fixture::SamplePmd();
+  const qev::fixture::PmdMaterialDesc material = model.materials.front();
+  model.materials.clear();
+  model.indices.clear();
+  for (int k = 0; k < kPictures; ++k) {
+    model.indices.insert(model.indices.end(), {0, 1, 2});
+    model.materials.push_back(material);
+    model.materials.back().indexCount = 3;
+    model.materials.back().texture = "t" + std::to_string(k) + ".bmp";
+  }
+  TempDir dir;
+  dir.WriteFile("m.pmd", qev::fixture::BuildPmd(model));
+  for (int k = 0; k < kPictures; ++k) dir.WriteFile("t" + std::to_string(k) + ".bmp", qev::fixture::SampleTexture());
+  ASSERT_EQ(mkfifo(dir.Path("T.gltf").c_str(), 0644), 0);
+  const std::vector<std::string> files = dir.List();
+  const pid_t tool = fork();
+  ASSERT_NE(tool, -1);
+  if (tool == 0) {
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+    if (chdir(dir.Path().c_str()) != 0) _exit(126);
+    execl(QEV_BINARY_DIR "/qevtool", "qevtool", "convert", "m.pmd", "-o", "T.gltf", nullptr);
+    _exit(127);
+  }
+  // the .bin's and every picture's temporary file, then the wait on the FIFO
+  const size_t underWay = files.size() + 1 + kPictures;
+  bool waiting = false, ended = false;
+  int status = 0;
+  for (int i = 0; i < 2000 && !waiting && !ended; ++i) {
+    waiting = dir.List().size() == underWay;
+    if (!waiting) {
+      ended = waitpid(tool, &status, WNOHANG) == tool;
+      usleep(5000);
+    }
+  }
+  EXPECT_TRUE(waiting) << "the files never were all under way: " << dir.List().size() << " names";
+  if (!ended) {
+    kill(tool, SIGTERM);
+    status = Reap(tool);
+  }
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(dir.List(), files);
 }
 
 }  // namespace
