@@ -122,14 +122,19 @@ int CScene::SkinMaterial(int m) {
   return n;
 }
 
-void CScene::DrawModel(IDirect3DDevice9* device) {
+bool CScene::BeginModelDraw(IDirect3DDevice9* device) {
   // a motion's visibility key of 0 hides the model alone: grid and markers stay
-  if (!m_bLoaded || !m_showIk.Visible()) return;
+  if (!m_bLoaded || !m_showIk.Visible()) return false;
   D3DXMATRIX identity;
   D3DXMatrixIdentity(&identity);
   device->SetTransform(D3DTS_WORLD, &identity);
   device->SetFVF(kSkinnedVertexFvf);
   UpdateSkin();
+  return true;
+}
+
+void CScene::DrawModel(IDirect3DDevice9* device) {
+  if (!BeginModelDraw(device)) return;
   const int materials = int(m_model.m_materials.size());
   for (int m = 0; m < materials; ++m) {
     device->SetTexture(0, m_pTextures[m].m_pTexture);

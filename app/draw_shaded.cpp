@@ -246,13 +246,7 @@ int CScene::SkinShadedMaterial(int m) {
 }
 
 void CScene::DrawShadedModel(IDirect3DDevice9* device) {
-  // a motion's visibility key of 0 hides the model alone: grid and markers stay
-  if (!m_bLoaded || !m_showIk.Visible()) return;
-  D3DXMATRIX identity;
-  D3DXMatrixIdentity(&identity);
-  device->SetTransform(D3DTS_WORLD, &identity);
-  device->SetFVF(kSkinnedVertexFvf);
-  UpdateSkin();
+  if (!BeginModelDraw(device)) return;
   UpdateSkinNormals();
   const ShadeLight light = Light();
   const std::vector<MaterialLook>& looks = FrameLooks();

@@ -54,6 +54,10 @@ class CScene {
   void DiscardModel();
   // The model skinned on the processor from B x W and drawn material by material.
   void DrawModel(IDirect3DDevice9* device);
+  // What both model draws do first: false when there is nothing to draw (no
+  // model, or a motion's visibility key of 0); else the world transform and
+  // vertex format set and the vertices skinned.
+  bool BeginModelDraw(IDirect3DDevice9* device);
   // The skinning matrix B x W of every bone and from them every vertex's
   // posed position, once per frame, starting from the morphed bind positions.
   void UpdateSkin();
