@@ -28,12 +28,7 @@ std::string g_folder;
 std::string g_model;   // where each input is written for LoadModel
 std::string g_motion;  // the sample walk, written once
 
-void WriteFile(const std::string& path, const void* data, size_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
-}
+using qev::fuzz::WriteFile;
 
 }  // namespace
 

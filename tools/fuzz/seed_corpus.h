@@ -4,12 +4,21 @@
 #pragma once
 #include <dirent.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace qev::fuzz {
+
+// The bytes as the whole file at path; nothing when it cannot be made.
+inline void WriteFile(const std::string& path, const void* data, size_t size) {
+  if (FILE* f = std::fopen(path.c_str(), "wb")) {
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+  }
+}
 
 inline bool EmptyFolder(const std::string& path) {
   DIR* dir = opendir(path.c_str());
@@ -31,12 +40,7 @@ inline void SeedCorpus(int argc, char** argv, const std::vector<std::pair<std::s
     if (argv[i][0] == '-') continue;  // libFuzzer's own flags
     const std::string folder = argv[i];
     if (!EmptyFolder(folder)) return;
-    for (const auto& [name, bytes] : seeds) {
-      if (FILE* f = std::fopen((folder + "/" + name).c_str(), "wb")) {
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-      }
-    }
+    for (const auto& [name, bytes] : seeds) WriteFile(folder + "/" + name, bytes.data(), bytes.size());
     return;
   }
 }
