@@ -114,19 +114,10 @@ const Files& BenchFiles() {
   return files;
 }
 
-// One displayed frame without the drawing: the motion advanced and
-// evaluated (sampling, matrices, IK), then every material skinned into the
-// drawing buffer. Physics is off: the model has no bodies.
-void BM_CharacterMotionFrame(benchmark::State& state) {
-  CScene scene;
-  std::string failure;
-  scene.CalcBullet = 0;
-  scene.CalcIK = int(state.range(0));
-  if (!scene.LoadModel(BenchFiles().Model().c_str(), nullptr, &failure) ||
-      !scene.LoadMotion(BenchFiles().Motion().c_str(), &failure)) {
-    state.SkipWithError("the synthetic character did not load");
-    return;
-  }
+// The timed loop of a displayed frame without the drawing: the motion
+// advanced and evaluated, then every material skinned into the drawing
+// buffer; with the allocations each frame made.
+void PlaySkinnedFrames(benchmark::State& state, CScene& scene) {
   long long frames = 0;
   const long before = AllocationCount();
   for (auto _ : state) {
@@ -140,6 +131,22 @@ void BM_CharacterMotionFrame(benchmark::State& state) {
   }
   const long allocations = AllocationCount() - before;
   state.counters["allocations_per_frame"] = frames ? double(allocations) / double(frames) : 0.0;
+}
+
+// One displayed frame without the drawing: the motion advanced and
+// evaluated (sampling, matrices, IK), then every material skinned into the
+// drawing buffer. Physics is off: the model has no bodies.
+void BM_CharacterMotionFrame(benchmark::State& state) {
+  CScene scene;
+  std::string failure;
+  scene.CalcBullet = 0;
+  scene.CalcIK = int(state.range(0));
+  if (!scene.LoadModel(BenchFiles().Model().c_str(), nullptr, &failure) ||
+      !scene.LoadMotion(BenchFiles().Motion().c_str(), &failure)) {
+    state.SkipWithError("the synthetic character did not load");
+    return;
+  }
+  PlaySkinnedFrames(state, scene);
   state.counters["vertices_skinned"] = double(kLarge.indices);
 }
 BENCHMARK(BM_CharacterMotionFrame)->ArgName("ik")->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
@@ -230,19 +237,7 @@ void BM_DeformingFrame(benchmark::State& state) {
     state.SkipWithError("the 200-bone model did not load");
     return;
   }
-  long long frames = 0;
-  const long before = AllocationCount();
-  for (auto _ : state) {
-    scene.UpdateFrame(false);
-    scene.UpdateSkin();
-    int skinned = 0;
-    for (int m = 0; m < int(scene.m_model.m_materials.size()); ++m) skinned += scene.SkinMaterial(m);
-    benchmark::DoNotOptimize(skinned);
-    benchmark::DoNotOptimize(scene.m_drawBuffer.m_pData);
-    ++frames;
-  }
-  const long allocations = AllocationCount() - before;
-  state.counters["allocations_per_frame"] = frames ? double(allocations) / double(frames) : 0.0;
+  PlaySkinnedFrames(state, scene);
   int sdef = 0;
   for (const ModelVertex& v : scene.m_model.m_vertices) sdef += v.skinning == kSkinSdef;
   state.counters["sdef_vertices"] = sdef;
