@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "platform/codepage.h"
@@ -64,12 +65,45 @@ int ArmSlot(const std::string& path) {
   return -1;  // more files open at once than slots: the rest are written all the same
 }
 
+// A temporary file exists a moment before its name is armed. The thread
+// making it keeps the signals away from itself, but a signal may land on
+// any other thread of the process: the handler then waits out the files
+// being made (each takes an open and a copy of the name), and once it has
+// begun no file is made any more. Sequentially consistent, so one side
+// always sees the other.
+std::atomic<int> g_making{0};
+std::atomic<bool> g_ending{false};
+
+// One temporary file being made and armed, the signals held off this thread.
+class MakingTempFile {
+ public:
+  MakingTempFile() {
+    g_making.fetch_add(1);
+    m_allowed = !g_ending.load();
+  }
+  ~MakingTempFile() { g_making.fetch_sub(1); }
+  bool Allowed() const { return m_allowed; }
+
+ private:
+  bool m_allowed;
+};
+
+void WaitForFilesBeingMade() {
+  g_ending.store(true);
+  // the other threads run on; a few milliseconds at most, a second at worst
+  for (int i = 0; i < 1000 && g_making.load() != 0; ++i) {
+    const timespec ms{0, 1000000};
+    ::nanosleep(&ms, nullptr);
+  }
+}
+
 void ReleaseSlot(int* slot) {
   if (*slot >= 0) SlotAt(*slot).state.store(kFree);
   *slot = -1;
 }
 
 void RemoveTemporaryFilesAndEnd(int sig) {
+  WaitForFilesBeingMade();
   for (std::atomic<TempSlot*>& b : g_blocks) {
     TempSlot* block = b.load();
     if (!block) break;  // blocks are made in order
@@ -219,6 +253,8 @@ int CSafeFile::OpenInPlace() {
 int CSafeFile::OpenBeside(const std::string& target, int keepMode) {
   {
     HoldSignals hold;
+    const MakingTempFile making;
+    if (!making.Allowed()) return Refuse("the process is ending", EINTR);
     if (!m_file.CreateTemp(target.c_str())) return Refuse("cannot create the file", errno);
     m_slot = ArmSlot(m_file.TempPath());
   }

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/common/temp_dir.h"
@@ -441,6 +442,46 @@ TEST(SafeFile, ASignalRemovesTheTemporaryFilesAndEndsTheProcess) {
     EXPECT_EQ(WTERMSIG(status), sig);
     EXPECT_EQ(dir.List(), std::vector<std::string>{"a.x"});
     EXPECT_EQ(dir.ReadFile("a.x"), "old");
+  }
+}
+
+// Threads that open and give up files as fast as they can, as the video's
+// encoder thread writes its pictures beside the drawing thread: wherever the
+// signal lands, no temporary file may outlive the process.
+TEST(SafeFile, ASignalAmongWritingThreadsLeavesNoTemporaryFile) {
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    TempDir dir;
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      close(ready[0]);
+      for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+      CSafeFile::RemoveTemporaryFilesOnSignals();
+      std::vector<std::thread> writers;
+      for (int t = 0; t < 4; ++t)
+        writers.emplace_back([&dir, t] {
+          const std::string path = dir.Path("picture" + std::to_string(t) + ".png");
+          for (;;) {
+            CSafeFile file;
+            if (file.Open(path.c_str())) file.Write("partial", 7);
+          }
+        });
+      if (write(ready[1], "r", 1) != 1) _exit(4);
+      for (;;) pause();
+    }
+    close(ready[1]);
+    char r = 0;
+    EXPECT_EQ(read(ready[0], &r, 1), 1);
+    close(ready[0]);
+    usleep(useconds_t(2000 + 1000 * round));
+    kill(child, SIGTERM);
+    const int status = Reap(child);
+    EXPECT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_EQ(dir.List(), std::vector<std::string>{});
   }
 }
 
