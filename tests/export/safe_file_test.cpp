@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -407,39 +408,53 @@ TEST(SafeFile, NamesOfTheLongestLengthAreWritten) {
   }
 }
 
-// A child writes two files, says so and waits; the signal must take both
-// temporary files with it and end the child as the signal's default does.
+// A child with the signals as a program started from a terminal finds them
+// (whatever ran the tests), the clean-up installed, and files being written
+// by `write`; it says when it is writing and then waits. The child's pid,
+// -1 when it could not be started or never got writing.
+pid_t StartWritingChild(const std::function<void()>& write) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ready[0]);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+    CSafeFile::RemoveTemporaryFilesOnSignals();
+    write();
+    if (::write(ready[1], "r", 1) != 1) _exit(4);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char r = 0;
+  const bool writing = child > 0 && read(ready[0], &r, 1) == 1;
+  close(ready[0]);
+  if (child > 0 && !writing) Reap(child);
+  return writing ? child : -1;
+}
+
+// Sends the signal and expects the child to end by it, as its default does.
+void ExpectEndedBy(pid_t child, int sig) {
+  kill(child, sig);
+  const int status = Reap(child);
+  EXPECT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), sig);
+}
+
+// A child writes two files; the signal must take both temporary files with it.
 TEST(SafeFile, ASignalRemovesTheTemporaryFilesAndEndsTheProcess) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(sig));
     TempDir dir;
     dir.WriteFile("a.x", "old");
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-      close(ready[0]);
-      // as a program started from a terminal finds them, whatever ran the tests
-      for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
-      CSafeFile::RemoveTemporaryFilesOnSignals();
-      CSafeFile a, b;
+    CSafeFile a, b;
+    const pid_t child = StartWritingChild([&] {
       if (!a.Open(dir.Path("a.x").c_str()) || !b.Open(dir.Path("b.x").c_str())) _exit(3);
       a.Write("partial", 7);
       b.Write("partial", 7);
-      if (write(ready[1], "r", 1) != 1) _exit(4);
-      for (;;) pause();
-    }
-    close(ready[1]);
-    char r = 0;
-    const bool writing = read(ready[0], &r, 1) == 1;
-    close(ready[0]);
-    EXPECT_TRUE(writing);
+    });
+    ASSERT_NE(child, -1);
     EXPECT_EQ(dir.List().size(), 3u) << "the two files are being written beside a.x";
-    kill(child, sig);
-    const int status = Reap(child);
-    EXPECT_TRUE(WIFSIGNALED(status)) << status;
-    EXPECT_EQ(WTERMSIG(status), sig);
+    ExpectEndedBy(child, sig);
     EXPECT_EQ(dir.List(), std::vector<std::string>{"a.x"});
     EXPECT_EQ(dir.ReadFile("a.x"), "old");
   }
@@ -452,15 +467,8 @@ TEST(SafeFile, ASignalAmongWritingThreadsLeavesNoTemporaryFile) {
   for (int round = 0; round < 20; ++round) {
     SCOPED_TRACE(round);
     TempDir dir;
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-      close(ready[0]);
-      for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
-      CSafeFile::RemoveTemporaryFilesOnSignals();
-      std::vector<std::thread> writers;
+    std::vector<std::thread> writers;
+    const pid_t child = StartWritingChild([&] {
       for (int t = 0; t < 4; ++t)
         writers.emplace_back([&dir, t] {
           const std::string path = dir.Path("picture" + std::to_string(t) + ".png");
@@ -469,18 +477,10 @@ TEST(SafeFile, ASignalAmongWritingThreadsLeavesNoTemporaryFile) {
             if (file.Open(path.c_str())) file.Write("partial", 7);
           }
         });
-      if (write(ready[1], "r", 1) != 1) _exit(4);
-      for (;;) pause();
-    }
-    close(ready[1]);
-    char r = 0;
-    EXPECT_EQ(read(ready[0], &r, 1), 1);
-    close(ready[0]);
+    });
+    ASSERT_NE(child, -1);
     usleep(useconds_t(2000 + 1000 * round));
-    kill(child, SIGTERM);
-    const int status = Reap(child);
-    EXPECT_TRUE(WIFSIGNALED(status)) << status;
-    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    ExpectEndedBy(child, SIGTERM);
     EXPECT_EQ(dir.List(), std::vector<std::string>{});
   }
 }
