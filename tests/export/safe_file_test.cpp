@@ -19,10 +19,12 @@
 #include <thread>
 #include <vector>
 
+#include "tests/common/child_process.h"
 #include "tests/common/temp_dir.h"
 
 namespace {
 
+using qev::test::Reap;
 using qev::test::TempDir;
 
 bool IsKind(const std::string& path, mode_t kind) {
@@ -52,19 +54,6 @@ std::string CharDevice(const TempDir& dir, const char* name, unsigned minor) {
   if (geteuid() != 0) return std::string("/dev/") + name;
   const std::string path = dir.Path(name);
   return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, minor)) == 0 ? path : std::string();
-}
-
-// Waits for a child; one still running after ten seconds is killed, so a
-// broken writer fails the test instead of hanging it. The raw status.
-int Reap(pid_t child) {
-  int status = 0;
-  for (int i = 0; i < 1000; ++i) {
-    if (waitpid(child, &status, WNOHANG) == child) return status;
-    usleep(10000);
-  }
-  kill(child, SIGKILL);
-  waitpid(child, &status, 0);
-  return status;
 }
 
 // A file-size limit for this process while alive, with the signal that

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/child_process.h"
 #include "tests/common/temp_dir.h"
 #include "tools/fixtures/pmd_fixture.h"
 #include "tools/fixtures/sample_character.h"
@@ -47,19 +48,6 @@ TEST(QevtoolMain, StandardOutputThatCannotBeWrittenFailsTheRun) {
   }
 }
 
-// Waits for a child; one still running after twenty seconds is killed, so a
-// tool that ignores the signal fails the test instead of hanging it.
-int Reap(pid_t child) {
-  int status = 0;
-  for (int i = 0; i < 2000; ++i) {
-    if (waitpid(child, &status, WNOHANG) == child) return status;
-    usleep(10000);
-  }
-  kill(child, SIGKILL);
-  waitpid(child, &status, 0);
-  return status;
-}
-
 // Frames of a bake long enough to be caught at work: seconds of playing
 // and about 115 MB of text for the sample model, were it not stopped.
 constexpr uint32_t kLongMotionFrames = 100000;
@@ -78,33 +66,14 @@ TEST(QevtoolMain, ASignalDuringABakeLeavesNoTemporaryFile) {
     dir.WriteFile("m.vmd", qev::fixture::BuildVmd(motion));
     dir.WriteFile("keep.x", "old");
     const std::vector<std::string> files = dir.List();
-    const pid_t tool = fork();
+    const pid_t tool = qev::test::StartTool(dir.Path(), {"bake", "m.pmd", "m.vmd", "-o", "keep.x"});
     ASSERT_NE(tool, -1);
-    if (tool == 0) {
-      // as a shell would start it, whatever ran the tests
-      for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
-      if (chdir(dir.Path().c_str()) != 0) _exit(126);
-      execl(QEV_BINARY_DIR "/qevtool", "qevtool", "bake", "m.pmd", "m.vmd", "-o", "keep.x", nullptr);
-      _exit(127);
-    }
-    // wait for the temporary file, a name that is not one of ours
-    bool writing = false;
-    int status = 0;
-    bool ended = false;
-    for (int i = 0; i < 2000 && !writing && !ended; ++i) {
-      writing = dir.List().size() > files.size();
-      if (!writing) {
-        ended = waitpid(tool, &status, WNOHANG) == tool;
-        usleep(5000);
-      }
-    }
-    EXPECT_TRUE(writing) << "the bake ended or never began: " << status;
-    if (!ended) {
-      kill(tool, sig);
-      status = Reap(tool);
-    }
-    EXPECT_TRUE(WIFSIGNALED(status)) << status;
-    EXPECT_EQ(WTERMSIG(status), sig);
+    // caught once the temporary file is there, a name that is not one of ours
+    const qev::test::Interrupted run =
+        qev::test::InterruptAtWork(tool, sig, [&] { return dir.List().size() > files.size(); });
+    EXPECT_TRUE(run.caughtAtWork) << "the bake ended or never began: " << run.status;
+    EXPECT_TRUE(WIFSIGNALED(run.status)) << run.status;
+    EXPECT_EQ(WTERMSIG(run.status), sig);
     EXPECT_EQ(dir.List(), files);
     EXPECT_EQ(dir.ReadFile("keep.x"), "old");
   }
@@ -130,31 +99,14 @@ TEST(QevtoolMain, ASignalWhileManyFilesAreUnderWayLeavesNoTemporaryFile) {
   for (int k = 0; k < kPictures; ++k) dir.WriteFile("t" + std::to_string(k) + ".bmp", qev::fixture::SampleTexture());
   ASSERT_EQ(mkfifo(dir.Path("T.gltf").c_str(), 0644), 0);
   const std::vector<std::string> files = dir.List();
-  const pid_t tool = fork();
+  const pid_t tool = qev::test::StartTool(dir.Path(), {"convert", "m.pmd", "-o", "T.gltf"});
   ASSERT_NE(tool, -1);
-  if (tool == 0) {
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
-    if (chdir(dir.Path().c_str()) != 0) _exit(126);
-    execl(QEV_BINARY_DIR "/qevtool", "qevtool", "convert", "m.pmd", "-o", "T.gltf", nullptr);
-    _exit(127);
-  }
   // the .bin's and every picture's temporary file, then the wait on the FIFO
   const size_t underWay = files.size() + 1 + kPictures;
-  bool waiting = false, ended = false;
-  int status = 0;
-  for (int i = 0; i < 2000 && !waiting && !ended; ++i) {
-    waiting = dir.List().size() == underWay;
-    if (!waiting) {
-      ended = waitpid(tool, &status, WNOHANG) == tool;
-      usleep(5000);
-    }
-  }
-  EXPECT_TRUE(waiting) << "the files never were all under way: " << dir.List().size() << " names";
-  if (!ended) {
-    kill(tool, SIGTERM);
-    status = Reap(tool);
-  }
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  const qev::test::Interrupted run =
+      qev::test::InterruptAtWork(tool, SIGTERM, [&] { return dir.List().size() == underWay; });
+  EXPECT_TRUE(run.caughtAtWork) << "the files never were all under way: " << dir.List().size() << " names";
+  EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGTERM) << run.status;
   EXPECT_EQ(dir.List(), files);
 }
 

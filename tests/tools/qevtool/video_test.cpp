@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/picture_decoder.h"
+#include "tests/common/child_process.h"
 #include "tests/common/media.h"
 #include "tests/common/temp_dir.h"
 #include "tools/fixtures/sound_fixture.h"
@@ -201,19 +202,6 @@ TEST(QevtoolVideo, FirstAndLastPicturesOfTheVideoLookLikeRender) {
   }
 }
 
-// Waits for a child; one still running after twenty seconds is killed, so a
-// tool that ignores the signal fails the test instead of hanging it.
-int Reap(pid_t child) {
-  int status = 0;
-  for (int i = 0; i < 2000; ++i) {
-    if (waitpid(child, &status, WNOHANG) == child) return status;
-    usleep(10000);
-  }
-  kill(child, SIGKILL);
-  waitpid(child, &status, 0);
-  return status;
-}
-
 // A run stopped by a signal once it is writing: a video file's temporary file
 // goes and the old file stays; a folder keeps whole pictures only.
 TEST(QevtoolVideo, InterruptedRunLeavesNothing) {
@@ -235,37 +223,23 @@ TEST(QevtoolVideo, InterruptedRunLeavesNothing) {
     dir.WriteFile("keep.mp4", "old");
     dir.WriteFile("keep.mkv", "old");
     const std::vector<std::string> files = dir.List();
-    const pid_t tool = fork();
+    // with music into a video file; a folder takes none
+    std::vector<std::string> args = {"video", "sample.pmd", "long.vmd", "--size", "320x200", "-o", c.target};
+    if (c.target[std::strlen(c.target) - 1] != '/') args.insert(args.end(), {"--audio", "tone.wav"});
+    const pid_t tool = qev::test::StartTool(dir.Path(), args);
     ASSERT_NE(tool, -1);
-    if (tool == 0) {
-      for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
-      if (chdir(dir.Path().c_str()) != 0) _exit(126);
-      // with music into a video file; a folder takes none
-      const bool folder = c.target[std::strlen(c.target) - 1] == '/';
-      execl(QEV_BINARY_DIR "/qevtool", "qevtool", "video", "sample.pmd", "long.vmd", "--size", "320x200", "-o",
-            c.target, folder ? nullptr : "--audio", "tone.wav", nullptr);
-      _exit(127);
-    }
-    // Wait until pictures are being written: a temporary file that has
-    // grown, or the third picture in the folder.
-    bool writing = false, ended = false;
-    int status = 0;
-    for (int i = 0; i < 4000 && !writing && !ended; ++i) {
-      for (const std::string& name : dir.List())
-        if (name[0] == '.' && std::filesystem::file_size(dir.Path(name)) > 0) writing = true;
-      if (std::ifstream(dir.Path("frames/000002.png")).good()) writing = true;
-      if (!writing) {
-        ended = waitpid(tool, &status, WNOHANG) == tool;
-        usleep(5000);
+    // caught once pictures are being written: a temporary file that has
+    // grown, or the third picture in the folder
+    const qev::test::Interrupted run = qev::test::InterruptAtWork(tool, c.sig, [&] {
+      for (const std::string& name : dir.List()) {
+        std::error_code gone;  // a temporary file may be renamed between the two looks
+        if (name[0] == '.' && std::filesystem::file_size(dir.Path(name), gone) > 0 && !gone) return true;
       }
-    }
-    EXPECT_TRUE(writing) << "the video ended or never began: " << status;
-    if (!ended) {
-      kill(tool, c.sig);
-      status = Reap(tool);
-    }
-    EXPECT_TRUE(WIFSIGNALED(status)) << status;
-    EXPECT_EQ(WTERMSIG(status), c.sig);
+      return std::ifstream(dir.Path("frames/000002.png")).good();
+    });
+    EXPECT_TRUE(run.caughtAtWork) << "the video ended or never began: " << run.status;
+    EXPECT_TRUE(WIFSIGNALED(run.status)) << run.status;
+    EXPECT_EQ(WTERMSIG(run.status), c.sig);
     EXPECT_EQ(dir.ReadFile("keep.mp4"), "old");
     EXPECT_EQ(dir.ReadFile("keep.mkv"), "old");
     std::vector<std::string> now = dir.List();
